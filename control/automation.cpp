@@ -1,0 +1,254 @@
+#include "control/automation.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "control/automation_error.h"
+#include "control/marlune_ctrl.h"
+
+namespace {
+
+using Args = std::vector<Variant>;
+
+LONG L(const Args& a, size_t i) { return a[i].lVal; }
+std::string S(const Args& a, size_t i) { return ToAnsi(a[i].bstrVal); }
+Variant R(LONG v) { return Variant::Long(v); }
+Variant R(const std::string& ansi) { return Variant::String(FromAnsi(ansi)); }
+
+constexpr ParamType Lg = ParamType::Long;
+constexpr ParamType St = ParamType::String;
+
+#define METHOD(id, name, params, result, body)                                                     \
+    MemberInfo {                                                                                   \
+        id, #name, MemberKind::Method, params, result,                                             \
+            [](CMarluneCtrl& c, const Args& a) -> Variant {                                        \
+                (void)a;                                                                           \
+                return R(body);                                                                    \
+            },                                                                                     \
+            nullptr, nullptr                                                                       \
+    }
+
+std::vector<MemberInfo> BuildMembers() {
+    using P = std::vector<ParamInfo>;
+    std::vector<MemberInfo> m;
+    m.push_back(MemberInfo{1, "MonitorDtmf", MemberKind::Property, {}, ParamType::Bool, nullptr,
+                           [](CMarluneCtrl& c) { return Variant::Bool(c.m_monitorDtmf != FALSE); },
+                           [](CMarluneCtrl& c, const Variant& v) { c.m_monitorDtmf = v.lVal != 0; }});
+    m.push_back(MemberInfo{2, "OutID", MemberKind::Property, {}, ParamType::Long, nullptr,
+                           [](CMarluneCtrl& c) { return Variant::Long(c.m_outID); },
+                           [](CMarluneCtrl& c, const Variant& v) { c.m_outID = v.lVal; }});
+    m.push_back(METHOD(3, InitLine, (P{{"Index", Lg}}), St, c.InitLine(L(a, 0))));
+    m.push_back(METHOD(4, OpenLine, (P{{"Index", Lg}}), Lg, c.OpenLine(L(a, 0))));
+    m.push_back(METHOD(5, AnswerTp, P{}, Lg, c.AnswerTp()));
+    m.push_back(METHOD(6, GetTPNO, P{}, St, c.GetTPNO()));
+    m.push_back(METHOD(7, GetDtmf, P{}, St, c.GetDtmf()));
+    m.push_back(METHOD(8, HandUp, P{}, Lg, c.HandUp()));
+    m.push_back(METHOD(9, BeginMonitorDtmf, (P{{"Index", Lg}}), Lg, c.BeginMonitorDtmf(L(a, 0))));
+    m.push_back(METHOD(10, CancelMonitor, (P{{"Index", Lg}}), Lg, c.CancelMonitor(L(a, 0))));
+    m.push_back(METHOD(11, CallOut, (P{{"Index", Lg}, {"szNumber", St}}), Lg, c.CallOut(L(a, 0), S(a, 1))));
+    m.push_back(METHOD(12, ClearDTMF, (P{{"Index", Lg}}), Lg, c.ClearDTMF(L(a, 0))));
+    m.push_back(METHOD(13, PlayWav, (P{{"FileName", St}, {"Dev", Lg}}), Lg, c.PlayWav(S(a, 0), L(a, 1))));
+    m.push_back(METHOD(14, RecordWav, (P{{"Dev", Lg}, {"FileName", St}, {"Time", Lg}}), Lg,
+                       c.RecordWav(L(a, 0), S(a, 1), L(a, 2))));
+    m.push_back(METHOD(15, CloseLine, P{}, Lg, c.CloseLine()));
+    m.push_back(METHOD(16, StopPlayWav, P{}, Lg, c.StopPlayWav()));
+    m.push_back(METHOD(17, PlayStr, (P{{"PlayStr", St}, {"Dev", Lg}}), Lg, c.PlayStr(S(a, 0), L(a, 1))));
+    m.push_back(METHOD(18, PlayTxtFile, (P{{"FileName", St}, {"Dev", Lg}}), Lg, c.PlayTxtFile(S(a, 0), L(a, 1))));
+    m.push_back(METHOD(19, GetOutID, (P{{"Dev", Lg}}), Lg, c.GetOutID(L(a, 0))));
+    m.push_back(METHOD(20, Test, P{}, Lg, c.Test()));
+    m.push_back(METHOD(21, PlayAllisEnglish, (P{{"Str", St}, {"Dev", Lg}}), Lg,
+                       c.PlayAllisEnglish(S(a, 0), L(a, 1))));
+    m.push_back(METHOD(23, SendData, (P{{"SendStr", St}}), Lg, c.SendData(S(a, 0))));
+    m.push_back(METHOD(24, SendFile, (P{{"FileName", St}}), Lg, c.SendFile(S(a, 0))));
+    m.push_back(METHOD(25, ChangeCall, (P{{"Index", Lg}, {"TpNumber", St}}), Lg, c.ChangeCall(L(a, 0), S(a, 1))));
+    m.push_back(METHOD(26, InitSetCard, (P{{"DevName", St}}), Lg, c.InitSetCard(S(a, 0))));
+    m.push_back(METHOD(27, GetDialogicVbus, P{}, Lg, c.GetDialogicVbus()));
+    m.push_back(METHOD(28, GetDialogicNbus, P{}, Lg, c.GetDialogicNbus()));
+    m.push_back(METHOD(29, MakeParty, (P{{"cannel", Lg}}), Lg, c.MakeParty(L(a, 0))));
+    m.push_back(METHOD(30, listen, (P{{"BusChannnel1", Lg}, {"BusChannnel2", Lg}}), Lg, c.listen(L(a, 0), L(a, 1))));
+    m.push_back(METHOD(31, StopRecord, P{}, Lg, c.StopRecord()));
+    return m;
+}
+
+#undef METHOD
+
+std::vector<EventInfo> BuildEvents() {
+    return {
+        {1, "EndRecord", {}},
+        {2, "EndPlay", {}},
+        {3, "RecordDevOpen", {{"Index", Lg}}},
+        {4, "DtmfIn", {{"Index", Lg}, {"DTMF", St}}},
+        {5, "DisConnected", {{"Index", Lg}}},
+        {6, "IsConnect", {{"Index", Lg}}},
+        {7, "TextAll", {}},
+        {8, "LineIsFree", {{"Index", Lg}}},
+        {9, "Ring", {{"RingNumber", Lg}}},
+        {10, "EndPlayAll", {}},
+        {11, "CallIDIn", {}},
+    };
+}
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+// Converts an argument to the parameter's type as VariantChangeType would
+// for the kinds this interface uses; false on a mismatch.
+bool Coerce(const Variant& in, ParamType type, Variant& out) {
+    switch (type) {
+        case ParamType::Long:
+            if (in.vt == VarType::I4 || in.vt == VarType::Bool) {
+                out = Variant::Long(in.lVal);
+                return true;
+            }
+            if (in.vt == VarType::BStr) {
+                std::string s = ToAnsi(in.bstrVal);
+                if (s.empty()) return false;
+                char* end = nullptr;
+                long long v = strtoll(s.c_str(), &end, 10);
+                if (*end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+                out = Variant::Long(static_cast<LONG>(v));
+                return true;
+            }
+            return false;
+        case ParamType::Bool:
+            if (in.vt == VarType::I4 || in.vt == VarType::Bool) {
+                out = Variant::Bool(in.lVal != 0);
+                return true;
+            }
+            return false;
+        case ParamType::String:
+            if (in.vt == VarType::BStr) {
+                out = in;
+                return true;
+            }
+            if (in.vt == VarType::I4) {
+                std::string s = std::to_string(in.lVal);
+                out = Variant::String(std::u16string(s.begin(), s.end()));
+                return true;
+            }
+            if (in.vt == VarType::Bool) {
+                out = Variant::String(in.lVal ? u"True" : u"False");
+                return true;
+            }
+            return false;
+        case ParamType::Void:
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+namespace automation {
+
+const std::vector<MemberInfo>& Members() {
+    static const std::vector<MemberInfo> members = BuildMembers();
+    return members;
+}
+
+const std::vector<EventInfo>& Events() {
+    static const std::vector<EventInfo> events = BuildEvents();
+    return events;
+}
+
+const MemberInfo* FindMember(DISPID dispid) {
+    for (auto& m : Members())
+        if (m.dispid == dispid) return &m;
+    return nullptr;
+}
+
+const EventInfo* FindEvent(DISPID dispid) {
+    for (auto& e : Events())
+        if (e.dispid == dispid) return &e;
+    return nullptr;
+}
+
+const char* TypeName(ParamType type) {
+    switch (type) {
+        case ParamType::Long: return "long";
+        case ParamType::Bool: return "BOOL";
+        case ParamType::String: return "BSTR";
+        case ParamType::Void: return "void";
+    }
+    return "?";
+}
+
+HRESULT GetIDOfName(const std::string& name, DISPID* dispid) {
+    std::string key = Lower(name);
+    for (auto& m : Members()) {
+        if (Lower(m.name) == key) {
+            if (dispid) *dispid = m.dispid;
+            return S_OK;
+        }
+    }
+    if (dispid) *dispid = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
+}
+
+HRESULT GetIDOfName(const std::u16string& name, DISPID* dispid) {
+    std::string ascii;
+    for (char16_t c : name) {
+        if (c > 0x7F) {
+            if (dispid) *dispid = DISPID_UNKNOWN;
+            return DISP_E_UNKNOWNNAME;
+        }
+        ascii += static_cast<char>(c);
+    }
+    return GetIDOfName(ascii, dispid);
+}
+
+HRESULT Invoke(CMarluneCtrl& ctrl, DISPID dispid, WORD flags, const std::vector<Variant>& args, Variant* result,
+               ExcepInfo* excep, UINT* argErr) {
+    const MemberInfo* m = FindMember(dispid);
+    if (!m) return DISP_E_MEMBERNOTFOUND;
+    Variant ignored;
+    Variant& out = result ? *result : ignored;
+    out = Variant();
+
+    if (m->kind == MemberKind::Property) {
+        if (flags & DISPATCH_PROPERTYGET) {
+            if (!args.empty()) return DISP_E_BADPARAMCOUNT;
+            out = m->get(ctrl);
+            return S_OK;
+        }
+        if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+            if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
+            Variant v;
+            if (!Coerce(args[0], m->result, v)) {
+                if (argErr) *argErr = 0;
+                return DISP_E_TYPEMISMATCH;
+            }
+            m->put(ctrl, v);
+            return S_OK;
+        }
+        return DISP_E_MEMBERNOTFOUND;
+    }
+
+    if (!(flags & DISPATCH_METHOD)) {
+        // A method without parameters may be read as a property.
+        if (!((flags & DISPATCH_PROPERTYGET) && m->params.empty())) return DISP_E_MEMBERNOTFOUND;
+    }
+    if (args.size() != m->params.size()) return DISP_E_BADPARAMCOUNT;
+    std::vector<Variant> converted(args.size());
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (!Coerce(args[i], m->params[i].type, converted[i])) {
+            if (argErr) *argErr = static_cast<UINT>(args.size() - 1 - i);
+            return DISP_E_TYPEMISMATCH;
+        }
+    }
+    try {
+        out = m->invoke(ctrl, converted);
+    } catch (const AutomationError& e) {
+        if (excep) {
+            excep->scode = e.code();
+            excep->source = u"MARLUNE.MarluneCtrl.1";
+            excep->description = FromAnsi(e.what());
+        }
+        return DISP_E_EXCEPTION;
+    }
+    return S_OK;
+}
+
+}  // namespace automation

@@ -1,0 +1,10 @@
+// The thank-you notice shown when a control is destroyed. Its caption and
+// text are Big5 (code page 950) bytes, unlike every other text (GBK).
+#pragma once
+
+// 謝謝您!!!!
+inline constexpr char kNoticeCaption[] = "\xc1\xc2\xc1\xc2\xb1\x7a\x21\x21\x21\x21";
+// 有任何問題請與供應商聯繫，感謝您的支持！
+inline constexpr char kNoticeText[] =
+    "\xa6\xb3\xa5\xf4\xa6\xf3\xb0\xdd\xc3\x44\xbd\xd0\xbb\x50\xa8\xd1\xc0\xb3\xb0\xd3\xc1\x70\xc3\xb4\xa1\x41"
+    "\xb7\x50\xc1\xc2\xb1\x7a\xaa\xba\xa4\xe4\xab\xf9\xa1\x49";

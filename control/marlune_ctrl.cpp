@@ -1,0 +1,228 @@
+#include "control/marlune_ctrl.h"
+
+#include <algorithm>
+
+#include "control/automation_error.h"
+#include "control/destruction_notice.h"
+#include "control/text_to_speech.h"
+
+namespace {
+
+constexpr char kWindowClass[] = "MarluneCtrl";
+
+void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.lpszClassName = kWindowClass;
+    RegisterClassA(&wc);  // a second registration changes nothing
+}
+
+}  // namespace
+
+CMarluneCtrl::CMarluneCtrl(Module& module) : module_(module) {
+    // The log writes from the first construction on.
+    module_.log.Enable();
+    module_.line.DtmfDigits.clear();
+    module_.playList.ThisF = 1;
+    module_.playList.ItemKinds.clear();
+    module_.playList.ItemTexts.clear();
+    module_.DigitWords.clear();
+    module_.speech = std::make_unique<CTextToSpeech>();
+}
+
+CMarluneCtrl::~CMarluneCtrl() {
+    try {
+        StopPlayWav();
+    } catch (...) {
+        // nothing must escape a destructor
+    }
+    module_.line.DtmfDigits.clear();
+    module_.playList.ThisF = 1;
+    module_.playList.ItemKinds.clear();
+    module_.playList.ItemTexts.clear();
+    module_.DigitWords.clear();
+    MessageBoxA(nullptr, kNoticeText, kNoticeCaption, MB_OK);
+    // A notification that arrives later must not reach a destroyed object.
+    if (module_.ActiveControl == this) module_.ActiveControl = nullptr;
+    if (hwnd_) {
+        SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+        hwnd_ = nullptr;
+    }
+}
+
+// ---- window ---------------------------------------------------------------
+
+HWND CMarluneCtrl::CreateControlWindow(HWND parent, const RECT& rect) {
+    if (hwnd_) return hwnd_;
+    if (!module_.instance) module_.instance = GetModuleHandleA(nullptr);
+    RegisterWindowClass(module_.instance, &CMarluneCtrl::WindowProc);
+    DWORD style = parent ? (WS_CHILD | WS_VISIBLE) : WS_OVERLAPPED;
+    CreateWindowExA(0, kWindowClass, "Marlune Control", style, rect.left, rect.top, rect.right - rect.left,
+                    rect.bottom - rect.top, parent, nullptr, module_.instance, this);
+    return hwnd_;
+}
+
+void CMarluneCtrl::DestroyControlWindow() {
+    if (!hwnd_) return;
+    HWND h = hwnd_;
+    DestroyWindow(h);
+    hwnd_ = nullptr;
+}
+
+LRESULT CALLBACK CMarluneCtrl::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<CMarluneCtrl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (msg == WM_CREATE) {
+        auto* cs = reinterpret_cast<LPCREATESTRUCTA>(lParam);
+        self = static_cast<CMarluneCtrl*>(cs->lpCreateParams);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->hwnd_ = hwnd;
+        LRESULT r = self->OnCreate(cs);
+        if (r == -1) {
+            SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+            self->hwnd_ = nullptr;
+        }
+        return r;
+    }
+    if (!self) return DefWindowProcA(hwnd, msg, wParam, lParam);
+    switch (msg) {
+        case WM_TIMER:
+            self->OnTimer(wParam);
+            return 0;
+        case MM_WOM_DONE:
+            return self->OnWomDone(wParam, lParam);
+        case MM_WIM_OPEN:
+            return self->OnWimOpen(wParam, lParam);
+        case MM_WIM_DATA:
+            return self->OnWimData(wParam, lParam);
+        case WM_NCDESTROY:
+            SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+            if (self->hwnd_ == hwnd) self->hwnd_ = nullptr;
+            return 0;
+        default:
+            // WM_DESTROY and the rest: the framework's default handling.
+            return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+}
+
+LRESULT CMarluneCtrl::OnCreate(LPCREATESTRUCTA cs) {
+    if (FrameworkOnCreate(cs) == -1) return -1;
+    module_.speech->Create(hwnd_);  // outcome not checked
+    module_.ActiveControl = this;
+    return 0;
+}
+
+// ---- framework operations -----------------------------------------------
+
+void CMarluneCtrl::OnDraw(HDC dc, const RECT& bounds, const RECT& invalid) {
+    FillRect(dc, &bounds, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    Ellipse(dc, bounds.left, bounds.top, bounds.right, bounds.bottom);
+    module_.playback.notifyWindow = hwnd_;
+    RECT client = bounds;
+    if (hwnd_) GetClientRect(hwnd_, &client);
+    HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    FillRect(dc, &client, face);
+    DeleteObject(face);
+    SetBkMode(dc, TRANSPARENT);
+    if (!ambientUserMode_) {
+        if (HICON icon = LoadIconA(module_.instance, MAKEINTRESOURCEA(201))) DrawIcon(dc, 10, 10, icon);
+    }
+}
+
+void PropExchange::ExchangeVersion(DWORD& version, DWORD defaultVersion, bool convert) {
+    if (loading_) {
+        auto it = bag_.find("_Version");
+        loadedVersion_ = it != bag_.end() ? static_cast<DWORD>(it->second.lVal) : defaultVersion;
+        // With convert, data saved by another version is still read.
+        version = convert ? defaultVersion : loadedVersion_;
+    } else {
+        bag_["_Version"] = Variant::Long(static_cast<LONG>(version));
+    }
+}
+
+void PropExchange::ExchangeBool(const char* name, BOOL& value, BOOL defaultValue) {
+    if (loading_) {
+        auto it = bag_.find(name);
+        if (it == bag_.end()) {
+            value = defaultValue;
+        } else if (it->second.vt == VarType::Bool || it->second.vt == VarType::I4) {
+            value = it->second.lVal != 0;
+        } else {
+            value = defaultValue;
+        }
+    } else {
+        bag_[name] = Variant::Bool(value != FALSE);
+    }
+}
+
+void CMarluneCtrl::DoPropExchange(PropExchange& px) {
+    DWORD version = kPersistVersion;
+    px.ExchangeVersion(version, kPersistVersion, true);
+    // The base class has no persistent state of its own here.
+    px.ExchangeBool("MonitorDtmf", m_monitorDtmf, FALSE);
+}
+
+void CMarluneCtrl::OnResetState() { m_monitorDtmf = FALSE; }
+
+// ---- events ---------------------------------------------------------------
+
+DWORD CMarluneCtrl::Advise(IEventSink* sink) {
+    if (!sink) return 0;
+    DWORD cookie = nextCookie_++;
+    sinks_.emplace_back(cookie, sink);
+    return cookie;
+}
+
+bool CMarluneCtrl::Unadvise(DWORD cookie) {
+    auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& p) { return p.first == cookie; });
+    if (it == sinks_.end()) return false;
+    sinks_.erase(it);
+    return true;
+}
+
+void CMarluneCtrl::FireEvent(DISPID dispid, const std::vector<Variant>& args) {
+    // A copy: a sink may connect or disconnect while the event is fired.
+    auto sinks = sinks_;
+    for (auto& [cookie, sink] : sinks) {
+        try {
+            sink->Invoke(dispid, args);  // a sink's error is discarded
+        } catch (...) {
+        }
+    }
+}
+
+void CMarluneCtrl::FireEndRecord() { FireEvent(EVENT_EndRecord, {}); }
+void CMarluneCtrl::FireRecordDevOpen(LONG Index) { FireEvent(EVENT_RecordDevOpen, {Variant::Long(Index)}); }
+void CMarluneCtrl::FireDtmfIn(LONG Index, const std::string& DTMF) {
+    FireEvent(EVENT_DtmfIn, {Variant::Long(Index), Variant::String(FromAnsi(DTMF))});
+}
+void CMarluneCtrl::FireDisConnected(LONG Index) { FireEvent(EVENT_DisConnected, {Variant::Long(Index)}); }
+void CMarluneCtrl::FireIsConnect(LONG Index) { FireEvent(EVENT_IsConnect, {Variant::Long(Index)}); }
+void CMarluneCtrl::FireLineIsFree(LONG Index) { FireEvent(EVENT_LineIsFree, {Variant::Long(Index)}); }
+void CMarluneCtrl::FireRing(LONG RingNumber) { FireEvent(EVENT_Ring, {Variant::Long(RingNumber)}); }
+void CMarluneCtrl::FireEndPlayAll() { FireEvent(EVENT_EndPlayAll, {}); }
+void CMarluneCtrl::FireCallIDIn() { FireEvent(EVENT_CallIDIn, {}); }
+
+// ---- members without a subsystem of their own --------------------------
+
+LONG CMarluneCtrl::Test() {
+    SetTimer(hwnd_, SpeechTimer, SpeechTimerPeriod, nullptr);
+    return 0;
+}
+
+// ChangeCall and listen share one implementation, as do InitSetCard and
+// MakeParty: the board functions of other line hardware, kept for hosts
+// written against them.
+LONG CMarluneCtrl::BoardNoOp2(LONG, const std::string&) { return 0; }
+LONG CMarluneCtrl::BoardNoOp1() { return 0; }
+LONG CMarluneCtrl::ChangeCall(LONG Index, const std::string& TpNumber) { return BoardNoOp2(Index, TpNumber); }
+LONG CMarluneCtrl::listen(LONG BusChannnel1, LONG BusChannnel2) { return BoardNoOp2(BusChannnel1, std::string()); }
+LONG CMarluneCtrl::InitSetCard(const std::string&) { return BoardNoOp1(); }
+LONG CMarluneCtrl::MakeParty(LONG) { return BoardNoOp1(); }
+LONG CMarluneCtrl::GetDialogicVbus() { return 0; }
+LONG CMarluneCtrl::GetDialogicNbus() { return 0; }
+
+[[noreturn]] void RaiseNotAvailable(const char* member) {
+    throw AutomationError(E_NOTIMPL, std::string(member) + " is not available yet in this build");
+}

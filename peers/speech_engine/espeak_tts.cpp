@@ -1,0 +1,144 @@
+// English speech engine component for Linux, on libespeak-ng. Members:
+// put 8 = output wave device id, invoke 2 = speak text (returns at once),
+// get 10 = non-zero while the phrase is being spoken. A phrase lasts its
+// real synthesized duration on the platform clock.
+#include <espeak-ng/speak_lib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/component.h"
+#include "platform/sim/sim.h"
+#include "peers/speech_engine/espeak_tts.h"
+
+namespace {
+
+std::mutex gEngineLock;
+int gSampleRate = 0;  // 0: not initialised; -1: failed
+std::vector<short>* gCollect = nullptr;
+
+int SynthCallback(short* wav, int count, espeak_EVENT*) {
+    if (wav && count > 0 && gCollect) gCollect->insert(gCollect->end(), wav, wav + count);
+    return 0;
+}
+
+bool InitEngine() {
+    if (gSampleRate == 0) {
+        int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, 0);
+        if (rate <= 0 || espeak_SetVoiceByName("en") != EE_OK) {
+            gSampleRate = -1;
+        } else {
+            gSampleRate = rate;
+            espeak_SetSynthCallback(SynthCallback);
+        }
+    }
+    return gSampleRate > 0;
+}
+
+std::string AnsiToUtf8(const char* ansi) {
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
+    if (n <= 0) return ansi;
+    std::u16string wide(static_cast<size_t>(n), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi, -1, reinterpret_cast<LPWSTR>(wide.data()), n);
+    int m = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<LPCWSTR>(wide.data()), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(m), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<LPCWSTR>(wide.data()), -1, out.data(), m, nullptr, nullptr);
+    if (!out.empty() && out.back() == '\0') out.pop_back();
+    return out;
+}
+
+void SetError(char* errorText, int errorSize, const char* text) {
+    if (errorText && errorSize > 0) snprintf(errorText, static_cast<size_t>(errorSize), "%s", text);
+}
+
+}  // namespace
+
+namespace espeak_tts {
+
+bool Synthesize(const std::string& utf8, std::vector<short>& samples, int& sampleRate) {
+    std::lock_guard<std::mutex> g(gEngineLock);
+    if (!InitEngine()) return false;
+    samples.clear();
+    gCollect = &samples;
+    espeak_ERROR r = espeak_Synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr,
+                                  nullptr);
+    espeak_Synchronize();
+    gCollect = nullptr;
+    sampleRate = gSampleRate;
+    return r == EE_OK;
+}
+
+Engine::Engine(HWND window) : window_(window) {}
+
+Engine::~Engine() { StopAudio(); }
+
+HRESULT Engine::SetDevice(LONG id) {
+    deviceId_ = id;
+    return S_OK;
+}
+
+HRESULT Engine::Speak(const char* ansiText, std::string& error) {
+    std::vector<short> samples;
+    int rate = 0;
+    if (!Synthesize(AnsiToUtf8(ansiText ? ansiText : ""), samples, rate)) {
+        error = "The speech engine could not synthesize the text.";
+        return E_FAIL;
+    }
+    StopAudio();
+    sim::Micros duration = rate > 0 ? static_cast<sim::Micros>(samples.size()) * sim::kSecond / rate : 0;
+    speakingUntil_ = sim::Now() + duration;
+    lastSamples_ = std::move(samples);
+    lastRate_ = rate;
+    PlayAudio();
+    return S_OK;
+}
+
+LONG Engine::Status() const { return sim::Now() < speakingUntil_ ? 1 : 0; }
+
+// The synthesized phrase is timed on the clock; where its audio goes is
+// decided by the wave devices (PlayAudio).
+void Engine::PlayAudio() {}
+void Engine::StopAudio() {}
+
+}  // namespace espeak_tts
+
+extern "C" {
+
+__attribute__((visibility("default"))) void* MarluneComponentCreate(HWND window) {
+    {
+        std::lock_guard<std::mutex> g(gEngineLock);
+        if (!InitEngine()) return nullptr;
+    }
+    return new espeak_tts::Engine(window);
+}
+
+__attribute__((visibility("default"))) HRESULT MarluneComponentInvoke(void* object, DISPID dispid, WORD flags,
+                                                                      LONG lArg, const char* strArg, LONG* result,
+                                                                      char* errorText, int errorSize) {
+    auto* e = static_cast<espeak_tts::Engine*>(object);
+    if (!e) return E_POINTER;
+    if (dispid == 8 && (flags & DISPATCH_PROPERTYPUT)) return e->SetDevice(lArg);
+    if (dispid == 2 && (flags & DISPATCH_METHOD)) {
+        std::string error;
+        HRESULT hr = e->Speak(strArg, error);
+        if (FAILED(hr)) SetError(errorText, errorSize, error.c_str());
+        return hr;
+    }
+    if (dispid == 10 && (flags & DISPATCH_PROPERTYGET)) {
+        if (!result) return E_POINTER;
+        *result = e->Status();
+        return S_OK;
+    }
+    SetError(errorText, errorSize, "Unknown member.");
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+__attribute__((visibility("default"))) void MarluneComponentDestroy(void* object) {
+    delete static_cast<espeak_tts::Engine*>(object);
+}
+
+}  // extern "C"

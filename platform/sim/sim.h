@@ -1,0 +1,82 @@
+// Control surface of the Linux platform layer: the clock, the message loop
+// that delivers everything due, scheduled device work, message-box policy
+// and the records a test or host reads back. Nothing in the control calls
+// this; hosts, tests and the virtual peers do.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "win_types.h"
+#include "win_user.h"
+
+namespace sim {
+
+// Microseconds since the clock's start.
+using Micros = int64_t;
+constexpr Micros kSecond = 1000000;
+constexpr Micros kMilli = 1000;
+
+// ---- clock -------------------------------------------------------------
+// Virtual by default: time stands still while work is done and jumps to the
+// next due timer or device deadline when the queue is idle. In real-time
+// mode the same loop waits on the wall clock instead.
+Micros Now();
+void SetRealTime(bool realTime);
+bool IsRealTime();
+// Wall-clock seconds (time_t) at clock start; WallTime() = epoch + Now().
+void SetEpoch(time_t epoch);
+time_t WallTime();
+
+// ---- scheduled work ----------------------------------------------------
+// Runs fn on the loop thread at the given clock time (not before any
+// message already queued). Returns an id for Cancel.
+uint64_t Schedule(Micros at, std::function<void()> fn);
+uint64_t ScheduleAfter(Micros delay, std::function<void()> fn);
+void Cancel(uint64_t id);
+
+// ---- message loop ------------------------------------------------------
+// Dispatches every queued message, every due window timer and every due
+// piece of scheduled work, advancing the clock, until `duration` has passed.
+void RunFor(Micros duration);
+// Dispatches what is due now, without advancing the clock.
+void RunPending();
+// Runs until pred() holds (checked after every dispatched item) or `limit`
+// has passed; returns pred().
+bool RunUntil(const std::function<bool()>& pred, Micros limit);
+
+// ---- message boxes -----------------------------------------------------
+struct MessageBoxRecord {
+    HWND owner;
+    std::string text;     // raw bytes as passed to MessageBoxA
+    std::string caption;  // raw bytes
+    UINT type;
+    int answer;
+    Micros at;
+};
+// The answer a box gets (IDOK by default). The observer sees every box as
+// it is shown, before it is answered.
+void SetMessageBoxPolicy(std::function<int(const MessageBoxRecord&)> policy);
+void SetMessageBoxObserver(std::function<void(const MessageBoxRecord&)> observer);
+const std::vector<MessageBoxRecord>& MessageBoxes();
+
+// ---- debugger output ---------------------------------------------------
+const std::vector<std::string>& DebugOutput();
+
+// ---- windows -----------------------------------------------------------
+// Number of live windows (for leak checks in tests).
+size_t WindowCount();
+// Makes the next CreateWindowExA of the named class fail (once).
+void FailNextWindowCreate(const std::string& className);
+
+// Resets every piece of platform state: windows, queues, timers, scheduled
+// work, clock (back to virtual, at 0), boxes, debug output, and every
+// registered reset hook (the multimedia devices, the library table).
+void Reset();
+// Lets other parts of the platform layer join Reset().
+void AddResetHook(std::function<void()> hook);
+
+}  // namespace sim

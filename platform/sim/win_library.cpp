@@ -1,0 +1,143 @@
+#include "win_library.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "sim.h"
+#include "win_user.h"
+
+namespace {
+
+struct LibState {
+    std::set<std::string> hiddenLibs;
+    std::set<std::pair<std::string, std::string>> hiddenExports;
+    std::map<std::string, int> attempts;
+    std::map<void*, std::string> loaded;  // dlopen handle -> upper-case dll name
+    bool hooked = false;
+};
+
+LibState& L() {
+    static LibState* s = new LibState();
+    if (!s->hooked) {
+        s->hooked = true;
+        sim::AddResetHook([] {
+            L().hiddenLibs.clear();
+            L().hiddenExports.clear();
+            L().attempts.clear();
+        });
+    }
+    return *s;
+}
+
+std::string Upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+    return s;
+}
+
+std::string ProgramDir() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    std::string p(buf, n);
+    auto slash = p.rfind('/');
+    return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+}  // namespace
+
+namespace sim {
+
+std::string SharedObjectName(const std::string& dllName) {
+    std::string base = dllName;
+    auto slash = base.find_last_of("/\\");
+    if (slash != std::string::npos) base = base.substr(slash + 1);
+    std::string lower = base;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dll") == 0) lower.resize(lower.size() - 4);
+    return "lib" + lower + ".so";
+}
+
+void HideLibrary(const std::string& dllName, bool hidden) {
+    if (hidden)
+        L().hiddenLibs.insert(Upper(dllName));
+    else
+        L().hiddenLibs.erase(Upper(dllName));
+}
+
+void HideExport(const std::string& dllName, const std::string& exportName, bool hidden) {
+    auto key = std::make_pair(Upper(dllName), exportName);
+    if (hidden)
+        L().hiddenExports.insert(key);
+    else
+        L().hiddenExports.erase(key);
+}
+
+int LoadAttempts(const std::string& dllName) {
+    auto it = L().attempts.find(Upper(dllName));
+    return it == L().attempts.end() ? 0 : it->second;
+}
+
+}  // namespace sim
+
+extern "C" {
+
+HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string key = Upper(name);
+    L().attempts[key]++;
+    if (L().hiddenLibs.count(key)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    std::string so = sim::SharedObjectName(name);
+    std::vector<std::string> candidates;
+    if (const char* path = getenv("MARLUNE_DLL_PATH")) {
+        std::stringstream ss(path);
+        std::string dir;
+        while (std::getline(ss, dir, ':'))
+            if (!dir.empty()) candidates.push_back(dir + "/" + so);
+    }
+    candidates.push_back(ProgramDir() + "/" + so);
+    candidates.push_back(so);
+    for (auto& c : candidates) {
+        if (void* h = dlopen(c.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+            L().loaded[h] = key;
+            return reinterpret_cast<HMODULE>(h);
+        }
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    if (!module || !name) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    auto it = L().loaded.find(module);
+    if (it != L().loaded.end() && L().hiddenExports.count({it->second, name})) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    void* p = dlsym(module, name);
+    if (!p) SetLastError(ERROR_PROC_NOT_FOUND);
+    return reinterpret_cast<FARPROC>(p);
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    if (!module) return FALSE;
+    L().loaded.erase(module);
+    return dlclose(module) == 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,26 @@
+// Run-time library loading for the Linux build: "NAME.DLL" maps to the
+// shared object "libname.so", looked up in MARLUNE_DLL_PATH, then beside
+// the running program, then by the normal dynamic-loader search.
+#pragma once
+
+#include <string>
+
+#include "win_types.h"
+
+extern "C" {
+HMODULE WINAPI LoadLibraryA(LPCSTR name);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+BOOL WINAPI FreeLibrary(HMODULE module);
+}
+#define LoadLibrary LoadLibraryA
+
+namespace sim {
+// Failure injection: a hidden library does not load; a hidden export is
+// not found. Names are compared without regard to case.
+void HideLibrary(const std::string& dllName, bool hidden = true);
+void HideExport(const std::string& dllName, const std::string& exportName, bool hidden = true);
+// How many times LoadLibraryA was asked for the library (loaded or not).
+int LoadAttempts(const std::string& dllName);
+// The shared object a DLL name maps to, e.g. "TAPI32.DLL" -> "libtapi32.so".
+std::string SharedObjectName(const std::string& dllName);
+}  // namespace sim

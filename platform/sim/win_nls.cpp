@@ -1,0 +1,125 @@
+#include "win_nls.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "sim.h"
+#include "win_user.h"
+
+namespace {
+
+UINT gAcp = 936;
+
+const char* IconvName(UINT cp) {
+    if (cp == CP_ACP || cp == CP_OEMCP) cp = gAcp;
+    switch (cp) {
+        case 936: return "CP936";
+        case 950: return "CP950";
+        case 65001: return "UTF-8";
+        case 1252: return "CP1252";
+        case 20127: return "ASCII";
+        default: return nullptr;
+    }
+}
+
+// Converts bytes between two iconv encodings. Invalid input is replaced
+// with `replacement` (in the target encoding) unless strict.
+bool Convert(const char* from, const char* to, const char* in, size_t inLen, std::string& out, bool strict,
+             const std::string& replacement, bool* replaced) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    out.clear();
+    char buf[4096];
+    char* src = const_cast<char*>(in);
+    size_t left = inLen;
+    bool ok = true;
+    while (left > 0) {
+        char* dst = buf;
+        size_t room = sizeof buf;
+        size_t r = iconv(cd, &src, &left, &dst, &room);
+        out.append(buf, dst - buf);
+        if (r == static_cast<size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            if (strict) {
+                ok = false;
+                break;
+            }
+            // EILSEQ or EINVAL: skip one input unit and put the replacement.
+            size_t unit = strcmp(from, "UTF-16LE") == 0 ? 2 : 1;
+            unit = std::min(unit, left);
+            src += unit;
+            left -= unit;
+            out += replacement;
+            if (replaced) *replaced = true;
+        }
+    }
+    iconv_close(cd);
+    return ok;
+}
+
+}  // namespace
+
+namespace sim {
+void SetACP(UINT codePage) { gAcp = codePage; }
+}  // namespace sim
+
+extern "C" {
+
+UINT WINAPI GetACP() { return gAcp; }
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
+    const char* name = IconvName(codePage);
+    if (!name || !src || dstLen < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t len = srcLen < 0 ? strlen(src) + 1 : static_cast<size_t>(srcLen);
+    std::string out;
+    std::string repl("\xFD\xFF", 2);  // U+FFFD in UTF-16LE
+    if (!Convert(name, "UTF-16LE", src, len, out, (flags & MB_ERR_INVALID_CHARS) != 0, repl, nullptr)) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    int units = static_cast<int>(out.size() / 2);
+    if (dstLen == 0) return units;
+    if (units > dstLen) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(dst, out.data(), out.size());
+    return units;
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
+                               LPCSTR defaultChar, LPBOOL usedDefault) {
+    const char* name = IconvName(codePage);
+    if (!name || !src || dstLen < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t len = 0;
+    if (srcLen < 0) {
+        while (src[len]) ++len;
+        ++len;
+    } else {
+        len = static_cast<size_t>(srcLen);
+    }
+    std::string out;
+    bool replaced = false;
+    std::string repl = defaultChar ? std::string(defaultChar) : std::string("?");
+    Convert("UTF-16LE", name, reinterpret_cast<const char*>(src), len * 2, out, false, repl, &replaced);
+    if (usedDefault) *usedDefault = replaced ? TRUE : FALSE;
+    int bytes = static_cast<int>(out.size());
+    if (dstLen == 0) return bytes;
+    if (bytes > dstLen) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(dst, out.data(), out.size());
+    return bytes;
+}
+
+}  // extern "C"
