@@ -1,1 +1,41 @@
-int main(){}
+// marlune: the Linux host of the control.
+//   marlune host [--real-time]   JSON lines on stdin/stdout
+//   marlune demo                 a short demonstration call, printed
+//   marlune describe             the automation surface
+//   marlune help                 this text and the host's commands
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "host/host_commands.h"
+#include "host/json_host.h"
+
+namespace {
+
+int Help() {
+    printf("usage: marlune host [--real-time] | demo | describe | help\n\n");
+    printf("host requests (one JSON object per line):\n");
+    printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
+    printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
+    printf("  {\"id\":4,\"run\":30}                       advance the clock 30 s, delivering what is due\n");
+    printf("  {\"id\":5,\"control\":\"create\"|\"destroy\"}\n");
+    printf("  {\"id\":6,\"cmd\":NAME,...}                 one of:\n");
+    for (auto& [name, info] : HostCommands()) printf("      %-14s %s\n", name.c_str(), info.usage.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string verb = argc > 1 ? argv[1] : "help";
+    if (verb == "host") {
+        bool realTime = argc > 2 && strcmp(argv[2], "--real-time") == 0;
+        return RunHost(realTime);
+    }
+    if (verb == "demo") return RunDemo();
+    if (verb == "describe") return Describe();
+    if (verb == "help" || verb == "--help" || verb == "-h") return Help();
+    fprintf(stderr, "marlune: unknown command '%s'\n", verb.c_str());
+    Help();
+    return 2;
+}
