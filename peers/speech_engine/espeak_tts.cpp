@@ -74,7 +74,10 @@ bool Synthesize(const std::string& utf8, std::vector<short>& samples, int& sampl
 
 Engine::Engine(HWND window) : window_(window) {}
 
-Engine::~Engine() { StopAudio(); }
+Engine::~Engine() {
+    sim::Cancel(endWakeup_);
+    StopAudio();
+}
 
 HRESULT Engine::SetDevice(LONG id) {
     deviceId_ = id;
@@ -91,6 +94,9 @@ HRESULT Engine::Speak(const char* ansiText, std::string& error) {
     StopAudio();
     sim::Micros duration = rate > 0 ? static_cast<sim::Micros>(samples.size()) * sim::kSecond / rate : 0;
     speakingUntil_ = sim::Now() + duration;
+    // Wake the loop when the phrase ends, so a poll sees the change on time.
+    sim::Cancel(endWakeup_);
+    endWakeup_ = sim::Schedule(speakingUntil_, [] {});
     lastSamples_ = std::move(samples);
     lastRate_ = rate;
     PlayAudio();

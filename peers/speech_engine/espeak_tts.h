@@ -30,6 +30,7 @@ private:
     sim::Micros speakingUntil_ = 0;
     std::vector<short> lastSamples_;
     int lastRate_ = 0;
+    uint64_t endWakeup_ = 0;
 };
 
 }  // namespace espeak_tts

@@ -69,6 +69,20 @@ const std::vector<std::string>& DebugOutput();
 // ---- windows -----------------------------------------------------------
 // Number of live windows (for leak checks in tests).
 size_t WindowCount();
+struct WindowInfo {
+    std::string className;
+    std::string text;
+    DWORD style = 0;
+    HWND parent = nullptr;
+    UINT_PTR childId = 0;
+    RECT rect{};
+};
+// What a live window was created with; false when there is no such window.
+bool GetWindowInfo(HWND hwnd, WindowInfo* info);
+// Live children of a window, in creation order.
+std::vector<HWND> ChildWindows(HWND parent);
+// Whether a window timer with this id runs on the window.
+bool TimerRunning(HWND hwnd, UINT_PTR id);
 // Makes the next CreateWindowExA of the named class fail (once).
 void FailNextWindowCreate(const std::string& className);
 

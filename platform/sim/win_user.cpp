@@ -246,6 +246,33 @@ const std::vector<std::string>& DebugOutput() { return S().debug; }
 size_t WindowCount() { return S().windows.size(); }
 void FailNextWindowCreate(const std::string& className) { S().failNextCreate = className; }
 
+bool GetWindowInfo(HWND hwnd, WindowInfo* info) {
+    Window* w = Find(hwnd);
+    if (!w) return false;
+    if (info) {
+        info->className = w->className;
+        info->text = w->name;
+        info->style = w->style;
+        info->parent = w->parent;
+        info->childId = reinterpret_cast<UINT_PTR>(w->id);
+        info->rect = w->rect;
+    }
+    return true;
+}
+
+std::vector<HWND> ChildWindows(HWND parent) {
+    std::vector<HWND> out;
+    for (auto& [k, w] : S().windows)
+        if (w.parent == parent) out.push_back(reinterpret_cast<HWND>(k));
+    return out;
+}
+
+bool TimerRunning(HWND hwnd, UINT_PTR id) {
+    for (auto& t : S().timers)
+        if (t.hwnd == hwnd && t.id == id) return true;
+    return false;
+}
+
 void AddResetHook(std::function<void()> hook) { S().resetHooks.push_back(std::move(hook)); }
 
 void Reset() {
