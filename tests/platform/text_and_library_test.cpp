@@ -1,0 +1,83 @@
+#include "tests/support/test_env.h"
+
+namespace {
+
+std::u16string ToWide(UINT cp, const std::string& bytes, DWORD flags = 0) {
+    int n = MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::u16string w(static_cast<size_t>(n), u'\0');
+    if (n) MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), reinterpret_cast<LPWSTR>(w.data()), n);
+    return w;
+}
+
+std::string ToBytes(UINT cp, const std::u16string& w) {
+    int n = WideCharToMultiByte(cp, 0, reinterpret_cast<LPCWSTR>(w.data()), static_cast<int>(w.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(cp, 0, reinterpret_cast<LPCWSTR>(w.data()), static_cast<int>(w.size()), s.data(), n, nullptr,
+                        nullptr);
+    return s;
+}
+
+}  // namespace
+
+TEST(CodePages, GbkAndBig5RoundTrip) {
+    EXPECT_EQ(GetACP(), 936u);
+    EXPECT_EQ(ToWide(936, "\xCF\xDF\xC2\xB7"), u"线路");
+    EXPECT_EQ(ToBytes(CP_ACP, u"线路"), "\xCF\xDF\xC2\xB7");
+    EXPECT_EQ(ToWide(950, "\xc1\xc2\xc1\xc2\xb1\x7a"), u"謝謝您");
+    EXPECT_EQ(ToBytes(950, u"謝謝您"), "\xc1\xc2\xc1\xc2\xb1\x7a");
+    EXPECT_EQ(ToWide(CP_UTF8, "\xe7\xba\xbf"), u"线");
+}
+
+TEST(CodePages, SizesFollowTheWin32Contract) {
+    // -1 counts the terminating zero; a zero output size asks for the size.
+    EXPECT_EQ(MultiByteToWideChar(936, 0, "\xCF\xDF" "a", -1, nullptr, 0), 3);
+    char16_t small[1];
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(936, 0, "abc", 3, reinterpret_cast<LPWSTR>(small), 1), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(MultiByteToWideChar(12345, 0, "abc", 3, nullptr, 0), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(CodePages, InvalidBytesAreReplacedOrRefused) {
+    // A lead byte with no trail byte.
+    EXPECT_EQ(ToWide(936, std::string("a\xCF", 2)), u"a\uFFFD");
+    EXPECT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, "a\xCF", 2, nullptr, 0), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    BOOL usedDefault = FALSE;
+    char out[8];
+    const char16_t thai[] = u"\u0E01";
+    int n = WideCharToMultiByte(936, 0, reinterpret_cast<LPCWSTR>(thai), 1, out, sizeof out, nullptr, &usedDefault);
+    EXPECT_EQ(std::string(out, n), "?");
+    EXPECT_TRUE(usedDefault);
+}
+
+class LibraryTest : public MarluneTest {};
+
+TEST_F(LibraryTest, DllNamesMapToSharedObjects) {
+    EXPECT_EQ(sim::SharedObjectName("TAPI32.DLL"), "libtapi32.so");
+    EXPECT_EQ(sim::SharedObjectName("C:\\Windows\\System32\\Espeak_TTS.dll"), "libespeak_tts.so");
+    EXPECT_EQ(sim::SharedObjectName("plain"), "libplain.so");
+}
+
+TEST_F(LibraryTest, LoadsAPeerAndResolvesItsExports) {
+    HMODULE lib = LoadLibraryA("ESPEAK_TTS.DLL");
+    ASSERT_NE(lib, nullptr);
+    EXPECT_NE(GetProcAddress(lib, "MarluneComponentCreate"), nullptr);
+    EXPECT_EQ(GetProcAddress(lib, "NoSuchExport"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    sim::HideExport("espeak_tts.dll", "MarluneComponentCreate");
+    EXPECT_EQ(GetProcAddress(lib, "MarluneComponentCreate"), nullptr);
+    EXPECT_EQ(sim::LoadAttempts("Espeak_Tts.Dll"), 1);
+}
+
+TEST_F(LibraryTest, HiddenOrMissingLibrariesDoNotLoad) {
+    sim::HideLibrary("ESPEAK_TTS.DLL");
+    EXPECT_EQ(LoadLibraryA("ESPEAK_TTS.DLL"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(LoadLibraryA("NO_SUCH_LIBRARY.DLL"), nullptr);
+    EXPECT_EQ(sim::LoadAttempts("ESPEAK_TTS.DLL"), 1);
+    sim::Reset();
+    EXPECT_NE(LoadLibraryA("ESPEAK_TTS.DLL"), nullptr);  // reset lifts the injection
+}
