@@ -3,19 +3,6 @@
 // a subsystem removes its members from here when it defines them.
 #include "control/marlune_ctrl.h"
 
-std::string CMarluneCtrl::InitLine(LONG) { RaiseNotAvailable("InitLine"); }
-LONG CMarluneCtrl::OpenLine(LONG) { RaiseNotAvailable("OpenLine"); }
-LONG CMarluneCtrl::AnswerTp() { RaiseNotAvailable("AnswerTp"); }
-std::string CMarluneCtrl::GetTPNO() { RaiseNotAvailable("GetTPNO"); }
-std::string CMarluneCtrl::GetDtmf() { RaiseNotAvailable("GetDtmf"); }
-LONG CMarluneCtrl::HandUp() { RaiseNotAvailable("HandUp"); }
-LONG CMarluneCtrl::BeginMonitorDtmf(LONG) { RaiseNotAvailable("BeginMonitorDtmf"); }
-LONG CMarluneCtrl::CancelMonitor(LONG) { RaiseNotAvailable("CancelMonitor"); }
-LONG CMarluneCtrl::CallOut(LONG, const std::string&) { RaiseNotAvailable("CallOut"); }
-LONG CMarluneCtrl::ClearDTMF(LONG) { RaiseNotAvailable("ClearDTMF"); }
-LONG CMarluneCtrl::CloseLine() { RaiseNotAvailable("CloseLine"); }
-LONG CMarluneCtrl::GetOutID(LONG) { RaiseNotAvailable("GetOutID"); }
-
 LONG CMarluneCtrl::PlayWav(const std::string&, LONG) { RaiseNotAvailable("PlayWav"); }
 LONG CMarluneCtrl::RecordWav(LONG, const std::string&, LONG) { RaiseNotAvailable("RecordWav"); }
 LONG CMarluneCtrl::StopPlayWav() { RaiseNotAvailable("StopPlayWav"); }
