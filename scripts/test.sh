@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything (Linux and the Windows cross build) and runs the whole
+# test suite; ends with CTest's summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+jobs=$(nproc)
+
+cmake --preset native
+cmake --build --preset native -j "$jobs"
+
+# The control's portable sources against the real Windows headers.
+cmake --preset mingw
+cmake --build --preset mingw -j "$jobs"
+
+ctest --preset native -j "$jobs"
