@@ -35,8 +35,8 @@ LONG TranslateInto(Module& module, DWORD deviceId, const char* address, TapiReco
     return 1;
 }
 
-// The city code of the current location, or empty when the service does
-// not report one. `failedCaption` receives the caption of the error box.
+// The city code of the current location; false when the service does not
+// report one (after an error box when it cannot be asked).
 bool CurrentCityCode(Module& module, std::string& city) {
     TapiRecord caps;
     DWORD size = kTranslateCapsSize;
@@ -54,9 +54,11 @@ bool CurrentCityCode(Module& module, std::string& city) {
         size = caps.neededSize();
     }
     const LINETRANSLATECAPS* tc = caps.as<LINETRANSLATECAPS>();
-    for (DWORD i = 0; i < tc->dwNumLocations; ++i) {
-        DWORD at = tc->dwLocationListOffset + i * sizeof(LINELOCATIONENTRY);
-        if (at < tc->dwLocationListOffset || !caps.Contains(at, sizeof(LINELOCATIONENTRY))) return false;
+    // The list, and every entry read from it, must lie inside the record.
+    if (!caps.Contains(tc->dwLocationListOffset, tc->dwLocationListSize)) return false;
+    const DWORD entries = tc->dwLocationListSize / sizeof(LINELOCATIONENTRY);
+    for (DWORD i = 0; i < tc->dwNumLocations && i < entries; ++i) {
+        DWORD at = tc->dwLocationListOffset + i * static_cast<DWORD>(sizeof(LINELOCATIONENTRY));
         LINELOCATIONENTRY entry;
         std::memcpy(&entry, caps.At(at), sizeof entry);
         if (entry.dwPermanentLocationID == tc->dwCurrentLocationID) {

@@ -154,7 +154,7 @@ LONG GetLineDeviceId(Module& module, DWORD select, const char* deviceClass) {
             continue;
         }
         const VARSTRING* v = id.as<VARSTRING>();
-        if (v->dwStringSize < sizeof(DWORD) || !id.Contains(v->dwStringOffset, sizeof(DWORD))) return -1;
+        if (v->dwStringSize < sizeof(DWORD) || !id.Contains(v->dwStringOffset, v->dwStringSize)) return -1;
         DWORD value;
         std::memcpy(&value, id.At(v->dwStringOffset), sizeof value);
         return static_cast<LONG>(value);
