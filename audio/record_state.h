@@ -10,6 +10,18 @@ struct RecordState {
     HWAVEIN hWaveIn = nullptr;  // as last opened; not cleared on close
     std::string targetName;     // empty: a name made from the time
     LONG bufferSize = 0;
-    HGLOBAL bufferMemory = nullptr;
+    HGLOBAL bufferMemory = nullptr;  // null once released
     WAVEHDR header{};
+
+    void ReleaseBuffer() {
+        if (bufferMemory) GlobalFree(bufferMemory);
+        bufferMemory = nullptr;
+        header.lpData = nullptr;
+        header.dwUser = 0;
+    }
+
+    RecordState() = default;
+    RecordState(const RecordState&) = delete;
+    RecordState& operator=(const RecordState&) = delete;
+    ~RecordState() { ReleaseBuffer(); }
 };

@@ -103,12 +103,50 @@ HRESULT Engine::Speak(const char* ansiText, std::string& error) {
     return S_OK;
 }
 
-LONG Engine::Status() const { return sim::Now() < speakingUntil_ ? 1 : 0; }
+// Speaking lasts until the phrase's audio has played and its device is
+// free again.
+LONG Engine::Status() const { return sim::Now() < speakingUntil_ || out_ ? 1 : 0; }
 
-// The synthesized phrase is timed on the clock; where its audio goes is
-// decided by the wave devices (PlayAudio).
-void Engine::PlayAudio() {}
-void Engine::StopAudio() {}
+// Plays the phrase on the chosen device (-1: the default device); a device
+// that needs another format gets it through the mapper. When no device
+// takes it, the phrase is still timed on the clock.
+void Engine::PlayAudio() {
+    if (lastSamples_.empty() || lastRate_ <= 0) return;
+    const DWORD rate = static_cast<DWORD>(lastRate_);
+    WAVEFORMATEX f{WAVE_FORMAT_PCM, 1, rate, rate * 2, 2, 16, 0};
+    const bool mapper = deviceId_ == -1;
+    const UINT device = mapper ? WAVE_MAPPER : static_cast<UINT>(deviceId_) & 0xFFFF;
+    if (waveOutOpen(&out_, device, &f, 0, 0, CALLBACK_NULL | (mapper ? 0 : WAVE_MAPPED)) != MMSYSERR_NOERROR) {
+        out_ = nullptr;
+        return;
+    }
+    header_ = WAVEHDR{};
+    header_.lpData = reinterpret_cast<LPSTR>(lastSamples_.data());
+    header_.dwBufferLength = static_cast<DWORD>(lastSamples_.size() * sizeof(short));
+    if (waveOutPrepareHeader(out_, &header_, sizeof header_) != MMSYSERR_NOERROR ||
+        waveOutWrite(out_, &header_, sizeof header_) != MMSYSERR_NOERROR) {
+        FinishAudio();
+        return;
+    }
+    finishTimer_ = sim::Schedule(speakingUntil_, [this] {
+        finishTimer_ = 0;
+        FinishAudio();
+    });
+}
+
+void Engine::FinishAudio() {
+    if (!out_) return;
+    waveOutReset(out_);
+    waveOutUnprepareHeader(out_, &header_, sizeof header_);
+    waveOutClose(out_);
+    out_ = nullptr;
+}
+
+void Engine::StopAudio() {
+    if (finishTimer_) sim::Cancel(finishTimer_);
+    finishTimer_ = 0;
+    FinishAudio();
+}
 
 }  // namespace espeak_tts
 

@@ -24,6 +24,7 @@ public:
 private:
     void PlayAudio();
     void StopAudio();
+    void FinishAudio();
 
     HWND window_;
     LONG deviceId_ = -1;
@@ -31,6 +32,10 @@ private:
     std::vector<short> lastSamples_;
     int lastRate_ = 0;
     uint64_t endWakeup_ = 0;
+    // The wave device the phrase plays on, open until it has played.
+    HWAVEOUT out_ = nullptr;
+    WAVEHDR header_{};
+    uint64_t finishTimer_ = 0;
 };
 
 }  // namespace espeak_tts

@@ -1,0 +1,22 @@
+// Control surface of the kernel subset (Linux platform layer): failure
+// injection and counters for tests.
+#pragma once
+
+#include <string>
+
+namespace sim {
+
+// The next `count` calls of `function` ("GlobalAlloc", "GlobalLock",
+// "LocalAlloc", "CreateFileA", "WriteFile", "ReadFile") fail (-1: until
+// cleared). GlobalAlloc/LocalAlloc return null, GlobalLock null,
+// CreateFileA INVALID_HANDLE_VALUE, WriteFile/ReadFile FALSE; each sets
+// the last error.
+void FailKernel(const std::string& function, int count = 1);
+void ClearKernelFaults();
+// Blocks of global and local memory not yet freed.
+int LiveGlobalBlocks();
+int LiveLocalBlocks();
+// File handles not yet closed.
+int OpenFileHandles();
+
+}  // namespace sim

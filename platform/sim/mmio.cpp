@@ -1,0 +1,138 @@
+// Multimedia file I/O over stdio: read-only RIFF access with forward chunk
+// searches, as the WAV reader uses it.
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "mmsystem.h"
+#include "sim.h"
+#include "wave_devices.h"
+
+struct MmioFile {
+    FILE* file;
+    char* buffer;
+};
+
+namespace {
+
+struct MmioState {
+    int open = 0;
+    std::map<std::string, int> faults;
+};
+
+MmioState& M() {
+    static MmioState* s = [] {
+        auto* st = new MmioState();
+        sim::AddResetHook([st] { st->faults.clear(); });
+        return st;
+    }();
+    return *s;
+}
+
+bool Fault(const char* fn) {
+    auto it = M().faults.find(fn);
+    if (it == M().faults.end() || it->second == 0) return false;
+    if (it->second > 0) --it->second;
+    return true;
+}
+
+constexpr size_t kIoBuffer = 8192;  // the size mmio allocates for MMIO_ALLOCBUF
+
+bool ReadU32(FILE* f, DWORD& v) {
+    unsigned char b[4];
+    if (fread(b, 1, 4, f) != 4) return false;
+    v = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<DWORD>(b[3]) << 24);
+    return true;
+}
+
+}  // namespace
+
+namespace sim {
+int OpenMmioHandles() { return M().open; }
+void FailMmio(const std::string& function, int count) { M().faults[function] = count; }
+}  // namespace sim
+
+extern "C" {
+
+HMMIO WINAPI mmioOpenA(LPSTR fileName, LPMMIOINFO, DWORD flags) {
+    if (!fileName || Fault("mmioOpen")) return nullptr;
+    if (flags & (MMIO_WRITE | MMIO_READWRITE)) return nullptr;  // reading only
+    FILE* f = fopen(fileName, "rb");
+    if (!f) return nullptr;
+    auto* h = new MmioFile{f, nullptr};
+    if (flags & MMIO_ALLOCBUF) {
+        h->buffer = new char[kIoBuffer];
+        setvbuf(f, h->buffer, _IOFBF, kIoBuffer);
+    }
+    ++M().open;
+    return reinterpret_cast<HMMIO>(h);
+}
+
+MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT) {
+    auto* h = reinterpret_cast<MmioFile*>(hmmio);
+    if (!h) return MMSYSERR_INVALHANDLE;
+    fclose(h->file);
+    delete[] h->buffer;
+    delete h;
+    --M().open;
+    return MMSYSERR_NOERROR;
+}
+
+LONG WINAPI mmioRead(HMMIO hmmio, HPSTR buffer, LONG count) {
+    auto* h = reinterpret_cast<MmioFile*>(hmmio);
+    if (!h || count < 0 || Fault("mmioRead")) return -1;
+    if (count == 0) return 0;
+    size_t n = fread(buffer, 1, static_cast<size_t>(count), h->file);
+    if (n == 0 && ferror(h->file)) return -1;
+    return static_cast<LONG>(n);
+}
+
+// Reads chunk headers forward from the current position until one matches
+// (FINDRIFF/FINDLIST: id and form type; FINDCHUNK: id; no flag: the next
+// chunk), staying inside the parent when there is one. Skipped chunks are
+// passed with their pad byte.
+MMRESULT WINAPI mmioDescend(HMMIO hmmio, LPMMCKINFO ck, const MMCKINFO* parent, UINT flags) {
+    auto* h = reinterpret_cast<MmioFile*>(hmmio);
+    if (!h || !ck) return MMSYSERR_INVALPARAM;
+    if (Fault("mmioDescend")) return MMIOERR_CHUNKNOTFOUND;
+    const long long end = parent ? static_cast<long long>(parent->dwDataOffset) + parent->cksize : -1;
+    for (;;) {
+        long long pos = ftell(h->file);
+        if (end >= 0 && pos + 8 > end) return MMIOERR_CHUNKNOTFOUND;
+        DWORD id = 0, size = 0, type = 0;
+        if (!ReadU32(h->file, id) || !ReadU32(h->file, size)) return MMIOERR_CHUNKNOTFOUND;
+        const DWORD dataOffset = static_cast<DWORD>(pos + 8);
+        const bool container = id == FOURCC_RIFF || id == FOURCC_LIST;
+        if (container && !ReadU32(h->file, type)) return MMIOERR_CHUNKNOTFOUND;
+        bool match;
+        if (flags & MMIO_FINDRIFF)
+            match = id == FOURCC_RIFF && type == ck->fccType;
+        else if (flags & MMIO_FINDLIST)
+            match = id == FOURCC_LIST && type == ck->fccType;
+        else if (flags & MMIO_FINDCHUNK)
+            match = id == ck->ckid;
+        else
+            match = true;
+        if (match) {
+            ck->ckid = id;
+            ck->cksize = size;
+            ck->fccType = container ? type : 0;
+            ck->dwDataOffset = dataOffset;
+            ck->dwFlags = 0;
+            return MMSYSERR_NOERROR;
+        }
+        long long next = static_cast<long long>(dataOffset) + size + (size & 1);
+        if (fseek(h->file, static_cast<long>(next), SEEK_SET) != 0) return MMIOERR_CHUNKNOTFOUND;
+    }
+}
+
+MMRESULT WINAPI mmioAscend(HMMIO hmmio, LPMMCKINFO ck, UINT) {
+    auto* h = reinterpret_cast<MmioFile*>(hmmio);
+    if (!h || !ck) return MMSYSERR_INVALPARAM;
+    if (Fault("mmioAscend")) return MMIOERR_CANNOTREAD;
+    long long next = static_cast<long long>(ck->dwDataOffset) + ck->cksize + (ck->cksize & 1);
+    if (fseek(h->file, static_cast<long>(next), SEEK_SET) != 0) return MMIOERR_CANNOTREAD;
+    return MMSYSERR_NOERROR;
+}
+
+}  // extern "C"

@@ -1,0 +1,88 @@
+// Control surface of the virtual wave devices (Linux platform layer).
+//
+// Device ids, the same for output and input: 0 is the default sound card
+// (what WAVE_MAPPER maps to), 1 is the modem's line device (the id the
+// virtual modem reports for "wave/out" and "wave/in" of the current call).
+// Each output device keeps a tap of what it played: 16-bit mono PCM at the
+// device's tap rate, from clock 0, silence where nothing played. Each input
+// device records from a source: samples placed on the clock, silence
+// outside them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mmsystem.h"
+
+namespace sim {
+
+constexpr UINT kSoundCardDevice = 0;
+constexpr UINT kLineDevice = 1;
+constexpr UINT kWaveDeviceCount = 2;
+// Matches any device in fault injection.
+constexpr int kAnyDevice = -1;
+
+struct WaveFormatSpec {
+    WORD tag = WAVE_FORMAT_PCM;
+    WORD channels = 1;
+    DWORD rate = 8000;
+    WORD bits = 16;
+    bool operator==(const WaveFormatSpec&) const = default;
+};
+
+// Formats a device takes natively. A WAVE_MAPPED open, or an open through
+// WAVE_MAPPER, also takes any PCM (8/16-bit, 1-2 channels, 1-192 kHz) or
+// 8-bit mu-law/A-law, which the mapper converts.
+void SetDeviceFormats(bool output, UINT device, std::vector<WaveFormatSpec> formats);
+std::vector<WaveFormatSpec> DeviceFormats(bool output, UINT device);
+// A device that is not present answers MMSYSERR_BADDEVICEID.
+void SetDevicePresent(bool output, UINT device, bool present);
+
+// Failure injection. `function` is the platform function's name
+// ("waveOutOpen", "waveOutWrite", "waveInStart", ...); "waveOutQuery" and
+// "waveInQuery" match only format queries, "waveOutOpen"/"waveInOpen" only
+// real opens. The next `count` calls on `device` (kAnyDevice for any; for
+// handle-based functions the device of the handle) answer `result`.
+// count -1: every call until cleared.
+void FailWave(const std::string& function, MMRESULT result, int count = 1, int device = kAnyDevice);
+void ClearWaveFaults();
+
+// ---- output taps -------------------------------------------------------
+DWORD TapRate(UINT device);
+const std::vector<int16_t>& TapSamples(UINT device);
+// Where the tap is written as a WAV; written on every close of the device
+// and by WriteTaps(). Empty: kept in memory only.
+void SetTapPath(UINT device, const std::string& path);
+std::string TapPath(UINT device);
+void WriteTaps();
+
+// ---- input sources -----------------------------------------------------
+// The samples the input device hears. anchorAtStart false: sample 0 is
+// heard at the current clock time; true: at each waveInStart.
+void SetInputSamples(UINT device, std::vector<int16_t> samples, DWORD rate, bool anchorAtStart);
+// Same from a WAV file (PCM 8/16-bit or mu-law, any channels). False when
+// the file cannot be read.
+bool SetInputWav(UINT device, const std::string& path, bool anchorAtStart);
+void ClearInput(UINT device);
+
+// ---- state, for tests --------------------------------------------------
+int OpenWaveHandles(bool output);
+bool DeviceBusy(bool output, UINT device);
+// Number of buffers each device has completed (played or filled).
+int CompletedBuffers(bool output, UINT device);
+
+// ---- multimedia files --------------------------------------------------
+int OpenMmioHandles();
+// "mmioOpen" (no handle), "mmioDescend" (chunk not found), "mmioRead"
+// (returns -1), "mmioAscend"; the next `count` calls fail.
+void FailMmio(const std::string& function, int count = 1);
+
+// ---- WAV helpers -------------------------------------------------------
+// Reads a WAV's samples as 16-bit mono (channels averaged).
+bool LoadWav(const std::string& path, std::vector<int16_t>& samples, DWORD& rate);
+bool WriteWav16(const std::string& path, const std::vector<int16_t>& samples, DWORD rate);
+// Converts raw bytes of `format` to 16-bit mono at the format's rate.
+std::vector<int16_t> DecodeToMono16(const WAVEFORMATEX& format, const void* bytes, size_t size);
+
+}  // namespace sim

@@ -1,0 +1,283 @@
+// Global and local memory and file handles over the C library and POSIX
+// descriptors.
+#include "win_kernel.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "kernel_faults.h"
+#include "sim.h"
+#include "win_user.h"
+
+namespace {
+
+struct KernelState {
+    std::recursive_mutex lock;
+    std::set<void*> global;
+    std::set<void*> local;
+    std::map<uintptr_t, int> files;  // handle value -> descriptor
+    uintptr_t nextFile = 0x4000;
+    std::map<std::string, int> faults;
+};
+
+KernelState& K() {
+    static KernelState* s = [] {
+        auto* st = new KernelState();
+        sim::AddResetHook([st] {
+            std::lock_guard<std::recursive_mutex> g(st->lock);
+            st->faults.clear();
+        });
+        return st;
+    }();
+    return *s;
+}
+
+bool Fault(const char* fn) {
+    auto& k = K();
+    std::lock_guard<std::recursive_mutex> g(k.lock);
+    auto it = k.faults.find(fn);
+    if (it == k.faults.end() || it->second == 0) return false;
+    if (it->second > 0) --it->second;
+    return true;
+}
+
+void* Allocate(std::set<void*>& blocks, UINT flags, SIZE_T size) {
+    void* p = (flags & GMEM_ZEROINIT) ? calloc(1, size ? size : 1) : malloc(size ? size : 1);
+    if (!p) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    blocks.insert(p);
+    return p;
+}
+
+void* Release(std::set<void*>& blocks, void* mem) {
+    if (!mem) return nullptr;
+    auto it = blocks.find(mem);
+    if (it == blocks.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return mem;
+    }
+    blocks.erase(it);
+    free(mem);
+    return nullptr;
+}
+
+DWORD ErrnoToWin(int e) {
+    switch (e) {
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS: return ERROR_ACCESS_DENIED;
+        default: return ERROR_INVALID_PARAMETER;
+    }
+}
+
+int Descriptor(HANDLE h) {
+    auto& k = K();
+    auto it = k.files.find(reinterpret_cast<uintptr_t>(h));
+    return it == k.files.end() ? -1 : it->second;
+}
+
+}  // namespace
+
+namespace sim {
+void FailKernel(const std::string& function, int count) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    K().faults[function] = count;
+}
+void ClearKernelFaults() {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    K().faults.clear();
+}
+int LiveGlobalBlocks() { return static_cast<int>(K().global.size()); }
+int LiveLocalBlocks() { return static_cast<int>(K().local.size()); }
+int OpenFileHandles() { return static_cast<int>(K().files.size()); }
+}  // namespace sim
+
+extern "C" {
+
+// Memory handles are the blocks' addresses; GMEM_MOVEABLE blocks never move.
+HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T size) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    if (Fault("GlobalAlloc")) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return Allocate(K().global, flags, size);
+}
+
+LPVOID WINAPI GlobalLock(HGLOBAL mem) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    if (Fault("GlobalLock")) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (!mem || !K().global.count(mem)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return mem;
+}
+
+BOOL WINAPI GlobalUnlock(HGLOBAL mem) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    if (!mem || !K().global.count(mem)) SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;  // not locked any more (or never was)
+}
+
+HGLOBAL WINAPI GlobalFree(HGLOBAL mem) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    return Release(K().global, mem);
+}
+
+HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T size) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    if (Fault("LocalAlloc")) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return Allocate(K().local, flags, size);
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL mem) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    return Release(K().local, mem);
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+                          HANDLE) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    if (Fault("CreateFileA")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = O_CLOEXEC | O_NOCTTY;
+    bool read = access & GENERIC_READ, write = access & GENERIC_WRITE;
+    flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    switch (disposition) {
+        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+        case OPEN_EXISTING: break;
+        case OPEN_ALWAYS: flags |= O_CREAT; break;
+        case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+        default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+    int fd = open(name, flags, 0666);
+    if (fd < 0) {
+        SetLastError(ErrnoToWin(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    uintptr_t h = K().nextFile;
+    K().nextFile += 4;
+    K().files[h] = fd;
+    SetLastError(ERROR_SUCCESS);
+    return reinterpret_cast<HANDLE>(h);
+}
+
+// Overlapped requests complete at once; the OVERLAPPED record reports it.
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (written) *written = 0;
+    if (Fault("WriteFile")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    int fd;
+    {
+        std::lock_guard<std::recursive_mutex> g(K().lock);
+        fd = Descriptor(file);
+    }
+    if (fd < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const char* p = static_cast<const char*>(buffer);
+    DWORD done = 0;
+    while (done < count) {
+        ssize_t n = write(fd, p + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            SetLastError(ErrnoToWin(errno));
+            if (written) *written = done;
+            return FALSE;
+        }
+        done += static_cast<DWORD>(n);
+    }
+    if (written) *written = done;
+    if (overlapped) {
+        overlapped->Internal = 0;
+        overlapped->InternalHigh = done;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
+    if (read) *read = 0;
+    if (Fault("ReadFile")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    int fd;
+    {
+        std::lock_guard<std::recursive_mutex> g(K().lock);
+        fd = Descriptor(file);
+    }
+    if (fd < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        SetLastError(ErrnoToWin(errno));
+        return FALSE;
+    }
+    if (read) *read = static_cast<DWORD>(n);
+    if (overlapped) {
+        overlapped->Internal = 0;
+        overlapped->InternalHigh = static_cast<ULONG_PTR>(n);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    auto it = K().files.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == K().files.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    close(it->second);
+    K().files.erase(it);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileType(HANDLE file) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    int fd = Descriptor(file);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FILE_TYPE_UNKNOWN;
+    }
+    if (S_ISREG(st.st_mode)) return FILE_TYPE_DISK;
+    if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+    return FILE_TYPE_UNKNOWN;
+}
+
+}  // extern "C"

@@ -1,0 +1,10 @@
+// Heap failure for the audio tests: the next calloc of exactly `size` bytes
+// returns null. Not available under AddressSanitizer, which owns the heap.
+#pragma once
+
+#include <cstddef>
+
+namespace allocfault {
+bool Available();
+void FailCallocOfSize(size_t size);
+}  // namespace allocfault

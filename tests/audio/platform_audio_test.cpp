@@ -1,0 +1,334 @@
+// The multimedia and kernel parts of the Linux platform layer on their own:
+// G.711, mmio chunk searches, wave devices, taps, sources, global memory
+// and files.
+#include <cstring>
+
+#include "tests/audio/audio_fixture.h"
+
+namespace {
+
+// ---- G.711 ------------------------------------------------------------------
+
+TEST(G711, EveryCodeDecodesAndReencodesToItself) {
+    for (int c = 0; c < 256; ++c) {
+        int16_t v = sim::MuLawDecode(static_cast<uint8_t>(c));
+        uint8_t back = sim::MuLawEncode(v);
+        // 0x7F and 0xFF are both zero; everything else is exact.
+        if (v == 0) continue;
+        EXPECT_EQ(back, c) << "code " << c;
+    }
+}
+
+TEST(G711, KnownValuesAndMonotonic) {
+    EXPECT_EQ(sim::MuLawEncode(0), 0xFF);
+    EXPECT_EQ(sim::MuLawEncode(32767), 0x80);
+    EXPECT_EQ(sim::MuLawEncode(-32768), 0x00);
+    EXPECT_EQ(sim::MuLawDecode(0x80), 32124);
+    EXPECT_EQ(sim::MuLawDecode(0x00), -32124);
+    int previous = -40000;
+    for (int v = -32768; v <= 32767; v += 97) {
+        int decoded = sim::MuLawDecode(sim::MuLawEncode(static_cast<int16_t>(v)));
+        EXPECT_GE(decoded, previous);
+        EXPECT_LE(std::abs(decoded - v), std::max(16, std::abs(v) / 16));
+        previous = decoded;
+    }
+}
+
+// ---- mmio -------------------------------------------------------------------
+
+class MmioTest : public MarluneTest {};
+
+TEST_F(MmioTest, FindChunkStaysInsideParentAndAscendSkipsPad) {
+    std::string inner = wav::Chunk("odd ", "abc") + wav::Chunk("fmt ", wav::Fmt(1, 1, 8000, 16));
+    // A chunk named "data" after the RIFF form: outside the parent.
+    wav::Save("m.wav", wav::Riff("WAVE", inner) + wav::Chunk("data", "zz"));
+    std::string name = "m.wav";
+    HMMIO h = mmioOpenA(name.data(), nullptr, MMIO_ALLOCBUF);
+    ASSERT_NE(h, nullptr);
+    MMCKINFO riff{};
+    riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
+    ASSERT_EQ(mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF), MMSYSERR_NOERROR);
+    EXPECT_EQ(riff.dwDataOffset, 8u);
+    MMCKINFO sub{};
+    sub.ckid = mmioFOURCC('o', 'd', 'd', ' ');
+    ASSERT_EQ(mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK), MMSYSERR_NOERROR);
+    EXPECT_EQ(sub.cksize, 3u);
+    ASSERT_EQ(mmioAscend(h, &sub, 0), MMSYSERR_NOERROR);
+    sub.ckid = mmioFOURCC('f', 'm', 't', ' ');
+    ASSERT_EQ(mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK), MMSYSERR_NOERROR);
+    WAVEFORMATEX f{};
+    EXPECT_EQ(mmioRead(h, reinterpret_cast<HPSTR>(&f), 16), 16);
+    EXPECT_EQ(f.nSamplesPerSec, 8000u);
+    mmioAscend(h, &sub, 0);
+    sub.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    EXPECT_EQ(mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
+    EXPECT_EQ(sim::OpenMmioHandles(), 1);
+    EXPECT_EQ(mmioClose(h, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(sim::OpenMmioHandles(), 0);
+}
+
+TEST_F(MmioTest, ReadStopsAtEndOfFile) {
+    wav::Save("s.bin", "0123456789");
+    std::string name = "s.bin";
+    HMMIO h = mmioOpenA(name.data(), nullptr, MMIO_ALLOCBUF);
+    char buf[32];
+    EXPECT_EQ(mmioRead(h, buf, 32), 10);
+    EXPECT_EQ(mmioRead(h, buf, 4), 0);
+    mmioClose(h, 0);
+    std::string missing = "missing.wav";
+    EXPECT_EQ(mmioOpenA(missing.data(), nullptr, MMIO_ALLOCBUF), nullptr);
+}
+
+// ---- wave output --------------------------------------------------------------
+
+class WaveOutTest : public MarluneTest {
+protected:
+    void SetUp() override {
+        MarluneTest::SetUp();
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = &Proc;
+        wc.lpszClassName = "AudioTestSink";
+        RegisterClassA(&wc);
+        window = CreateWindowExA(0, "AudioTestSink", "sink", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(window, nullptr);
+        messages().clear();
+    }
+    static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+        if (msg >= MM_WOM_OPEN && msg <= MM_WIM_DATA) messages().push_back({msg, w, l});
+        return DefWindowProcA(h, msg, w, l);
+    }
+    struct Msg {
+        UINT msg;
+        WPARAM w;
+        LPARAM l;
+    };
+    static std::vector<Msg>& messages() {
+        static std::vector<Msg> m;
+        return m;
+    }
+    std::vector<UINT> Kinds() const {
+        std::vector<UINT> k;
+        for (auto& m : messages()) k.push_back(m.msg);
+        return k;
+    }
+    HWND window = nullptr;
+    WAVEFORMATEX pcm8k{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+    WAVEFORMATEX mulaw{WAVE_FORMAT_MULAW, 1, 8000, 8000, 1, 8, 0};
+    WAVEFORMATEX pcm22k{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
+};
+
+TEST_F(WaveOutTest, FormatQueryFollowsDeviceTableAndMapping) {
+    EXPECT_EQ(waveOutOpen(nullptr, sim::kLineDevice, &pcm8k, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutOpen(nullptr, sim::kLineDevice, &mulaw, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutOpen(nullptr, sim::kLineDevice, &pcm22k, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+    EXPECT_EQ(waveOutOpen(nullptr, sim::kLineDevice, &pcm22k, 0, 0, WAVE_FORMAT_QUERY | WAVE_MAPPED),
+              MMSYSERR_NOERROR);
+    // The sound card takes mu-law only through the mapper.
+    EXPECT_EQ(waveOutOpen(nullptr, sim::kSoundCardDevice, &mulaw, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &mulaw, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+    WAVEFORMATEX adpcm{2, 1, 8000, 4000, 256, 4, 0};
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &adpcm, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+    EXPECT_EQ(waveOutOpen(nullptr, 7, &pcm8k, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_BADDEVICEID);
+    sim::SetDevicePresent(true, sim::kLineDevice, false);
+    EXPECT_EQ(waveOutOpen(nullptr, sim::kLineDevice, &pcm8k, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_BADDEVICEID);
+    // Queries open nothing.
+    EXPECT_EQ(sim::OpenWaveHandles(true), 0);
+}
+
+TEST_F(WaveOutTest, BufferPlaysInRealDurationAndTapHoldsIt) {
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, sim::kLineDevice, &pcm8k, reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutOpen(&h, sim::kLineDevice, &pcm8k, 0, 0, 0), MMSYSERR_ALLOCATED);
+    auto samples = wav::Ramp(4000);  // half a second
+    WAVEHDR hdr{};
+    hdr.lpData = reinterpret_cast<LPSTR>(samples.data());
+    hdr.dwBufferLength = 8000;
+    EXPECT_EQ(waveOutWrite(h, &hdr, sizeof hdr), WAVERR_UNPREPARED);
+    ASSERT_EQ(waveOutPrepareHeader(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    sim::RunFor(sim::kSecond);  // a second of silence first
+    ASSERT_EQ(waveOutWrite(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    EXPECT_TRUE(hdr.dwFlags & WHDR_INQUEUE);
+    EXPECT_EQ(waveOutUnprepareHeader(h, &hdr, sizeof hdr), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutClose(h), WAVERR_STILLPLAYING);
+    sim::RunFor(499 * sim::kMilli);
+    EXPECT_FALSE(hdr.dwFlags & WHDR_DONE);
+    sim::RunFor(2 * sim::kMilli);
+    EXPECT_TRUE(hdr.dwFlags & WHDR_DONE);
+    EXPECT_EQ(Kinds(), (std::vector<UINT>{MM_WOM_OPEN, MM_WOM_DONE}));
+    EXPECT_EQ(reinterpret_cast<WAVEHDR*>(messages().back().l), &hdr);
+    EXPECT_EQ(reinterpret_cast<HWAVEOUT>(messages().back().w), h);
+    EXPECT_EQ(waveOutUnprepareHeader(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(h), MMSYSERR_INVALHANDLE);
+    sim::RunPending();
+    EXPECT_EQ(Kinds().back(), static_cast<UINT>(MM_WOM_CLOSE));
+
+    const auto& tap = sim::TapSamples(sim::kLineDevice);
+    ASSERT_EQ(tap.size(), 12000u);
+    for (size_t i = 0; i < 8000; i += 500) EXPECT_EQ(tap[i], 0);
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), tap.begin() + 8000));
+}
+
+TEST_F(WaveOutTest, ResetReturnsBufferAtOnceAndCutsTheTap) {
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, sim::kLineDevice, &mulaw, reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    std::vector<char> data(16000, static_cast<char>(0x80));  // two seconds, loud
+    WAVEHDR hdr{};
+    hdr.lpData = data.data();
+    hdr.dwBufferLength = 16000;
+    waveOutPrepareHeader(h, &hdr, sizeof hdr);
+    waveOutWrite(h, &hdr, sizeof hdr);
+    sim::RunFor(500 * sim::kMilli);
+    ASSERT_EQ(waveOutReset(h), MMSYSERR_NOERROR);
+    EXPECT_TRUE(hdr.dwFlags & WHDR_DONE);
+    EXPECT_FALSE(hdr.dwFlags & WHDR_INQUEUE);
+    EXPECT_EQ(sim::TapSamples(sim::kLineDevice).size(), 4000u);
+    EXPECT_EQ(sim::TapSamples(sim::kLineDevice)[100], sim::MuLawDecode(0x80));
+    EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+    sim::RunFor(3 * sim::kSecond);
+    int done = 0;
+    for (auto k : Kinds()) done += k == MM_WOM_DONE;
+    EXPECT_EQ(done, 1) << "the cancelled end must not come later";
+}
+
+TEST_F(WaveOutTest, MappedOpenConvertsIntoTheLineTap) {
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, sim::kLineDevice, &pcm22k, 0, 0, WAVE_MAPPED), MMSYSERR_NOERROR);
+    std::vector<int16_t> tone(22050, 1000);
+    WAVEHDR hdr{};
+    hdr.lpData = reinterpret_cast<LPSTR>(tone.data());
+    hdr.dwBufferLength = 44100;
+    waveOutPrepareHeader(h, &hdr, sizeof hdr);
+    waveOutWrite(h, &hdr, sizeof hdr);
+    sim::RunFor(2 * sim::kSecond);
+    EXPECT_EQ(sim::TapSamples(sim::kLineDevice).size(), 8000u);
+    EXPECT_EQ(sim::TapSamples(sim::kLineDevice)[4000], 1000);
+    EXPECT_TRUE(messages().empty()) << "CALLBACK_NULL posts nothing";
+    waveOutUnprepareHeader(h, &hdr, sizeof hdr);
+    waveOutClose(h);
+}
+
+TEST_F(WaveOutTest, InjectedFailuresMatchFunctionAndDevice) {
+    sim::FailWave("waveOutOpen", MMSYSERR_NOMEM, 1, sim::kLineDevice);
+    HWAVEOUT h = nullptr;
+    EXPECT_EQ(waveOutOpen(nullptr, sim::kLineDevice, &pcm8k, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutOpen(&h, sim::kSoundCardDevice, &pcm8k, 0, 0, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutOpen(&h, sim::kLineDevice, &pcm8k, 0, 0, 0), MMSYSERR_NOMEM);
+    EXPECT_EQ(waveOutOpen(&h, sim::kLineDevice, &pcm8k, 0, 0, 0), MMSYSERR_NOERROR);
+    sim::FailWave("waveOutQuery", WAVERR_SYNC, -1);
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &pcm8k, 0, 0, WAVE_FORMAT_QUERY), WAVERR_SYNC);
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &pcm8k, 0, 0, WAVE_FORMAT_QUERY), WAVERR_SYNC);
+    sim::ClearWaveFaults();
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &pcm8k, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+}
+
+// ---- wave input ---------------------------------------------------------------
+
+TEST_F(WaveOutTest, InputFillsFromSourceAndResetReturnsPartialBuffer) {
+    auto voice = wav::Ramp(80000, 3);
+    sim::SetInputSamples(sim::kLineDevice, voice, 8000, false);
+    HWAVEIN h = nullptr;
+    ASSERT_EQ(waveInOpen(&h, sim::kLineDevice, &mulaw, reinterpret_cast<DWORD_PTR>(window), 0,
+                         CALLBACK_WINDOW | WAVE_MAPPED),
+              MMSYSERR_NOERROR);
+    std::vector<char> buf(24000, 0x55);
+    WAVEHDR hdr{};
+    hdr.lpData = buf.data();
+    hdr.dwBufferLength = 24000;
+    EXPECT_EQ(waveInAddBuffer(h, &hdr, sizeof hdr), WAVERR_UNPREPARED);
+    waveInPrepareHeader(h, &hdr, sizeof hdr);
+    ASSERT_EQ(waveInAddBuffer(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    sim::RunFor(sim::kSecond);  // not started: nothing recorded
+    EXPECT_FALSE(hdr.dwFlags & WHDR_DONE);
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    sim::RunFor(1250 * sim::kMilli);
+    EXPECT_EQ(waveInClose(h), WAVERR_STILLPLAYING);
+    ASSERT_EQ(waveInReset(h), MMSYSERR_NOERROR);
+    EXPECT_TRUE(hdr.dwFlags & WHDR_DONE);
+    ASSERT_EQ(hdr.dwBytesRecorded, 10000u);
+    // Recording began one second after the caller started speaking.
+    for (DWORD i = 0; i < hdr.dwBytesRecorded; ++i)
+        ASSERT_EQ(static_cast<uint8_t>(buf[i]), sim::MuLawEncode(voice[8000 + i])) << i;
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    sim::RunPending();
+    EXPECT_EQ(Kinds(), (std::vector<UINT>{MM_WIM_OPEN, MM_WIM_DATA, MM_WIM_CLOSE}));
+    EXPECT_EQ(waveInUnprepareHeader(h, &hdr, sizeof hdr), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(WaveOutTest, FullInputBufferComesBackAfterItsDurationWithSilenceAfterSource) {
+    sim::SetInputSamples(sim::kSoundCardDevice, std::vector<int16_t>(4000, 3000), 8000, true);
+    HWAVEIN h = nullptr;
+    WAVEFORMATEX pcm8{WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
+    ASSERT_EQ(waveInOpen(&h, WAVE_MAPPER, &pcm8, reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    std::vector<char> buf(8000, 0);
+    WAVEHDR hdr{};
+    hdr.lpData = buf.data();
+    hdr.dwBufferLength = 8000;
+    waveInPrepareHeader(h, &hdr, sizeof hdr);
+    waveInAddBuffer(h, &hdr, sizeof hdr);
+    sim::RunFor(3 * sim::kSecond);  // the source is anchored at the start
+    waveInStart(h);
+    sim::RunFor(999 * sim::kMilli);
+    EXPECT_FALSE(hdr.dwFlags & WHDR_DONE);
+    sim::RunFor(2 * sim::kMilli);
+    ASSERT_TRUE(hdr.dwFlags & WHDR_DONE);
+    EXPECT_EQ(hdr.dwBytesRecorded, 8000u);
+    EXPECT_EQ(static_cast<uint8_t>(buf[10]), (3000 >> 8) + 128);
+    EXPECT_EQ(static_cast<uint8_t>(buf[7000]), 128) << "silence after the source ends";
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
+// ---- kernel -------------------------------------------------------------------
+
+TEST(Kernel, GlobalMemoryIsTrackedAndFaultsInject) {
+    int before = sim::LiveGlobalBlocks();
+    HGLOBAL g = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 100);
+    ASSERT_NE(g, nullptr);
+    auto* p = static_cast<unsigned char*>(GlobalLock(g));
+    ASSERT_EQ(p, g);
+    EXPECT_EQ(p[99], 0);
+    EXPECT_EQ(sim::LiveGlobalBlocks(), before + 1);
+    EXPECT_EQ(GlobalFree(g), nullptr);
+    EXPECT_EQ(GlobalFree(g), g) << "a second free fails";
+    EXPECT_EQ(sim::LiveGlobalBlocks(), before);
+    sim::FailKernel("GlobalAlloc");
+    EXPECT_EQ(GlobalAlloc(GPTR, 10), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    HGLOBAL again = GlobalAlloc(GPTR, 10);
+    EXPECT_NE(again, nullptr);
+    GlobalFree(again);
+}
+
+class KernelFiles : public MarluneTest {};
+
+TEST_F(KernelFiles, CreateWriteReadCloseAndFaults) {
+    HANDLE f = CreateFileA("out.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileType(f), static_cast<DWORD>(FILE_TYPE_DISK));
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(f, "hello", 5, &n, nullptr));
+    EXPECT_EQ(n, 5u);
+    sim::FailKernel("WriteFile");
+    EXPECT_FALSE(WriteFile(f, "xx", 2, &n, nullptr));
+    EXPECT_EQ(n, 0u);
+    EXPECT_TRUE(CloseHandle(f));
+    EXPECT_FALSE(CloseHandle(f));
+    EXPECT_EQ(testenv::ReadFile("out.bin"), "hello");
+    EXPECT_EQ(CreateFileA("no/such/dir/x", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    sim::FailKernel("CreateFileA");
+    EXPECT_EQ(CreateFileA("ok.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+    HANDLE r = CreateFileA("out.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    char buf[8] = {};
+    ASSERT_TRUE(ReadFile(r, buf, 8, &n, nullptr));
+    EXPECT_EQ(std::string(buf, n), "hello");
+    CloseHandle(r);
+    EXPECT_EQ(sim::OpenFileHandles(), 0);
+}
+
+}  // namespace
