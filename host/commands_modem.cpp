@@ -1,0 +1,203 @@
+// Host commands for the caller's side of the virtual voice modem: offer a
+// call, ring, send the caller id, press keys, hang up, answer or refuse an
+// outgoing call, and configure or break the modem.
+#include <string>
+
+#include "host/host_commands.h"
+#include "peers/virtual_modem/virtual_modem.h"
+#include "platform/sim/sim.h"
+
+using nlohmann::json;
+
+namespace {
+
+uint32_t DeviceOf(const json& r) { return r.value("device", 0u); }
+
+sim::Micros Seconds(double s) { return static_cast<sim::Micros>(s * sim::kSecond); }
+
+// A command answering the modem's status code: 0 (or more) is success.
+json Checked(int code, const char* what) {
+    if (code < 0) throw HostCommandError(std::string(what));
+    return code;
+}
+
+std::string Text(const json& r, const char* name) { return Utf8ToAnsi(Field(r, name).get<std::string>()); }
+
+const HostCommandRegistrar kOffer(
+    "offer", R"({"cmd":"offer","caller":"5551234"} -- an incoming call; omit "caller" for none)",
+    [](HostContext&, const json& r) -> json {
+        std::string caller = r.contains("caller") ? Utf8ToAnsi(r["caller"].get<std::string>()) : std::string();
+        uint32_t call = vmodem_Offer(DeviceOf(r), r.contains("caller") ? caller.c_str() : nullptr);
+        if (!call) throw HostCommandError("no open line on that device, or a call is already on it");
+        return json{{"hCall", call}};
+    });
+
+const HostCommandRegistrar kRing(
+    "ring", R"({"cmd":"ring","count":3,"interval":4} -- rings of the offered call, "interval" seconds apart)",
+    [](HostContext&, const json& r) -> json {
+        uint32_t device = DeviceOf(r);
+        int count = r.value("count", 1);
+        double interval = r.value("interval", 4.0);
+        int first = vmodem_Ring(device);
+        if (first < 0) throw HostCommandError("no offered call to ring");
+        for (int i = 1; i < count; ++i) sim::ScheduleAfter(Seconds(interval * i), [device] { vmodem_Ring(device); });
+        return json{{"ring", first}};
+    });
+
+const HostCommandRegistrar kCallerId("callerid", R"({"cmd":"callerid","caller":"5551234"} -- caller id now)",
+                                     [](HostContext&, const json& r) -> json {
+                                         std::string caller = Text(r, "caller");
+                                         return Checked(vmodem_SendCallerId(DeviceOf(r), caller.c_str()),
+                                                        "no incoming call");
+                                     });
+
+const HostCommandRegistrar kKeys(
+    "keys", R"({"cmd":"keys","keys":"1#","interval":0.5} -- DTMF keys pressed by the caller)",
+    [](HostContext&, const json& r) -> json {
+        uint32_t device = DeviceOf(r);
+        std::string keys = Field(r, "keys").get<std::string>();
+        double interval = r.value("interval", 0.0);
+        if (interval <= 0) return Checked(vmodem_PressKeys(device, keys.c_str()), "no connected call, or a bad key");
+        for (size_t i = 0; i < keys.size(); ++i) {
+            std::string key(1, keys[i]);
+            sim::ScheduleAfter(Seconds(interval * static_cast<double>(i)),
+                               [device, key] { vmodem_PressKeys(device, key.c_str()); });
+        }
+        return 0;
+    });
+
+const HostCommandRegistrar kPulse("pulse", R"({"cmd":"pulse","digits":"42"} -- digits dialled by pulse)",
+                                  [](HostContext&, const json& r) -> json {
+                                      std::string digits = Field(r, "digits").get<std::string>();
+                                      return Checked(vmodem_PulseDigits(DeviceOf(r), digits.c_str()),
+                                                     "no connected call, or a bad digit");
+                                  });
+
+const HostCommandRegistrar kHangUp("hangup", R"({"cmd":"hangup"} -- the caller hangs up)",
+                                   [](HostContext&, const json& r) -> json {
+                                       return Checked(vmodem_HangUp(DeviceOf(r)), "no call to hang up");
+                                   });
+
+const HostCommandRegistrar kAnswer("answer", R"({"cmd":"answer"} -- the called party answers the outgoing call)",
+                                   [](HostContext&, const json& r) -> json {
+                                       return Checked(vmodem_AnswerOutgoing(DeviceOf(r)), "no outgoing call ringing");
+                                   });
+
+const HostCommandRegistrar kReject("reject", R"({"cmd":"reject"} -- the outgoing call is not answered)",
+                                   [](HostContext&, const json& r) -> json {
+                                       return Checked(vmodem_RejectOutgoing(DeviceOf(r)), "no outgoing call ringing");
+                                   });
+
+const HostCommandRegistrar kBusy("busy", R"({"cmd":"busy"} -- the called party is busy)",
+                                 [](HostContext&, const json& r) -> json {
+                                     return Checked(vmodem_BusyOutgoing(DeviceOf(r)), "no outgoing call ringing");
+                                 });
+
+const HostCommandRegistrar kOutgoing(
+    "outgoing", R"({"cmd":"outgoing","mode":"answer","after":5} -- later outgoing calls: manual|answer|busy|noanswer)",
+    [](HostContext&, const json& r) -> json {
+        std::string mode = Field(r, "mode").get<std::string>();
+        int behaviour = mode == "manual"     ? VMODEM_OUTGOING_MANUAL
+                        : mode == "answer"   ? VMODEM_OUTGOING_ANSWER
+                        : mode == "busy"     ? VMODEM_OUTGOING_BUSY
+                        : mode == "noanswer" ? VMODEM_OUTGOING_NOANSWER
+                                             : -1;
+        if (behaviour < 0) throw HostCommandError("mode is manual, answer, busy or noanswer");
+        auto ms = static_cast<uint32_t>(r.value("after", 5.0) * 1000);
+        return Checked(vmodem_SetOutgoing(DeviceOf(r), behaviour, ms), "no such device");
+    });
+
+const HostCommandRegistrar kCloseLine("close_line", R"({"cmd":"close_line"} -- the provider closes the open line)",
+                                      [](HostContext&, const json& r) -> json {
+                                          return Checked(vmodem_CloseLine(DeviceOf(r)), "no open line");
+                                      });
+
+const HostCommandRegistrar kAddDevice(
+    "add_device", R"({"cmd":"add_device","name":"Fax","low":65539,"high":131074} -- another line device)",
+    [](HostContext&, const json& r) -> json {
+        std::string name = Text(r, "name");
+        return json{{"device", vmodem_AddDevice(name.c_str(), r.value("low", 0x00010003u), r.value("high", 0x00020002u))}};
+    });
+
+const HostCommandRegistrar kDevice(
+    "device", R"({"cmd":"device","device":0,"name":"...","wave_out":1,"wave_in":1,"line_connect":false})",
+    [](HostContext&, const json& r) -> json {
+        uint32_t device = DeviceOf(r);
+        if (device >= vmodem_DeviceCount()) throw HostCommandError("no such device");
+        if (r.contains("name")) vmodem_SetDeviceName(device, Text(r, "name").c_str());
+        if (r.contains("low") || r.contains("high"))
+            vmodem_SetDeviceVersions(device, Field(r, "low").get<uint32_t>(), Field(r, "high").get<uint32_t>());
+        if (r.contains("wave_out") || r.contains("wave_in"))
+            vmodem_SetWaveIds(device, r.value("wave_out", 1u), r.value("wave_in", 1u));
+        if (r.contains("line_connect")) vmodem_SetReportsLineConnect(device, r["line_connect"].get<bool>());
+        return 0;
+    });
+
+const HostCommandRegistrar kLocations(
+    "locations",
+    R"({"cmd":"locations","list":[{"id":1,"name":"Home","country":1,"city":"425"}],"current":1} -- dialling locations)",
+    [](HostContext&, const json& r) -> json {
+        if (r.contains("list")) {
+            vmodem_ClearLocations();
+            for (auto& l : r["list"]) {
+                std::string name = Utf8ToAnsi(l.value("name", std::string()));
+                std::string city = Utf8ToAnsi(l.value("city", std::string()));
+                vmodem_AddLocation(Field(l, "id").get<uint32_t>(), name.c_str(), Field(l, "country").get<uint32_t>(),
+                                   city.c_str());
+            }
+        }
+        if (r.contains("current"))
+            Checked(vmodem_SetCurrentLocation(r["current"].get<uint32_t>()), "no location with that id");
+        return 0;
+    });
+
+const HostCommandRegistrar kRefuse(
+    "refuse", R"({"cmd":"refuse","function":"lineOpenA","error":"0x80000048"} -- error 0 stops refusing)",
+    [](HostContext&, const json& r) -> json {
+        std::string function = Field(r, "function").get<std::string>();
+        const json& e = Field(r, "error");
+        int64_t code = e.is_string() ? std::stoll(e.get<std::string>(), nullptr, 0) : e.get<int64_t>();
+        vmodem_Refuse(function.c_str(), static_cast<int32_t>(static_cast<uint32_t>(code)));
+        return 0;
+    });
+
+const HostCommandRegistrar kHostile(
+    "hostile", R"({"cmd":"hostile","kind":"offset"} -- records with bad offsets: none|offset|size|wrap|used|needed)",
+    [](HostContext&, const json& r) -> json {
+        std::string kind = Field(r, "kind").get<std::string>();
+        const char* kinds[] = {"none", "offset", "size", "wrap", "used", "needed"};
+        for (int i = 0; i < 6; ++i)
+            if (kind == kinds[i]) {
+                vmodem_SetHostile(i);
+                return 0;
+            }
+        throw HostCommandError("kind is none, offset, size, wrap, used or needed");
+    });
+
+const HostCommandRegistrar kHideExport(
+    "hide_export", R"({"cmd":"hide_export","function":"lineMonitorDigits","hidden":true} -- before its first use)",
+    [](HostContext&, const json& r) -> json {
+        vmodem_HideExport(Field(r, "function").get<std::string>().c_str(), r.value("hidden", true));
+        return 0;
+    });
+
+const HostCommandRegistrar kHideLibrary("hide_library",
+                                        R"({"cmd":"hide_library","hidden":true} -- TAPI32.DLL cannot be loaded)",
+                                        [](HostContext&, const json& r) -> json {
+                                            vmodem_HideLibrary(r.value("hidden", true));
+                                            return 0;
+                                        });
+
+const HostCommandRegistrar kModemState(
+    "modem_state", R"({"cmd":"modem_state"} -- the open line, the current call and its state)",
+    [](HostContext&, const json& r) -> json {
+        uint32_t device = DeviceOf(r);
+        uint32_t call = vmodem_CurrentCall(device);
+        return json{{"hLine", vmodem_OpenLine(device)},
+                    {"hCall", call},
+                    {"callState", vmodem_CallState(call)},
+                    {"monitorModes", vmodem_MonitorModes(call)},
+                    {"lastDialed", AnsiToUtf8(vmodem_LastDialed())}};
+    });
+
+}  // namespace
