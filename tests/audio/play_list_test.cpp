@@ -1,0 +1,278 @@
+// The play-list sequencer with lists built here: sounds, English phrases,
+// pending text, missing sounds, stops and device failures.
+#include "audio/playback.h"
+#include "audio/wav_reader.h"
+#include "control/text_to_speech.h"
+#include "prompts/play_list.h"
+#include "tests/audio/audio_fixture.h"
+
+namespace {
+
+class PlayListTest : public AudioTest {
+protected:
+    void SetUp() override {
+        AudioTest::SetUp();
+        MakeControl();
+        for (int i = 0; i < 4; ++i) {
+            sounds.push_back(wav::Ramp(800 + 400 * i, i + 1));  // 0.1 s, 0.15 s, ...
+            wav::Save("s" + std::to_string(i) + ".wav", wav::Pcm8k(sounds.back()));
+        }
+    }
+    PlayList& list() { return module->playList; }
+    void AddSound(int n) {
+        ASSERT_EQ(ReadWav(*module, ("s" + std::to_string(n) + ".wav").c_str()), 0);
+        list().TakeSound(static_cast<int>(list().ItemKinds.size()), module->sound);
+        list().ItemKinds.push_back("wav\\s" + std::to_string(n) + ".wav");
+        list().ItemTexts.push_back("");
+    }
+    void AddEnglish(const std::string& text) {
+        list().ItemKinds.push_back("e");
+        list().ItemTexts.push_back(text);
+    }
+    // Starts item 0 as the composer does, on `device` (-1: default).
+    void Start(LONG device) {
+        module->playback.deviceId = device;
+        list().ThisF = 1;
+        if (list().ItemKinds[0] == "e") {
+            SpeakEnglish(*module, ctrl->GetSafeHwnd(), device, list().ItemTexts[0]);
+            return;
+        }
+        WaveSound& s = module->sound;
+        s.data = list().lpWaveData1[0];
+        s.dataSize = list().ItemSizes[0];
+        s.format = list().ItemFormats[0];
+        s.formatSize = list().ItemFormatSizes[0];
+        s.owned = false;
+        LONG r = device == -1 ? OpenDefaultWaveOut(*module, ctrl->GetSafeHwnd())
+                              : OpenLineWaveOut(*module, ctrl->GetSafeHwnd(), device);
+        ASSERT_EQ(r, 0);
+        ASSERT_NE(WriteCurrentSound(*module), nullptr);
+    }
+    bool RunToEnd(sim::Micros limit = 30 * sim::kSecond) {
+        return sim::RunUntil([&] { return sink.count(EVENT_EndPlayAll) > 0; }, limit);
+    }
+    void ExpectIdle() {
+        EXPECT_TRUE(list().ItemKinds.empty());
+        EXPECT_TRUE(list().ItemTexts.empty());
+        EXPECT_EQ(list().ThisF, 1);
+        EXPECT_EQ(list().PendingText, "");
+        EXPECT_EQ(list().lpWaveData1[0], nullptr);
+        EXPECT_EQ(module->playback.header, nullptr);
+        EXPECT_EQ(sim::OpenWaveHandles(true), 0);
+    }
+    // Where `samples` first occur in the tap, or npos.
+    static size_t Find(const std::vector<int16_t>& tap, const std::vector<int16_t>& samples) {
+        auto it = std::search(tap.begin(), tap.end(), samples.begin(), samples.end());
+        return it == tap.end() ? std::string::npos : static_cast<size_t>(it - tap.begin());
+    }
+    std::vector<std::vector<int16_t>> sounds;
+};
+
+TEST_F(PlayListTest, SoundsOnlyPlayBackToBackThenEndOnce) {
+    ConnectCall();
+    for (int i = 0; i < 3; ++i) AddSound(i);
+    Start(1);
+    MarkLog();
+    sim::RunUntil([&] { return list().ThisF == 2; }, sim::kSecond);
+    EXPECT_EQ(NewLog(), (Texts{"单个播放完毕", "汉字继续...", "1", "播放......"}));
+    ASSERT_TRUE(RunToEnd());
+    auto log = NewLog();
+    EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+              (Texts{"单个播放完毕", "取得放音消息......所有缓冲放音完毕"}));
+    EXPECT_NE(std::find(log.begin(), log.end(), "2"), log.end());
+    sim::RunFor(5 * sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    ExpectIdle();
+    // The caller heard the three sounds without gaps.
+    const auto& tap = sim::TapSamples(sim::kLineDevice);
+    size_t a = Find(tap, sounds[0]), b = Find(tap, sounds[1]), c = Find(tap, sounds[2]);
+    ASSERT_NE(a, std::string::npos);
+    EXPECT_EQ(b, a + sounds[0].size());
+    EXPECT_EQ(c, b + sounds[1].size());
+}
+
+TEST_F(PlayListTest, SoundEnglishSoundGoesThroughTheTimer) {
+    ConnectCall();
+    AddSound(0);
+    AddEnglish("hello");
+    AddSound(2);
+    Start(1);
+    MarkLog();
+    ASSERT_TRUE(RunToEnd());
+    auto log = NewLog();
+    Texts start(log.begin(), log.begin() + 6);
+    EXPECT_EQ(start, (Texts{"单个播放完毕", "英语继续...", "开始说下列英语:", "完成设备设置", "hello", "set timer ok!"}));
+    auto done = std::find(log.begin(), log.end(), "放音完毕");
+    ASSERT_NE(done, log.end());
+    EXPECT_EQ(Texts(done, log.end()),
+              (Texts{"放音完毕", "wave open ok", "打开放音线路成功", "开空间完毕", "单个播放完毕", "汉字继续...", "2",
+                     "播放......", "单个播放完毕", "取得放音消息......所有缓冲放音完毕"}));
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    ExpectIdle();
+    // The phrase was heard on the line between the two sounds.
+    const auto& tap = sim::TapSamples(sim::kLineDevice);
+    size_t first = Find(tap, sounds[0]), last = Find(tap, sounds[2]);
+    ASSERT_NE(first, std::string::npos);
+    ASSERT_NE(last, std::string::npos);
+    size_t from = first + sounds[0].size();
+    ASSERT_GT(last, from + 800) << "a phrase takes a while";
+    int loud = 0;
+    for (size_t i = from; i < last; ++i) loud += std::abs(tap[i]) > 500;
+    EXPECT_GT(loud, 400) << "the English phrase reached the caller";
+}
+
+TEST_F(PlayListTest, ListEndingInEnglishEndsInTheTimer) {
+    AddSound(1);
+    AddEnglish("goodbye");
+    Start(-1);
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(LogTexts().back(), "取得放音消息......所有缓冲放音完毕");
+    sim::RunFor(sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    ExpectIdle();
+    EXPECT_EQ(module->speech->GetStatus(), 0);
+}
+
+TEST_F(PlayListTest, EnglishFirstThenSoundReopensWithThatSoundsFormat) {
+    AddEnglish("one");
+    AddSound(3);
+    Start(-1);
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    // The phrase's buffer, then the sound's, both on the sound card.
+    EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 2);
+    ExpectIdle();
+}
+
+TEST_F(PlayListTest, SingleItemEndsAtFirstNotification) {
+    AddSound(0);
+    Start(-1);
+    MarkLog();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(NewLog(), (Texts{"单个播放完毕", "取得放音消息......所有缓冲放音完毕"}));
+    ExpectIdle();
+}
+
+TEST_F(PlayListTest, SoundWithoutDataEndsTheListEarly) {
+    AddSound(0);
+    AddSound(1);
+    AddSound(2);
+    // Item 1 has no sound; item 2 must not be played.
+    free(list().lpWaveData1[1]);
+    free(list().ItemFormats[1]);
+    list().lpWaveData1[1] = nullptr;
+    list().ItemFormats[1] = nullptr;
+    Start(-1);
+    MarkLog();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(NewLog(), (Texts{"单个播放完毕", "lpWaveData1[ThisF]==NULL", "取得放音消息......所有缓冲放音完毕"}));
+    EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 1);
+    ExpectIdle();
+}
+
+TEST_F(PlayListTest, ItemsSharingBlocksAreReleasedOnce) {
+    AddSound(0);
+    AddSound(1);
+    // A failed read leaves the previous sound current: item 2 shares item 1's blocks.
+    list().lpWaveData1[2] = list().lpWaveData1[1];
+    list().ItemSizes[2] = list().ItemSizes[1];
+    list().ItemFormats[2] = list().ItemFormats[1];
+    list().ItemFormatSizes[2] = list().ItemFormatSizes[1];
+    list().ItemKinds.push_back("wav\\missing.wav");
+    list().ItemTexts.push_back("");
+    Start(-1);
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 3);
+    ExpectIdle();
+}
+
+TEST_F(PlayListTest, PendingTextThatCannotStartStillEndsOnce) {
+    AddSound(0);
+    list().PendingText = "剩下的文字";
+    list().PendingDev = 1;
+    Start(-1);
+    MarkLog();
+    ASSERT_TRUE(RunToEnd());
+    auto log = NewLog();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log[2], "还有等待放音的数据");
+    EXPECT_NE(log[3].find("PlayStr"), std::string::npos) << log[3];
+    sim::RunFor(sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    ExpectIdle();
+}
+
+TEST_F(PlayListTest, StopPlayWavEndsTheListWithOneEndPlayAll) {
+    for (int i = 0; i < 4; ++i) AddSound(i);
+    list().PendingText = "不再播放";
+    Start(-1);
+    sim::RunUntil([&] { return list().ThisF == 2; }, sim::kSecond);
+    EXPECT_EQ(ctrl->StopPlayWav(), 0);
+    EXPECT_TRUE(list().ItemKinds.empty());
+    sim::RunFor(5 * sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 2) << "the stopped buffer and nothing after it";
+    ExpectIdle();
+}
+
+TEST_F(PlayListTest, StopPlayWavDuringPhraseEndsInTheTimer) {
+    AddSound(0);
+    AddEnglish("a longer sentence to speak");
+    AddSound(1);
+    Start(-1);
+    sim::RunUntil([&] { return list().ThisF == 2; }, sim::kSecond);
+    ASSERT_NE(module->speech->GetStatus(), 0);
+    ctrl->StopPlayWav();
+    ASSERT_TRUE(RunToEnd());
+    sim::RunFor(sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    // The first sound and the phrase; the sound after the phrase never plays.
+    EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 2);
+    ExpectIdle();
+}
+
+TEST_F(PlayListTest, DeviceThatDoesNotReopenAfterPhraseEndsTheList) {
+    ConnectCall();
+    AddSound(0);
+    AddEnglish("hi");
+    AddSound(1);
+    Start(1);
+    sim::RunUntil([&] { return list().ThisF == 2; }, sim::kSecond);
+    sim::FailWave("waveOutOpen", MMSYSERR_NODRIVER, 1, sim::kLineDevice);
+    MarkLog();
+    ASSERT_TRUE(RunToEnd());
+    auto log = NewLog();
+    EXPECT_NE(std::find(log.begin(), log.end(), "取语音输出设备失败111!"), log.end());
+    ExpectIdle();
+}
+
+TEST_F(PlayListTest, FailedWriteEndsTheList) {
+    AddSound(0);
+    AddSound(1);
+    AddSound(2);
+    Start(-1);
+    sim::FailWave("waveOutWrite", MMSYSERR_NOMEM);
+    MarkLog();
+    ASSERT_TRUE(RunToEnd());
+    auto log = NewLog();
+    EXPECT_NE(std::find(log.begin(), log.end(), "向线路播放数据错误"), log.end());
+    EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 1);
+    ExpectIdle();
+}
+
+TEST_F(PlayListTest, TestMethodWithNothingPlayingEndsOnce) {
+    MarkLog();
+    EXPECT_EQ(ctrl->Test(), 0);
+    sim::RunFor(10 * sim::kMilli);
+    EXPECT_EQ(NewLog(), (Texts{"放音完毕", "取得放音消息......所有缓冲放音完毕"}));
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+}
+
+TEST_F(PlayListTest, TablesHoldNineThousandNineHundredNinetyNineEntries) {
+    EXPECT_EQ(PlayList::MaxItems, 9999);
+    EXPECT_EQ(list().lpWaveData1.size(), 9999u);
+    EXPECT_EQ(list().ItemSizes.size(), 9999u);
+    EXPECT_EQ(list().ItemFormats.size(), 9999u);
+}
+
+}  // namespace
