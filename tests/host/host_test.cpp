@@ -135,3 +135,90 @@ TEST_F(HostTest, DemoRunsAndPointsAtItsLog) {
     std::string log = lines.back().substr(5);
     EXPECT_TRUE(testenv::FileExists(log)) << log;
 }
+
+namespace {
+
+// Entry texts of the log files a host run left in `dir` (one day's file).
+std::vector<std::string> LogTextsIn(const std::string& dir) {
+    std::vector<std::string> out;
+    std::string cmd = "ls " + dir + " | grep 'modem.txt$'";
+    FILE* p = popen(cmd.c_str(), "r");
+    char name[512];
+    std::string bytes;
+    while (p && fgets(name, sizeof name, p)) {
+        std::string n(name);
+        n.pop_back();
+        bytes += testenv::ReadFile(dir + "/" + n);
+    }
+    if (p) pclose(p);
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        size_t e = bytes.find("\r\n\t", pos);
+        if (e == std::string::npos) e = bytes.size();
+        std::string entry = bytes.substr(pos, e - pos);
+        size_t colon = entry.find(" :");
+        out.push_back(colon == std::string::npos ? entry : entry.substr(colon + 2));
+        pos = e + 3;
+    }
+    return out;
+}
+
+std::vector<json> Events(const std::vector<json>& out) {
+    std::vector<json> e;
+    for (auto& j : out)
+        if (j.contains("event")) e.push_back(j);
+    return e;
+}
+
+}  // namespace
+
+TEST_F(HostTest, AWholeIncomingCallAndAnOutgoingCallRunThroughTheHost) {
+    auto out = Parse(Run("host", R"({"id":1,"call":"InitLine","args":[0]}
+{"id":2,"call":"OpenLine","args":[0]}
+{"id":3,"cmd":"offer","caller":"13800138000"}
+{"id":4,"cmd":"ring","count":3,"interval":4}
+{"id":5,"run":10}
+{"id":6,"call":"GetTPNO"}
+{"id":7,"call":"AnswerTp"}
+{"id":8,"run":0}
+{"id":9,"call":"BeginMonitorDtmf","args":[0]}
+{"id":10,"cmd":"keys","keys":"1#"}
+{"id":11,"run":0}
+{"id":12,"call":"GetDtmf"}
+{"id":13,"cmd":"hangup"}
+{"id":14,"run":0}
+{"id":15,"call":"HandUp"}
+{"id":16,"run":0}
+{"id":17,"cmd":"outgoing","mode":"answer","after":3}
+{"id":18,"call":"CallOut","args":[0,"555-1234"]}
+{"id":19,"run":5}
+)"));
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ((*Answer(out, 2))["result"], 0);
+    EXPECT_EQ((*Answer(out, 6))["result"], "13800138000");
+    EXPECT_EQ((*Answer(out, 7))["result"], 0);
+    EXPECT_EQ((*Answer(out, 12))["result"], "1#");
+    EXPECT_EQ((*Answer(out, 18))["result"], 0);
+    auto events = Events(out);
+    std::vector<std::string> names;
+    for (auto& e : events) names.push_back(e["event"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"Ring", "CallIDIn", "Ring", "Ring", "IsConnect", "DtmfIn", "DtmfIn",
+                                               "DisConnected", "LineIsFree", "IsConnect"}));
+    ASSERT_EQ(events.size(), 10u);
+    EXPECT_EQ(events[0]["args"], json::array({1}));
+    EXPECT_EQ(events[2]["args"], json::array({2}));
+    EXPECT_EQ(events[3]["args"], json::array({3}));
+    EXPECT_DOUBLE_EQ(events[3]["t"].get<double>(), 8.0);
+    json hCall = events[4]["args"][0];
+    EXPECT_EQ(events[5]["args"], json::array({hCall, "1"}));
+    EXPECT_EQ(events[6]["args"], json::array({hCall, "#"}));
+    EXPECT_EQ(events[7]["args"], json::array({hCall}));
+    EXPECT_EQ(events[8]["args"], json::array({hCall}));
+    EXPECT_NE(events[9]["args"][0], hCall);  // the outgoing call's own handle
+    EXPECT_DOUBLE_EQ(events[9]["t"].get<double>(), 13.0);
+    // The log of the session, in GBK, starts with the line set-up.
+    auto logs = LogTextsIn(".");
+    ASSERT_GE(logs.size(), 3u);
+    EXPECT_EQ(logs[0], "线路初始化成功!");
+    EXPECT_EQ(logs[2], "线路打开成功");
+}
