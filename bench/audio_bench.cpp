@@ -1,0 +1,130 @@
+// Benchmarks of the voice audio: reading WAV files against a plain read of
+// the same bytes, and the sequencer's work from one sound's MM_WOM_DONE to
+// the next sound's waveOutWrite.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "audio/playback.h"
+#include "audio/wav_reader.h"
+#include "control/marlune_ctrl.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/wave_devices.h"
+
+namespace {
+
+std::string U32(uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+
+// A PCM 8 kHz 16-bit file with `dataBytes` of samples, in a scratch folder.
+std::string MakeWav(const std::string& name, size_t dataBytes) {
+    static std::string dir = [] {
+        char tmpl[] = "/tmp/marlune-bench-XXXXXX";
+        return std::string(mkdtemp(tmpl));
+    }();
+    std::string fmt = std::string("\x01\x00\x01\x00", 4) + U32(8000) + U32(16000) + std::string("\x02\x00\x10\x00", 4);
+    std::string data(dataBytes, '\0');
+    for (size_t i = 0; i < dataBytes; ++i) data[i] = static_cast<char>(i * 31);
+    std::string body = "WAVE" + std::string("fmt ") + U32(16) + fmt + "data" + U32(static_cast<uint32_t>(dataBytes)) + data;
+    std::string path = dir + "/" + name;
+    std::ofstream(path, std::ios::binary) << "RIFF" << U32(static_cast<uint32_t>(body.size())) << body;
+    return path;
+}
+
+const std::string& File(size_t bytes) {
+    static std::string large = MakeWav("large.wav", 10 * 1024 * 1024);
+    static std::string small = MakeWav("small.wav", 20 * 1024);
+    return bytes > 1024 * 1024 ? large : small;
+}
+
+void BM_ReadWav(benchmark::State& state) {
+    const std::string& path = File(static_cast<size_t>(state.range(0)));
+    Module m;  // no control: the log writes nothing
+    for (auto _ : state) {
+        if (ReadWav(m, path.c_str()) != 0) state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(m.sound.data);
+        m.sound.Release();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+
+// The same bytes into one heap block with one read, nothing parsed.
+void BM_PlainRead(benchmark::State& state) {
+    const std::string& path = File(static_cast<size_t>(state.range(0)));
+    for (auto _ : state) {
+        FILE* f = fopen(path.c_str(), "rb");
+        fseek(f, 0, SEEK_END);
+        long size = ftell(f);
+        fseek(f, 0, SEEK_SET);
+        char* block = static_cast<char*>(calloc(1, static_cast<size_t>(size)));
+        if (fread(block, 1, static_cast<size_t>(size), f) != static_cast<size_t>(size)) state.SkipWithError("short");
+        fclose(f);
+        benchmark::DoNotOptimize(block);
+        free(block);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+
+BENCHMARK(BM_ReadWav)->Arg(10 * 1024 * 1024)->Arg(20 * 1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlainRead)->Arg(10 * 1024 * 1024)->Arg(20 * 1024)->Unit(benchmark::kMicrosecond);
+
+// A list of `items` sounds of 8 samples each, in memory, played on the line
+// device to its end; reported per item. Each item is one MM_WOM_DONE, the
+// sequencer's work (unprepare, log, next sound made current, prepare,
+// waveOutWrite) and the virtual device's own bookkeeping.
+void BM_SequencerPerItem(benchmark::State& state) {
+    const int items = static_cast<int>(state.range(0));
+    char cwd[4096];
+    std::string old = getcwd(cwd, sizeof cwd) ? cwd : ".";
+    char tmpl[] = "/tmp/marlune-bench-log-XXXXXX";
+    if (chdir(mkdtemp(tmpl)) != 0) state.SkipWithError("no scratch folder");
+    sim::Reset();
+    auto module = std::make_unique<Module>();
+    module->MakeCurrent();
+    auto ctrl = std::make_unique<CMarluneCtrl>(*module);
+    ctrl->CreateControlWindow(nullptr, RECT{0, 0, 10, 10});
+    HWND window = ctrl->GetSafeHwnd();
+    const WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+    PlayList& list = module->playList;
+    for (auto _ : state) {
+        state.PauseTiming();
+        list.ItemKinds.assign(static_cast<size_t>(items), "wav\\x.wav");
+        list.ItemTexts.assign(static_cast<size_t>(items), "");
+        for (int k = 0; k < items; ++k) {
+            list.lpWaveData1[k] = static_cast<char*>(calloc(1, 16));
+            list.ItemSizes[k] = 16;
+            list.ItemFormats[k] = static_cast<WAVEFORMATEX*>(malloc(sizeof format));
+            memcpy(list.ItemFormats[k], &format, sizeof format);
+            list.ItemFormatSizes[k] = sizeof format;
+        }
+        list.ThisF = 1;
+        module->playback.deviceId = 1;
+        WaveSound& s = module->sound;
+        s.data = list.lpWaveData1[0];
+        s.dataSize = 16;
+        s.format = list.ItemFormats[0];
+        s.formatSize = sizeof format;
+        s.owned = false;
+        if (OpenLineWaveOut(*module, window, 1) != 0 || !WriteCurrentSound(*module)) state.SkipWithError("no start");
+        state.ResumeTiming();
+        sim::RunUntil([&] { return list.ItemKinds.empty(); }, 3600 * sim::kSecond);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items);
+    state.counters["us_per_item"] = benchmark::Counter(static_cast<double>(state.iterations()) * items,
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    ctrl.reset();
+    module.reset();
+    sim::Reset();
+    if (chdir(old.c_str()) != 0) state.SkipWithError("cannot return");
+}
+
+BENCHMARK(BM_SequencerPerItem)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
