@@ -1,7 +1,13 @@
-// `marlune demo`: a short scripted session with the control, printed as the
-// host protocol's JSON lines, ending with where the log went.
+// `marlune demo`: one incoming call, scripted through the host protocol and
+// printed as its JSON lines: the line rings with a caller id, the control
+// answers, plays a greeting, collects two keys, records the caller's
+// message, and the call ends. It closes with where the log and the sound
+// files went.
 #include <unistd.h>
 
+#include <cmath>
+#include <cstdint>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -12,22 +18,67 @@
 
 namespace {
 
+// Writes 8 kHz 16-bit mono PCM: each note (Hz, seconds) in turn.
+void WriteTones(const std::string& path, const std::vector<std::pair<double, double>>& notes) {
+    std::vector<int16_t> samples;
+    for (auto [hz, seconds] : notes) {
+        int n = static_cast<int>(seconds * 8000);
+        for (int i = 0; i < n; ++i) {
+            double fade = std::min(1.0, std::min(i, n - i) / 200.0);
+            samples.push_back(static_cast<int16_t>(
+                hz > 0 ? 8000 * fade * std::sin(2 * M_PI * hz * i / 8000.0) : 0));
+        }
+    }
+    uint32_t data = static_cast<uint32_t>(samples.size() * 2);
+    auto u32 = [](std::ofstream& f, uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [](std::ofstream& f, uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+    std::ofstream f(path, std::ios::binary);
+    f.write("RIFF", 4);
+    u32(f, 36 + data);
+    f.write("WAVEfmt ", 8);
+    u32(f, 16);
+    u16(f, 1);
+    u16(f, 1);
+    u32(f, 8000);
+    u32(f, 16000);
+    u16(f, 2);
+    u16(f, 16);
+    f.write("data", 4);
+    u32(f, data);
+    f.write(reinterpret_cast<const char*>(samples.data()), data);
+}
+
 const std::vector<std::string> kScript = {
-    R"({"id":1,"call":"Test"})",
-    R"({"id":2,"run":0.01})",
-    R"({"id":3,"get":"OutID"})",
-    R"({"id":4,"put":"MonitorDtmf","value":true})",
-    R"({"id":5,"get":"MonitorDtmf"})",
-    R"({"id":6,"call":"GetDialogicVbus"})",
-    R"({"id":7,"call":"ChangeCall","args":[1,"5551234"]})",
-    R"({"id":8,"call":"OpenLine","args":["not a number"]})",
-    R"({"id":9,"call":"NoSuchMethod"})",
-    R"({"id":10,"control":"destroy"})",
+    R"({"id":1,"cmd":"tap","device":1,"path":"line_tap.wav"})",
+    R"({"id":2,"call":"InitLine","args":[0]})",
+    R"({"id":3,"call":"OpenLine","args":[0]})",
+    R"({"id":4,"cmd":"offer","caller":"13800138000"})",
+    R"({"id":5,"cmd":"ring","count":2,"interval":4})",
+    R"({"id":6,"run":6})",
+    R"({"id":7,"call":"GetTPNO"})",
+    R"({"id":8,"call":"AnswerTp"})",
+    R"({"id":9,"run":0.5})",
+    R"({"id":10,"call":"BeginMonitorDtmf","args":[0]})",
+    R"({"id":11,"call":"PlayWav","args":["greeting.wav",0]})",
+    R"({"id":12,"run":2})",
+    R"({"id":13,"cmd":"keys","keys":"1#","interval":0.4})",
+    R"({"id":14,"run":1})",
+    R"({"id":15,"call":"GetDtmf"})",
+    R"({"id":16,"cmd":"caller_voice","wav":"caller.wav"})",
+    R"({"id":17,"call":"RecordWav","args":[0,"message.wav",3]})",
+    R"({"id":18,"run":4})",
+    R"({"id":19,"call":"HandUp"})",
+    R"({"id":20,"call":"CloseLine"})",
+    R"({"id":21,"cmd":"tap","device":1})",
+    R"({"id":22,"control":"destroy"})",
 };
 
 }  // namespace
 
 int RunDemo() {
+    // The greeting is a short chime; the caller "speaks" a lower melody.
+    WriteTones("greeting.wav", {{660, 0.3}, {880, 0.3}, {990, 0.6}});
+    WriteTones("caller.wav", {{330, 0.5}, {0, 0.2}, {392, 0.5}, {0, 0.2}, {440, 1.0}});
     auto print = [](const nlohmann::json& j) {
         std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     };
@@ -41,6 +92,8 @@ int RunDemo() {
     }
     char cwd[4096];
     std::string dir = getcwd(cwd, sizeof cwd) ? cwd : ".";
+    std::cout << "sounds: " << dir << "/greeting.wav (played), " << dir << "/message.wav (recorded), " << dir
+              << "/line_tap.wav (what the line heard)\n";
     std::cout << "log: " << dir << "/" << EventLog::FileNameFor(sim::WallTime()) << '\n';
     return 0;
 }

@@ -222,3 +222,69 @@ TEST_F(HostTest, AWholeIncomingCallAndAnOutgoingCallRunThroughTheHost) {
     EXPECT_EQ(logs[0], "线路初始化成功!");
     EXPECT_EQ(logs[2], "线路打开成功");
 }
+
+TEST_F(HostTest, ACallPlaysAGreetingAndRecordsTheCallersAnswer) {
+    // The greeting: 1 s of 8 kHz 16-bit PCM; the caller's answer: 2 s.
+    auto writeWav = [](const char* path, int samples, int16_t level) {
+        std::ofstream f(path, std::ios::binary);
+        auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+        auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+        f.write("RIFF", 4);
+        u32(36 + samples * 2);
+        f.write("WAVEfmt ", 8);
+        u32(16);
+        u16(1);
+        u16(1);
+        u32(8000);
+        u32(16000);
+        u16(2);
+        u16(16);
+        f.write("data", 4);
+        u32(samples * 2);
+        for (int i = 0; i < samples; ++i) u16(static_cast<uint16_t>(i % 16 < 8 ? level : -level));
+    };
+    writeWav("greeting.wav", 8000, 6000);
+    writeWav("answer.wav", 16000, 3000);
+    auto out = Parse(Run("host", R"({"id":1,"cmd":"tap","device":1,"path":"line_tap.wav"}
+{"id":2,"call":"InitLine","args":[0]}
+{"id":3,"call":"OpenLine","args":[0]}
+{"id":4,"cmd":"offer","caller":"5551234"}
+{"id":5,"run":1}
+{"id":6,"call":"AnswerTp"}
+{"id":7,"run":1}
+{"id":8,"call":"PlayWav","args":["greeting.wav",0]}
+{"id":9,"run":2}
+{"id":10,"cmd":"caller_voice","wav":"answer.wav"}
+{"id":11,"call":"RecordWav","args":[0,"reply.wav",5]}
+{"id":12,"run":6}
+{"id":13,"cmd":"tap","device":1}
+)"));
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ((*Answer(out, 8))["result"], 0);
+    EXPECT_EQ((*Answer(out, 11))["result"], 0);
+    std::vector<std::string> names;
+    for (auto& e : Events(out)) names.push_back(e["event"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"IsConnect", "EndPlayAll", "RecordDevOpen", "EndRecord", "LineIsFree"}));
+    for (auto& e : Events(out)) {
+        if (e["event"] == "EndPlayAll") EXPECT_DOUBLE_EQ(e["t"].get<double>(), 3.0);  // 1 s after PlayWav at 2 s
+        if (e["event"] == "RecordDevOpen") EXPECT_EQ(e["args"], json::array({1}));   // the line's input
+        if (e["event"] == "EndRecord") EXPECT_DOUBLE_EQ(e["t"].get<double>(), 9.0);
+    }
+    // 5 s of 8 kHz mu-law behind the 46-byte header.
+    std::string reply = testenv::ReadFile("reply.wav");
+    ASSERT_EQ(reply.size(), 40046u);
+    EXPECT_EQ(reply.substr(0, 4), "RIFF");
+    EXPECT_EQ(reply.substr(38, 4), "data");
+    // The first 2 s hold the caller's answer, the rest is the silent line.
+    EXPECT_NE(static_cast<unsigned char>(reply[46]), 0xFFu);
+    EXPECT_EQ(static_cast<unsigned char>(reply[46 + 30000]), 0xFFu);  // mu-law silence
+    // The line's tap holds the greeting at second 2 to 3 and silence before.
+    std::string tap = testenv::ReadFile("line_tap.wav");
+    ASSERT_GE(tap.size(), 44u + 2 * 8000 * 3);
+    auto sampleAt = [&](double seconds) {
+        size_t off = 44 + 2 * static_cast<size_t>(seconds * 8000);
+        return static_cast<int16_t>(static_cast<uint8_t>(tap[off]) | (static_cast<uint8_t>(tap[off + 1]) << 8));
+    };
+    EXPECT_EQ(sampleAt(1.0), 0);
+    EXPECT_NE(sampleAt(2.5), 0);
+}
