@@ -85,7 +85,7 @@ HostCommandRegistrar waveFormats(
                 s.tag = Tag(f.value("tag", json("pcm")));
                 s.channels = f.value("channels", WORD{1});
                 s.rate = f.value("rate", DWORD{8000});
-                s.bits = f.value("bits", WORD{s.tag == WAVE_FORMAT_PCM ? 16 : 8});
+                s.bits = f.value("bits", static_cast<WORD>(s.tag == WAVE_FORMAT_PCM ? 16 : 8));
                 formats.push_back(s);
             }
             sim::SetDeviceFormats(out, device, formats);

@@ -14,4 +14,9 @@ cmake --build --preset native -j "$jobs"
 cmake --preset mingw
 cmake --build --preset mingw -j "$jobs"
 
+# The whole suite once more under AddressSanitizer and LeakSanitizer.
+cmake --preset asan
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs" --output-on-failure
+
 ctest --preset native -j "$jobs"

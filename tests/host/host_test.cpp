@@ -266,9 +266,13 @@ TEST_F(HostTest, ACallPlaysAGreetingAndRecordsTheCallersAnswer) {
     for (auto& e : Events(out)) names.push_back(e["event"]);
     EXPECT_EQ(names, (std::vector<std::string>{"IsConnect", "EndPlayAll", "RecordDevOpen", "EndRecord", "LineIsFree"}));
     for (auto& e : Events(out)) {
-        if (e["event"] == "EndPlayAll") EXPECT_DOUBLE_EQ(e["t"].get<double>(), 3.0);  // 1 s after PlayWav at 2 s
-        if (e["event"] == "RecordDevOpen") EXPECT_EQ(e["args"], json::array({1}));   // the line's input
-        if (e["event"] == "EndRecord") EXPECT_DOUBLE_EQ(e["t"].get<double>(), 9.0);
+        if (e["event"] == "EndPlayAll") {
+            EXPECT_DOUBLE_EQ(e["t"].get<double>(), 3.0);  // 1 s after PlayWav at 2 s
+        } else if (e["event"] == "RecordDevOpen") {
+            EXPECT_EQ(e["args"], json::array({1}));  // the line's input
+        } else if (e["event"] == "EndRecord") {
+            EXPECT_DOUBLE_EQ(e["t"].get<double>(), 9.0);
+        }
     }
     // 5 s of 8 kHz mu-law behind the 46-byte header.
     std::string reply = testenv::ReadFile("reply.wav");
