@@ -13,18 +13,6 @@ using nlohmann::json;
 
 namespace {
 
-std::string Convert(const std::string& in, UINT from, UINT to) {
-    if (in.empty()) return in;
-    int n = MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), nullptr, 0);
-    if (n <= 0) return std::string();
-    std::u16string w(static_cast<size_t>(n), u'\0');
-    MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), reinterpret_cast<LPWSTR>(w.data()), n);
-    int m = WideCharToMultiByte(to, 0, reinterpret_cast<LPCWSTR>(w.data()), n, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(m), '\0');
-    WideCharToMultiByte(to, 0, reinterpret_cast<LPCWSTR>(w.data()), n, out.data(), m, nullptr, nullptr);
-    return out;
-}
-
 std::string Utf16ToUtf8(const std::u16string& w) {
     if (w.empty()) return std::string();
     auto src = reinterpret_cast<LPCWSTR>(w.data());
@@ -85,8 +73,8 @@ std::string HResultText(HRESULT hr) {
 
 }  // namespace
 
-std::string Utf8ToAnsi(const std::string& utf8) { return Convert(utf8, CP_UTF8, CP_ACP); }
-std::string AnsiToUtf8(const std::string& ansi) { return Convert(ansi, CP_ACP, CP_UTF8); }
+std::string Utf8ToAnsi(const std::string& utf8) { return sim::ConvertCodePage(utf8, CP_UTF8, CP_ACP); }
+std::string AnsiToUtf8(const std::string& ansi) { return sim::ConvertCodePage(ansi, CP_ACP, CP_UTF8); }
 
 std::map<std::string, HostCommandInfo>& HostCommands() {
     static std::map<std::string, HostCommandInfo> commands;
@@ -121,8 +109,8 @@ JsonHost::JsonHost(Output out) : out_(std::move(out)), module_(Module::Current()
         Emit(json{{"messagebox",
                    {{"caption", AnsiToUtf8(box.caption)},
                     {"text", AnsiToUtf8(box.text)},
-                    {"caption_big5", Convert(box.caption, 950, CP_UTF8)},
-                    {"text_big5", Convert(box.text, 950, CP_UTF8)},
+                    {"caption_big5", sim::ConvertCodePage(box.caption, 950, CP_UTF8)},
+                    {"text_big5", sim::ConvertCodePage(box.text, 950, CP_UTF8)},
                     {"caption_bytes", Hex(box.caption)},
                     {"text_bytes", Hex(box.text)},
                     {"answer", IDOK}}}});

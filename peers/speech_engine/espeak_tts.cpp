@@ -39,18 +39,6 @@ bool InitEngine() {
     return gSampleRate > 0;
 }
 
-std::string AnsiToUtf8(const char* ansi) {
-    int n = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
-    if (n <= 0) return ansi;
-    std::u16string wide(static_cast<size_t>(n), u'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi, -1, reinterpret_cast<LPWSTR>(wide.data()), n);
-    int m = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<LPCWSTR>(wide.data()), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(m), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<LPCWSTR>(wide.data()), -1, out.data(), m, nullptr, nullptr);
-    if (!out.empty() && out.back() == '\0') out.pop_back();
-    return out;
-}
-
 void SetError(char* errorText, int errorSize, const char* text) {
     if (errorText && errorSize > 0) snprintf(errorText, static_cast<size_t>(errorSize), "%s", text);
 }
@@ -87,7 +75,7 @@ HRESULT Engine::SetDevice(LONG id) {
 HRESULT Engine::Speak(const char* ansiText, std::string& error) {
     std::vector<short> samples;
     int rate = 0;
-    if (!Synthesize(AnsiToUtf8(ansiText ? ansiText : ""), samples, rate)) {
+    if (!Synthesize(sim::ConvertCodePage(ansiText ? ansiText : "", CP_ACP, CP_UTF8), samples, rate)) {
         error = "The speech engine could not synthesize the text.";
         return E_FAIL;
     }

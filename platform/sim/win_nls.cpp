@@ -64,6 +64,18 @@ bool Convert(const char* from, const char* to, const char* in, size_t inLen, std
 
 namespace sim {
 void SetACP(UINT codePage) { gAcp = codePage; }
+
+std::string ConvertCodePage(const std::string& bytes, UINT from, UINT to) {
+    if (bytes.empty()) return bytes;
+    int n = MultiByteToWideChar(from, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (n <= 0) return std::string();
+    std::u16string w(static_cast<size_t>(n), u'\0');
+    MultiByteToWideChar(from, 0, bytes.data(), static_cast<int>(bytes.size()), reinterpret_cast<LPWSTR>(w.data()), n);
+    int m = WideCharToMultiByte(to, 0, reinterpret_cast<LPCWSTR>(w.data()), n, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(m), '\0');
+    WideCharToMultiByte(to, 0, reinterpret_cast<LPCWSTR>(w.data()), n, out.data(), m, nullptr, nullptr);
+    return out;
+}
 }  // namespace sim
 
 extern "C" {

@@ -2,6 +2,8 @@
 // 950 Big5, 65001 UTF-8) for the Linux build, through iconv.
 #pragma once
 
+#include <string>
+
 #include "win_types.h"
 
 #define CP_ACP 0
@@ -23,4 +25,7 @@ UINT WINAPI GetACP();
 namespace sim {
 // The ANSI code page (936 unless a test says otherwise).
 void SetACP(UINT codePage);
+// Converts bytes from one code page to another through UTF-16; what the
+// target cannot hold becomes '?'. For hosts, peers and tests.
+std::string ConvertCodePage(const std::string& bytes, UINT from, UINT to);
 }  // namespace sim

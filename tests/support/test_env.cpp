@@ -19,19 +19,8 @@ std::string ReadFile(const std::string& path) {
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-static std::string Conv(const std::string& in, UINT from, UINT to) {
-    if (in.empty()) return in;
-    int n = MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), nullptr, 0);
-    std::u16string w(static_cast<size_t>(n), u'\0');
-    MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), reinterpret_cast<LPWSTR>(w.data()), n);
-    int m = WideCharToMultiByte(to, 0, reinterpret_cast<LPCWSTR>(w.data()), n, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(m), '\0');
-    WideCharToMultiByte(to, 0, reinterpret_cast<LPCWSTR>(w.data()), n, out.data(), m, nullptr, nullptr);
-    return out;
-}
-
-std::string Gbk(const std::string& utf8) { return Conv(utf8, CP_UTF8, 936); }
-std::string Utf8(const std::string& gbk) { return Conv(gbk, 936, CP_UTF8); }
+std::string Gbk(const std::string& utf8) { return sim::ConvertCodePage(utf8, CP_UTF8, 936); }
+std::string Utf8(const std::string& gbk) { return sim::ConvertCodePage(gbk, 936, CP_UTF8); }
 
 time_t At(int year, int month, int day, int hour, int minute, int second) {
     struct tm t {};
