@@ -13,13 +13,16 @@ namespace {
 
 constexpr UINT kHeaderSize = sizeof(WAVEHDR);
 
-// Releases everything a finished list holds: the items' sounds, the device
-// (reset, and closed: the one that returned the buffer, else the one last
-// opened) and the playback header.
-void ReleasePlayback(Module& m, HWAVEOUT out) {
+// Releases what a finished list holds: the items' sounds and, when the list
+// ended on a played buffer, the device (reset, and closed: the one that
+// returned the buffer, else the one last opened) and the playback header.
+// A list that ended after a phrase has no device open, and a device that is
+// open then belongs to someone else (a PlayWav during Test): left alone.
+void ReleasePlayback(Module& m, HWAVEOUT out, bool releaseDevice) {
     PlaybackState& p = m.playback;
     m.playList.ReleaseSounds();
     if (!m.sound.owned) m.sound.Clear();
+    if (!releaseDevice) return;
     waveOutReset(p.hWaveOut);
     MMRESULT closed = waveOutClose(out ? out : p.hWaveOut);
     // A device StopPlayWav has closed already is no failure.
@@ -40,13 +43,13 @@ void FireEnd(CMarluneCtrl& c, Module& m) {
 
 // The list has run out (or cannot go on): the pending text is played next,
 // or everything is released and EndPlayAll fired.
-void EndOfList(CMarluneCtrl& c, Module& m, HWAVEOUT out) {
+void EndOfList(CMarluneCtrl& c, Module& m, HWAVEOUT out, bool releaseDevice) {
     PlayList& list = m.playList;
     m.WriteLog("取得放音消息......所有缓冲放音完毕");
     list.ItemKinds.clear();
     list.ItemTexts.clear();
     list.ThisF = 1;
-    ReleasePlayback(m, out);
+    ReleasePlayback(m, out, releaseDevice);
     if (!list.PendingText.empty()) {
         m.WriteLog("还有等待放音的数据");
         const std::string text = list.PendingText;
@@ -93,12 +96,14 @@ LRESULT CMarluneCtrl::OnWomDone(WPARAM wParam, LPARAM lParam) {
         const size_t k = static_cast<size_t>(list.ThisF);
         if (list.ItemKinds[k] == "e") {
             waveOutClose(out);
+            // The closed device's header is done with; its data stays the list's.
+            if (header == m.playback.header) m.playback.ReleaseHeader();
             m.WriteLog("英语继续...");
             try {
                 SpeakEnglish(m, hwnd_, m.playback.deviceId, list.ItemTexts[k]);
             } catch (const AutomationError& e) {
                 m.WriteLog(e.what());
-                EndOfList(*this, m, nullptr);
+                EndOfList(*this, m, nullptr, false);
                 return 0;
             }
             ++list.ThisF;
@@ -114,12 +119,12 @@ LRESULT CMarluneCtrl::OnWomDone(WPARAM wParam, LPARAM lParam) {
             m.sound.owned = false;
             ++list.ThisF;
             // A sound that cannot be queued brings no MM_WOM_DONE: end here.
-            if (!WriteCurrentSound(m)) EndOfList(*this, m, out);
+            if (!WriteCurrentSound(m)) EndOfList(*this, m, out, true);
             return 0;
         }
         m.WriteLog("lpWaveData1[ThisF]==NULL");
     }
-    EndOfList(*this, m, out);
+    EndOfList(*this, m, out, true);
     return 0;
 }
 
@@ -143,7 +148,7 @@ void CMarluneCtrl::OnTimer(UINT_PTR) {
                 SpeakEnglish(m, hwnd_, device, list.ItemTexts[k]);
             } catch (const AutomationError& e) {
                 m.WriteLog(e.what());
-                EndOfList(*this, m, nullptr);
+                EndOfList(*this, m, nullptr, false);
                 return;
             }
             m.WriteLog("英语继续...");
@@ -158,11 +163,11 @@ void CMarluneCtrl::OnTimer(UINT_PTR) {
         if (opened != 0) {
             m.WriteLog(device == -1 ? "取语音输出设备失败11!" : "取语音输出设备失败111!");
             waveOutReset(m.playback.hWaveOut);
-            EndOfList(*this, m, nullptr);
+            EndOfList(*this, m, nullptr, false);
             return;
         }
         OnWomDone(0, 0);
         return;
     }
-    EndOfList(*this, m, nullptr);
+    EndOfList(*this, m, nullptr, false);
 }

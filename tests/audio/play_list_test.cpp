@@ -268,6 +268,21 @@ TEST_F(PlayListTest, TestMethodWithNothingPlayingEndsOnce) {
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
 }
 
+TEST_F(PlayListTest, TestDuringAPlayWavLeavesThatPlaybackAlone) {
+    // 0.1 s of sound on the default device; the tick of Test ends the empty
+    // list at once, but the sound plays on and ends with its own EndPlayAll.
+    ASSERT_EQ(ctrl->PlayWav("s0.wav", 1), 0);
+    EXPECT_EQ(ctrl->Test(), 0);
+    sim::RunFor(2 * sim::kMilli);
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    EXPECT_EQ(sim::OpenWaveHandles(true), 1);
+    ASSERT_NE(module->playback.header, nullptr);
+    sim::RunFor(sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 2);
+    EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 1);
+    ExpectIdle();
+}
+
 TEST_F(PlayListTest, TablesHoldNineThousandNineHundredNinetyNineEntries) {
     EXPECT_EQ(PlayList::MaxItems, 9999);
     EXPECT_EQ(list().lpWaveData1.size(), 9999u);
