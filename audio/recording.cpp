@@ -161,6 +161,13 @@ LONG CMarluneCtrl::RecordWav(LONG Dev, const std::string& FileName, LONG Time) {
         m.WriteLog("record time err");
         return -1;
     }
+    // One recording at a time: its header and buffer are module-wide, so a
+    // second start (even on the other device) would take them from the
+    // running one. It is refused before anything is touched.
+    if (r.bufferMemory) {
+        m.WriteLog("录音设备忙");
+        return -1;
+    }
     r.deviceId = Dev == 0 ? GetLineDeviceId(m, LINECALLSELECT_CALL, "wave/in") : -1;
     m.WriteLog(FileName);
     r.targetName = FileName;

@@ -135,6 +135,29 @@ TEST_F(RecordingTest, WithoutCallRecordsFromDefaultDeviceAndLogsFailedDrop) {
     EXPECT_EQ(static_cast<uint8_t>(file[100]), sim::MuLawEncode(-2000));
 }
 
+TEST_F(RecordingTest, ASecondRecordingWhileOneRunsIsRefusedAndTheFirstIsKept) {
+    ConnectCall();
+    CallerSpeaks();
+    ASSERT_EQ(ctrl->RecordWav(0, "first.wav", 2), 0);
+    sim::RunFor(sim::kSecond);
+    MarkLog();
+    // The other device is free, but the running recording owns the buffer.
+    EXPECT_EQ(ctrl->RecordWav(1, "second.wav", 5), -1);
+    EXPECT_EQ(NewLog(), (Texts{"recordwav begin", "录音设备忙"}));
+    sim::RunFor(6 * sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_RecordDevOpen), 1);
+    EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
+    std::string file = testenv::ReadFile("first.wav");
+    ExpectHeader(file, 16000);
+    ExpectVoice(file, 16000);
+    EXPECT_FALSE(testenv::FileExists("second.wav"));
+    // Once it has ended, the next recording starts.
+    EXPECT_EQ(ctrl->RecordWav(1, "second.wav", 1), 0);
+    sim::RunFor(2 * sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndRecord), 2);
+    EXPECT_EQ(testenv::ReadFile("second.wav").size(), 8046u);
+}
+
 TEST_F(RecordingTest, UncreatableFileShowsBoxAndKeepsTheRecording) {
     ASSERT_EQ(ctrl->RecordWav(1, "no/such/dir/msg.wav", 2), 0);
     sim::RunFor(3 * sim::kSecond);
