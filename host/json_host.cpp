@@ -87,6 +87,26 @@ const json& Field(const json& request, const char* name) {
     return *it;
 }
 
+// The answer every later message box gets (OK unless the host says so).
+HostCommandRegistrar gMessageBoxAnswer(
+    "messagebox_answer", "{\"answer\":\"ok\"|\"cancel\"|\"yes\"|\"no\"|N}: how later message boxes are answered",
+    [](HostContext&, const json& request) -> json {
+        const json& a = Field(request, "answer");
+        int answer = IDOK;
+        if (a.is_number_integer()) {
+            answer = a.get<int>();
+        } else if (a.is_string()) {
+            static const std::map<std::string, int> names{{"ok", IDOK}, {"cancel", IDCANCEL}, {"yes", IDYES}, {"no", IDNO}};
+            auto it = names.find(a.get<std::string>());
+            if (it == names.end()) throw HostCommandError("\"answer\" is ok, cancel, yes, no or a number");
+            answer = it->second;
+        } else {
+            throw HostCommandError("\"answer\" is ok, cancel, yes, no or a number");
+        }
+        sim::SetMessageBoxPolicy([answer](const sim::MessageBoxRecord&) { return answer; });
+        return answer;
+    });
+
 // ---- host -------------------------------------------------------------------
 
 class JsonHost::Sink : public IEventSink {
@@ -113,7 +133,7 @@ JsonHost::JsonHost(Output out) : out_(std::move(out)), module_(Module::Current()
                     {"text_big5", sim::ConvertCodePage(box.text, 950, CP_UTF8)},
                     {"caption_bytes", Hex(box.caption)},
                     {"text_bytes", Hex(box.text)},
-                    {"answer", IDOK}}}});
+                    {"answer", box.answer}}}});
     });
 }
 

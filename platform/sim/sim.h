@@ -57,8 +57,8 @@ struct MessageBoxRecord {
     int answer;
     Micros at;
 };
-// The answer a box gets (IDOK by default). The observer sees every box as
-// it is shown, before it is answered.
+// The answer a box gets (IDOK by default). The observer sees every box
+// with the answer it got, before MessageBoxA returns.
 void SetMessageBoxPolicy(std::function<int(const MessageBoxRecord&)> policy);
 void SetMessageBoxObserver(std::function<void(const MessageBoxRecord&)> observer);
 const std::vector<MessageBoxRecord>& MessageBoxes();

@@ -526,8 +526,8 @@ BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     auto& s = S();
     sim::MessageBoxRecord rec{owner, text ? text : "", caption ? caption : "", type, IDOK, sim::Now()};
-    if (s.boxObserver) s.boxObserver(rec);
     if (s.boxPolicy) rec.answer = s.boxPolicy(rec);
+    if (s.boxObserver) s.boxObserver(rec);
     s.boxes.push_back(rec);
     return rec.answer;
 }

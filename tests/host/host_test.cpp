@@ -82,6 +82,10 @@ TEST_F(HostTest, AScriptedSessionAnswersCallsErrorsEventsAndTheNotice) {
                          R"({"id":12,"control":"create"})"
                          "\n"
                          R"({"id":13,"call":"GetDialogicNbus"})"
+                         "\n"
+                         R"({"id":14,"cmd":"messagebox_answer","answer":"cancel"})"
+                         "\n"
+                         R"({"id":15,"cmd":"messagebox_answer","answer":"maybe"})"
                          "\n"));
     EXPECT_EQ(status, 0);
     ASSERT_NE(Answer(out, 1), nullptr);
@@ -120,6 +124,13 @@ TEST_F(HostTest, AScriptedSessionAnswersCallsErrorsEventsAndTheNotice) {
     EXPECT_TRUE(notice);
     EXPECT_EQ((*Answer(out, 11))["error"]["hresult"], "0x8000FFFF");  // no control
     EXPECT_EQ((*Answer(out, 13))["result"], 0);
+    EXPECT_EQ((*Answer(out, 14))["result"], IDCANCEL);
+    EXPECT_TRUE((*Answer(out, 15))["error"].contains("message"));
+    // The second control's notice, at exit, got the answer the host chose.
+    std::vector<int> answers;
+    for (auto& j : out)
+        if (j.contains("messagebox")) answers.push_back(j["messagebox"]["answer"]);
+    EXPECT_EQ(answers, (std::vector<int>{IDOK, IDCANCEL}));
     // The malformed line is answered too, without an id.
     int badJson = 0;
     for (auto& j : out)

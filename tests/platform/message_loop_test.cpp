@@ -143,3 +143,18 @@ TEST_F(MessageLoopTest, GetMessageWaitsForTheNextTimerOnTheVirtualClock) {
     EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
     EXPECT_EQ(msg.wParam, 3u);
 }
+
+TEST_F(MessageLoopTest, RealTimeModeRunsTheSameLoopOnTheWallClock) {
+    sim::SetRealTime(true);
+    SetTimer(hwnd, 3, 5, nullptr);
+    sim::Micros start = sim::Now();
+    sim::RunFor(30 * sim::kMilli);
+    KillTimer(hwnd, 3);
+    EXPECT_GE(sim::Now() - start, 30 * sim::kMilli);  // the wall clock really passed
+    EXPECT_GE(gSeen.size(), 1u);
+    for (size_t i = 1; i < gSeen.size(); ++i) EXPECT_GE(gSeen[i].at - gSeen[i - 1].at, 5 * sim::kMilli);
+    sim::SetRealTime(false);
+    sim::Micros frozen = sim::Now();
+    sim::RunPending();
+    EXPECT_EQ(sim::Now(), frozen);  // back on the virtual clock, time stands still
+}
