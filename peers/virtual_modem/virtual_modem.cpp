@@ -321,6 +321,14 @@ HCALL CurrentCallOf(DWORD device) {
     return current;
 }
 
+// The device's outgoing call while it is ringing back (answer, reject or
+// busy apply only then), or 0.
+HCALL RingingOutgoingCall(DWORD device) {
+    HCALL h = CurrentCallOf(device);
+    Call* c = FindCall(h);
+    return c && !c->incoming && c->state == LINECALLSTATE_RINGBACK ? h : 0;
+}
+
 const Location* CurrentLocation() {
     for (auto& l : M().locations)
         if (l.id == M().currentLocation) return &l;
@@ -949,25 +957,22 @@ int vmodem_HangUp(uint32_t device) {
 }
 
 int vmodem_AnswerOutgoing(uint32_t device) {
-    HCALL h = CurrentCallOf(device);
-    Call* c = FindCall(h);
-    if (!c || c->incoming || c->state != LINECALLSTATE_RINGBACK) return -1;
+    HCALL h = RingingOutgoingCall(device);
+    if (!h) return -1;
     ConnectOutgoing(h);
     return 0;
 }
 
 int vmodem_RejectOutgoing(uint32_t device) {
-    HCALL h = CurrentCallOf(device);
-    Call* c = FindCall(h);
-    if (!c || c->incoming || c->state != LINECALLSTATE_RINGBACK) return -1;
+    HCALL h = RingingOutgoingCall(device);
+    if (!h) return -1;
     EndOutgoing(h, false);
     return 0;
 }
 
 int vmodem_BusyOutgoing(uint32_t device) {
-    HCALL h = CurrentCallOf(device);
-    Call* c = FindCall(h);
-    if (!c || c->incoming || c->state != LINECALLSTATE_RINGBACK) return -1;
+    HCALL h = RingingOutgoingCall(device);
+    if (!h) return -1;
     EndOutgoing(h, true);
     return 0;
 }

@@ -87,6 +87,22 @@ int Descriptor(HANDLE h) {
     return it == k.files.end() ? -1 : it->second;
 }
 
+// The descriptor behind a file handle for a read or write, or -1 with the
+// error set (an injected fault, or a handle that is no open file).
+int DescriptorFor(const char* function, HANDLE file) {
+    if (Fault(function)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    int fd;
+    {
+        std::lock_guard<std::recursive_mutex> g(K().lock);
+        fd = Descriptor(file);
+    }
+    if (fd < 0) SetLastError(ERROR_INVALID_HANDLE);
+    return fd;
+}
+
 }  // namespace
 
 namespace sim {
@@ -190,19 +206,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
 // Overlapped requests complete at once; the OVERLAPPED record reports it.
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
     if (written) *written = 0;
-    if (Fault("WriteFile")) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    int fd;
-    {
-        std::lock_guard<std::recursive_mutex> g(K().lock);
-        fd = Descriptor(file);
-    }
-    if (fd < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    int fd = DescriptorFor("WriteFile", file);
+    if (fd < 0) return FALSE;
     const char* p = static_cast<const char*>(buffer);
     DWORD done = 0;
     while (done < count) {
@@ -225,19 +230,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
     if (read) *read = 0;
-    if (Fault("ReadFile")) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    int fd;
-    {
-        std::lock_guard<std::recursive_mutex> g(K().lock);
-        fd = Descriptor(file);
-    }
-    if (fd < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    int fd = DescriptorFor("ReadFile", file);
+    if (fd < 0) return FALSE;
     ssize_t n;
     do {
         n = ::read(fd, buffer, count);
