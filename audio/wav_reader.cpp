@@ -1,63 +1,79 @@
 #include "audio/wav_reader.h"
 
-#include <cstdlib>
+#include <cstdio>
 #include <string>
-
-#include "control/module.h"
 
 namespace {
 
-// Ends a failed read: releases what this read allocated, leaves the current
-// sound empty, closes the file and logs.
-LONG Fail(Module& m, HMMIO h, LONG code, const char* text) {
-    m.sound.owned = true;
-    m.sound.Release();
+LONG Fail(const Core& core, HMMIO h, LONG code, const char* text) {
     mmioClose(h, 0);
-    m.WriteLog(text);
+    core.WriteLog(text);
     return code;
+}
+
+// The bytes the file holds from the chunk's data on; -1 when unknown.
+long long BytesAfter(HMMIO h, const MMCKINFO& chunk) {
+    LONG end = mmioSeek(h, 0, SEEK_END);
+    if (end < 0 || mmioSeek(h, static_cast<LONG>(chunk.dwDataOffset), SEEK_SET) < 0) return -1;
+    return static_cast<long long>(end) - chunk.dwDataOffset;
+}
+
+// Reads the chunk's declared size into a new block. A size the file cannot
+// hold (or one beyond what one read can take) is refused before any
+// allocation; false with `block` empty then, and on a short read.
+enum class ChunkRead { Ok, NoMemory, Short };
+ChunkRead ReadChunk(HMMIO h, const MMCKINFO& chunk, HeapBlock& block) {
+    const long long available = BytesAfter(h, chunk);
+    if (available < 0 || chunk.cksize > available || chunk.cksize > 0x7FFFFFFFu) return ChunkRead::Short;
+    if (chunk.cksize == 0) return ChunkRead::Ok;  // an empty record: no device takes it
+    block = HeapBlock::Allocate(chunk.cksize);
+    if (!block) return ChunkRead::NoMemory;
+    const LONG want = static_cast<LONG>(chunk.cksize);
+    if (mmioRead(h, block.get(), want) != want) {
+        block = HeapBlock();
+        return ChunkRead::Short;
+    }
+    return ChunkRead::Ok;
 }
 
 }  // namespace
 
-LONG ReadWav(Module& m, const char* path) {
-    WaveSound& s = m.sound;
-    // The blocks the sound held belong to whoever took them over.
-    s.Clear();
-
+LONG ReadWav(const Core& core, const char* path, SoundRef& sound) {
+    sound.reset();
     std::string name = path ? path : "";
     HMMIO h = mmioOpenA(name.data(), nullptr, MMIO_ALLOCBUF);
     if (!h) {
-        m.WriteLog("!hmmio");
+        core.WriteLog("!hmmio");
         return -1;
     }
 
     MMCKINFO riff{};
     riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
-    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR) return Fail(m, h, -2, "读入语音err8");
+    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR) return Fail(core, h, -2, "读入语音err8");
 
     MMCKINFO sub{};
     sub.ckid = mmioFOURCC('f', 'm', 't', ' ');
-    if (mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return Fail(m, h, -3, "读入语音err7");
+    if (mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return Fail(core, h, -3, "读入语音err7");
 
-    s.formatSize = sub.cksize;
-    s.format = static_cast<WAVEFORMATEX*>(calloc(1, s.formatSize));
-    if (!s.format) return Fail(m, h, -4, "读入语音err6");
-    if (mmioRead(h, reinterpret_cast<HPSTR>(s.format), static_cast<LONG>(s.formatSize)) !=
-        static_cast<LONG>(s.formatSize))
-        return Fail(m, h, -5, "读入语音err5");
+    auto read = std::make_shared<Sound>();
+    switch (ReadChunk(h, sub, read->format)) {
+        case ChunkRead::Ok: break;
+        case ChunkRead::NoMemory: return Fail(core, h, -4, "读入语音err6");
+        case ChunkRead::Short: return Fail(core, h, -5, "读入语音err5");
+    }
     mmioAscend(h, &sub, 0);
 
     sub.ckid = mmioFOURCC('d', 'a', 't', 'a');
-    if (mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return Fail(m, h, -6, "读入语音err4");
-    s.dataSize = sub.cksize;
-    if (s.dataSize == 0) return Fail(m, h, -7, "读入语音err3");
-    s.data = static_cast<char*>(calloc(1, s.dataSize));
-    if (!s.data) return Fail(m, h, -8, "读入语音err2");
-    if (mmioRead(h, s.data, static_cast<LONG>(s.dataSize)) != static_cast<LONG>(s.dataSize))
-        return Fail(m, h, -9, "读入语音err1");
+    if (mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return Fail(core, h, -6, "读入语音err4");
+    if (sub.cksize == 0) return Fail(core, h, -7, "读入语音err3");
+    switch (ReadChunk(h, sub, read->data)) {
+        case ChunkRead::Ok: break;
+        case ChunkRead::NoMemory: return Fail(core, h, -8, "读入语音err2");
+        case ChunkRead::Short: return Fail(core, h, -9, "读入语音err1");
+    }
 
-    s.owned = true;
-    m.WriteLog("读入语音数据成功");
+    sound = std::move(read);
+    core.WriteLog("读入语音数据成功");
     mmioClose(h, 0);
     return 0;
 }

@@ -1,11 +1,12 @@
-// Reads a RIFF/WAVE file into the module's current sound.
+// Reads a RIFF/WAVE file into a sound: the "fmt " chunk's bytes as the
+// format record and the "data" chunk's bytes as the sample data.
 #pragma once
 
-#include "platform/platform.h"
+#include "control/core.h"
+#include "control/sound_buffer.h"
 
-struct Module;
-
-// 0 when the current sound holds the file's format record and sample data
-// (both calloc'd, owned by the sound); -1 to -9 otherwise, with the current
-// sound empty. Writes one log entry per call.
-LONG ReadWav(Module& m, const char* path);
+// 0 when `sound` holds the file's format record and sample data; -1 to -9
+// otherwise, with `sound` empty. Every chunk size is checked against what
+// the file holds before anything is allocated: a chunk that claims more is
+// a short read. Writes one log entry per call.
+LONG ReadWav(const Core& core, const char* path, SoundRef& sound);

@@ -44,11 +44,13 @@ const std::string& File(size_t bytes) {
 
 void BM_ReadWav(benchmark::State& state) {
     const std::string& path = File(static_cast<size_t>(state.range(0)));
-    Module m;  // no control: the log writes nothing
+    Module m;
+    m.core.log.Enable();  // with the log on, as in a control: one entry per read
+    SoundRef sound;
     for (auto _ : state) {
-        if (ReadWav(m, path.c_str()) != 0) state.SkipWithError("read failed");
-        benchmark::DoNotOptimize(m.sound.data);
-        m.sound.Release();
+        if (ReadWav(m.core, path.c_str(), sound) != 0) state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(sound->Data());
+        sound.reset();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
@@ -88,29 +90,17 @@ void BM_SequencerPerItem(benchmark::State& state) {
     module->MakeCurrent();
     auto ctrl = std::make_unique<CMarluneCtrl>(*module);
     ctrl->CreateControlWindow(nullptr, RECT{0, 0, 10, 10});
-    HWND window = ctrl->GetSafeHwnd();
     const WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
-    PlayList& list = module->playList;
+    auto one = std::make_shared<Sound>();
+    one->format = HeapBlock::Allocate(sizeof format);
+    memcpy(one->format.get(), &format, sizeof format);
+    one->data = HeapBlock::Allocate(16);
+    PlaySequencer& list = module->playList;
     for (auto _ : state) {
         state.PauseTiming();
-        list.ItemKinds.assign(static_cast<size_t>(items), "wav\\x.wav");
-        list.ItemTexts.assign(static_cast<size_t>(items), "");
-        for (int k = 0; k < items; ++k) {
-            list.lpWaveData1[k] = static_cast<char*>(calloc(1, 16));
-            list.ItemSizes[k] = 16;
-            list.ItemFormats[k] = static_cast<WAVEFORMATEX*>(malloc(sizeof format));
-            memcpy(list.ItemFormats[k], &format, sizeof format);
-            list.ItemFormatSizes[k] = sizeof format;
-        }
-        list.ThisF = 1;
-        module->playback.deviceId = 1;
-        WaveSound& s = module->sound;
-        s.data = list.lpWaveData1[0];
-        s.dataSize = 16;
-        s.format = list.ItemFormats[0];
-        s.formatSize = sizeof format;
-        s.owned = false;
-        if (OpenLineWaveOut(*module, window, 1) != 0 || !WriteCurrentSound(*module)) state.SkipWithError("no start");
+        list.Clear();
+        for (int k = 0; k < items; ++k) list.AddSound("wav\\x.wav", one);
+        if (list.Start(*ctrl, 1) != 0) state.SkipWithError("no start");
         state.ResumeTiming();
         sim::RunUntil([&] { return list.ItemKinds.empty(); }, 3600 * sim::kSecond);
     }

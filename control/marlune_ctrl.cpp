@@ -4,7 +4,6 @@
 
 #include "control/automation_error.h"
 #include "control/destruction_notice.h"
-#include "control/text_to_speech.h"
 
 namespace {
 
@@ -20,31 +19,44 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
 
 }  // namespace
 
+namespace {
+
+// The shared lists a new or departing control empties.
+void ResetSharedLists(Module& m) {
+    m.line.DtmfDigits.clear();
+    m.playList.ThisF = 1;
+    m.playList.ItemKinds.clear();
+    m.playList.ItemTexts.clear();
+    m.playList.ItemSounds.clear();
+    m.DigitWords.clear();
+}
+
+}  // namespace
+
 CMarluneCtrl::CMarluneCtrl(Module& module) : module_(module) {
     // The log writes from the first construction on.
-    module_.log.Enable();
-    module_.line.DtmfDigits.clear();
-    module_.playList.ThisF = 1;
-    module_.playList.ItemKinds.clear();
-    module_.playList.ItemTexts.clear();
-    module_.DigitWords.clear();
-    module_.speech = std::make_unique<CTextToSpeech>();
+    module_.core.log.Enable();
+    ResetSharedLists(module_);
+    module_.core.speech = std::make_unique<CTextToSpeech>();
+    // The end of a list plays its pending text through PlayStr.
+    module_.playList.playPending = [](ControlSite& site, const std::string& text, LONG dev) {
+        return static_cast<CMarluneCtrl&>(site).PlayStr(text, dev);
+    };
 }
 
 CMarluneCtrl::~CMarluneCtrl() {
     try {
         StopPlayWav();
+        // Notifications to this window will not arrive once it is gone: a
+        // recording it holds is saved now, and its stopped buffers released.
+        module_.record.Abandon(hwnd_);
     } catch (...) {
         // nothing must escape a destructor
     }
-    module_.line.DtmfDigits.clear();
-    module_.playList.ThisF = 1;
-    module_.playList.ItemKinds.clear();
-    module_.playList.ItemTexts.clear();
-    module_.DigitWords.clear();
+    ResetSharedLists(module_);
     MessageBoxA(nullptr, kNoticeText, kNoticeCaption, MB_OK);
     // A notification that arrives later must not reach a destroyed object.
-    if (module_.ActiveControl == this) module_.ActiveControl = nullptr;
+    if (module_.core.ActiveControl == this) module_.core.ActiveControl = nullptr;
     if (hwnd_) {
         SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
@@ -56,11 +68,11 @@ CMarluneCtrl::~CMarluneCtrl() {
 
 HWND CMarluneCtrl::CreateControlWindow(HWND parent, const RECT& rect) {
     if (hwnd_) return hwnd_;
-    if (!module_.instance) module_.instance = GetModuleHandleA(nullptr);
-    RegisterWindowClass(module_.instance, &CMarluneCtrl::WindowProc);
+    if (!module_.core.instance) module_.core.instance = GetModuleHandleA(nullptr);
+    RegisterWindowClass(module_.core.instance, &CMarluneCtrl::WindowProc);
     DWORD style = parent ? (WS_CHILD | WS_VISIBLE) : WS_OVERLAPPED;
     CreateWindowExA(0, kWindowClass, "Marlune Control", style, rect.left, rect.top, rect.right - rect.left,
-                    rect.bottom - rect.top, parent, nullptr, module_.instance, this);
+                    rect.bottom - rect.top, parent, nullptr, module_.core.instance, this);
     return hwnd_;
 }
 
@@ -86,19 +98,26 @@ LRESULT CALLBACK CMarluneCtrl::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LP
         return r;
     }
     if (!self) return DefWindowProcA(hwnd, msg, wParam, lParam);
+    return self->OnMessage(msg, wParam, lParam);
+}
+
+// Each notification goes to the subsystem that owns it.
+LRESULT CMarluneCtrl::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    Module& m = module_;
+    HWND hwnd = hwnd_;
     switch (msg) {
         case WM_TIMER:
-            self->OnTimer(wParam);
+            m.playList.OnTimer(*this);
             return 0;
         case MM_WOM_DONE:
-            return self->OnWomDone(wParam, lParam);
+            return m.playback.OnWomDone(*this, reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR*>(lParam));
         case MM_WIM_OPEN:
-            return self->OnWimOpen(wParam, lParam);
+            return m.record.OnWimOpen(*this, reinterpret_cast<HWAVEIN>(wParam));
         case MM_WIM_DATA:
-            return self->OnWimData(wParam, lParam);
+            return m.record.OnWimData(*this, reinterpret_cast<WAVEHDR*>(lParam));
         case WM_NCDESTROY:
             SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-            if (self->hwnd_ == hwnd) self->hwnd_ = nullptr;
+            hwnd_ = nullptr;
             return 0;
         default:
             // WM_DESTROY and the rest: the framework's default handling.
@@ -108,8 +127,8 @@ LRESULT CALLBACK CMarluneCtrl::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LP
 
 LRESULT CMarluneCtrl::OnCreate(LPCREATESTRUCTA cs) {
     if (FrameworkOnCreate(cs) == -1) return -1;
-    module_.speech->Create(hwnd_);  // outcome not checked
-    module_.ActiveControl = this;
+    module_.core.speech->Create(hwnd_);  // outcome not checked
+    module_.core.ActiveControl = this;
     return 0;
 }
 
@@ -118,7 +137,6 @@ LRESULT CMarluneCtrl::OnCreate(LPCREATESTRUCTA cs) {
 void CMarluneCtrl::OnDraw(HDC dc, const RECT& bounds, const RECT& invalid) {
     FillRect(dc, &bounds, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     Ellipse(dc, bounds.left, bounds.top, bounds.right, bounds.bottom);
-    module_.playback.notifyWindow = hwnd_;
     RECT client = bounds;
     if (hwnd_) GetClientRect(hwnd_, &client);
     HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
@@ -126,7 +144,7 @@ void CMarluneCtrl::OnDraw(HDC dc, const RECT& bounds, const RECT& invalid) {
     DeleteObject(face);
     SetBkMode(dc, TRANSPARENT);
     if (!ambientUserMode_) {
-        if (HICON icon = LoadIconA(module_.instance, MAKEINTRESOURCEA(201))) DrawIcon(dc, 10, 10, icon);
+        if (HICON icon = LoadIconA(module_.core.instance, MAKEINTRESOURCEA(201))) DrawIcon(dc, 10, 10, icon);
     }
 }
 
@@ -205,11 +223,6 @@ void CMarluneCtrl::FireEndPlayAll() { FireEvent(EVENT_EndPlayAll, {}); }
 void CMarluneCtrl::FireCallIDIn() { FireEvent(EVENT_CallIDIn, {}); }
 
 // ---- members without a subsystem of their own --------------------------
-
-LONG CMarluneCtrl::Test() {
-    SetTimer(hwnd_, SpeechTimer, SpeechTimerPeriod, nullptr);
-    return 0;
-}
 
 // ChangeCall and listen share one implementation, as do InitSetCard and
 // MakeParty: the board functions of other line hardware, kept for hosts

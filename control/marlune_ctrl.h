@@ -3,37 +3,20 @@
 // wave devices and the timer report to, and reaches all shared state
 // through its Module.
 //
-// The automation members are declared here and defined by the subsystem
-// that implements each one (telephony/, audio/, prompts/, datalink/).
+// It is the thin front of the module: each automation member forwards to
+// the subsystem that implements it (telephony/, audio/, prompts/,
+// datalink/), and each window message goes to the subsystem that owns it.
 #pragma once
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "control/control_site.h"
 #include "control/event_sink.h"
 #include "control/module.h"
 #include "control/variant.h"
 #include "platform/platform.h"
-
-// Event DISPIDs of _DMarluneEvents.
-enum MarluneEvent : DISPID {
-    EVENT_EndRecord = 1,
-    EVENT_EndPlay = 2,
-    EVENT_RecordDevOpen = 3,
-    EVENT_DtmfIn = 4,
-    EVENT_DisConnected = 5,
-    EVENT_IsConnect = 6,
-    EVENT_TextAll = 7,
-    EVENT_LineIsFree = 8,
-    EVENT_Ring = 9,
-    EVENT_EndPlayAll = 10,
-    EVENT_CallIDIn = 11,
-};
-
-// The control window's only timer.
-constexpr UINT_PTR SpeechTimer = 10;
-constexpr UINT SpeechTimerPeriod = 1;
 
 // Persisted properties, exchanged by name with a version (load or save).
 class PropExchange {
@@ -52,7 +35,7 @@ private:
     DWORD loadedVersion_ = 0;
 };
 
-class CMarluneCtrl {
+class CMarluneCtrl : public ControlSite {
 public:
     static constexpr DWORD kPersistVersion = 0x00010000;
 
@@ -69,6 +52,8 @@ public:
     HWND CreateControlWindow(HWND parent, const RECT& rect);
     void DestroyControlWindow();
     HWND GetSafeHwnd() const { return hwnd_; }
+    HWND Window() const override { return hwnd_; }
+    void SetOutID(LONG id) override { m_outID = id; }
 
     // ---- framework operations ----------------------------------------
     void OnDraw(HDC dc, const RECT& bounds, const RECT& invalid);
@@ -85,7 +70,7 @@ public:
     // ---- events ---------------------------------------------------------
     DWORD Advise(IEventSink* sink);
     bool Unadvise(DWORD cookie);
-    void FireEvent(DISPID dispid, const std::vector<Variant>& args);
+    void FireEvent(DISPID dispid, const std::vector<Variant>& args) override;
     void FireEndRecord();
     void FireRecordDevOpen(LONG Index);
     void FireDtmfIn(LONG Index, const std::string& DTMF);
@@ -131,10 +116,6 @@ public:
 
     // ---- window message handlers ---------------------------------------
     LRESULT OnCreate(LPCREATESTRUCTA cs);
-    void OnTimer(UINT_PTR id);
-    LRESULT OnWomDone(WPARAM hWaveOut, LPARAM header);
-    LRESULT OnWimOpen(WPARAM hWaveIn, LPARAM);
-    LRESULT OnWimData(WPARAM hWaveIn, LPARAM header);
 
 protected:
     // The framework's part of window creation; -1 reports failure.
@@ -142,6 +123,7 @@ protected:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static LONG BoardNoOp2(LONG, const std::string&);
     static LONG BoardNoOp1();
 

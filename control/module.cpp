@@ -1,6 +1,5 @@
 #include "control/module.h"
 
-#include "control/text_to_speech.h"
 
 namespace {
 Module* gCurrent = nullptr;

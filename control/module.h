@@ -1,22 +1,16 @@
-// Module-wide state: every record the subsystems share, once per loaded
-// module. Production code has one (Module::Current()); a test makes a fresh
-// one and makes it current.
+// The loaded module: the core's records and each subsystem, once per
+// module, shared by every control object. Production code has one
+// (Module::Current()); a test makes a fresh one and makes it current.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "audio/playback_state.h"
-#include "audio/record_state.h"
-#include "audio/wave_sound.h"
-#include "control/event_log.h"
-#include "prompts/play_list_state.h"
-#include "telephony/line_state.h"
-#include "telephony/tapi_binding.h"
-
-class CMarluneCtrl;
-class CTextToSpeech;
+#include "audio/playback.h"
+#include "audio/recording.h"
+#include "control/core.h"
+#include "prompts/play_list.h"
+#include "telephony/line.h"
 
 struct Module {
     Module();
@@ -24,22 +18,16 @@ struct Module {
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    LineState line;
-    TapiBinding tapi;
-    WaveSound sound;
-    PlaybackState playback;
-    RecordState record;
-    PlayList playList;
-    std::vector<std::string> DigitWords;
-    EventLog log;
-    HANDLE CommHandle = nullptr;
-    std::unique_ptr<CTextToSpeech> speech;
-    CMarluneCtrl* ActiveControl = nullptr;
-    HINSTANCE instance = nullptr;
+    Core core;
+    Line line{core};
+    Playback playback{core, line};
+    Recorder record{core, line};
+    PlaySequencer playList{core, playback};
+    std::vector<std::string> DigitWords;  // the number reader's digit words
+    HANDLE CommHandle = nullptr;          // the data call's serial port
 
-    // Writes one log entry (nothing until a control has been constructed).
-    void WriteLog(const char* text) const { log.Write(text); }
-    void WriteLog(const std::string& text) const { log.Write(text); }
+    void WriteLog(const char* text) const { core.WriteLog(text); }
+    void WriteLog(const std::string& text) const { core.WriteLog(text); }
 
     // The module the control code serves; set by the constructor of the
     // first Module and by MakeCurrent.

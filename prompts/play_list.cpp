@@ -2,172 +2,169 @@
 // on the device's done notifications and the speech poll timer.
 #include "prompts/play_list.h"
 
-#include <string>
-
-#include "audio/playback.h"
 #include "control/automation_error.h"
-#include "control/marlune_ctrl.h"
-#include "control/text_to_speech.h"
 
-namespace {
-
-constexpr UINT kHeaderSize = sizeof(WAVEHDR);
-
-// Releases what a finished list holds: the items' sounds and, when the list
-// ended on a played buffer, the device (reset, and closed: the one that
-// returned the buffer, else the one last opened) and the playback header.
-// A list that ended after a phrase has no device open, and a device that is
-// open then belongs to someone else (a PlayWav during Test): left alone.
-void ReleasePlayback(Module& m, HWAVEOUT out, bool releaseDevice) {
-    PlaybackState& p = m.playback;
-    m.playList.ReleaseSounds();
-    if (!m.sound.owned) m.sound.Clear();
-    if (!releaseDevice) return;
-    waveOutReset(p.hWaveOut);
-    MMRESULT closed = waveOutClose(out ? out : p.hWaveOut);
-    // A device StopPlayWav has closed already is no failure.
-    if (closed != MMSYSERR_NOERROR && closed != MMSYSERR_INVALHANDLE) m.WriteLog("free err");
-    if (p.header) {
-        if (out) waveOutUnprepareHeader(out, p.header, kHeaderSize);
-        p.ReleaseHeader();
-    }
+bool PlaySequencer::AddSound(const std::string& path, SoundRef sound) {
+    if (ItemKinds.size() >= static_cast<size_t>(MaxItems)) return false;
+    ItemKinds.push_back(path);
+    ItemTexts.emplace_back();
+    ItemSounds.push_back(std::move(sound));
+    return true;
 }
 
-void FireEnd(CMarluneCtrl& c, Module& m) {
-    try {
-        c.FireEndPlayAll();
-    } catch (...) {
-        m.WriteLog("FireEndPlayAll ERR");
+bool PlaySequencer::AddEnglish(const std::string& text) {
+    if (ItemKinds.size() >= static_cast<size_t>(MaxItems)) return false;
+    ItemKinds.push_back("e");
+    ItemTexts.push_back(text);
+    ItemSounds.emplace_back();
+    return true;
+}
+
+void PlaySequencer::Clear() {
+    ItemKinds.clear();
+    ItemTexts.clear();
+    ItemSounds.clear();
+    ThisF = 1;
+    PendingText.clear();
+}
+
+LONG PlaySequencer::SpeakEnglish(ControlSite& site, LONG device, const std::string& text) {
+    core_.WriteLog("开始说下列英语:");
+    core_.speech->SetDevice(device);
+    core_.WriteLog("完成设备设置");
+    core_.speech->Speak(text);
+    core_.WriteLog(text);
+    SetTimer(site.Window(), SpeechTimer, SpeechTimerPeriod, nullptr);
+    core_.WriteLog("set timer ok!");
+    return 0;
+}
+
+LONG PlaySequencer::Start(ControlSite& site, LONG device) {
+    playback_.deviceId = device;
+    ThisF = 1;
+    if (ItemKinds.empty()) return 0;
+    if (ItemKinds[0] == "e") return SpeakEnglish(site, device, ItemTexts[0]);
+    playback_.sound = ItemSounds[0];
+    LONG opened = device == -1 ? playback_.OpenDefaultWaveOut(site.Window())
+                               : playback_.OpenLineWaveOut(site.Window(), device);
+    if (opened != 0) return opened;
+    if (!playback_.WriteCurrentSound(this)) {
+        EndOfList(site, nullptr);
+        return -8;
     }
+    return 0;
+}
+
+void PlaySequencer::OnBufferDone(ControlSite& site, HWAVEOUT out, bool stopped) {
+    KillTimer(site.Window(), SpeechTimer);
+    // A stopped device ends the list: nothing after it is played.
+    if (stopped) {
+        ItemKinds.clear();
+        ItemTexts.clear();
+        ItemSounds.clear();
+        PendingText.clear();
+    }
+    PlayNext(site, out);
+}
+
+void PlaySequencer::PlayNext(ControlSite& site, HWAVEOUT out) {
+    if (ThisF >= 1 && ThisF < static_cast<LONG>(ItemKinds.size())) {
+        const size_t k = static_cast<size_t>(ThisF);
+        if (ItemKinds[k] == "e") {
+            if (out) playback_.ReleaseOutput(out);
+            core_.WriteLog("英语继续...");
+            try {
+                SpeakEnglish(site, playback_.deviceId, ItemTexts[k]);
+            } catch (const AutomationError& e) {
+                core_.WriteLog(e.what());
+                EndOfList(site, nullptr);
+                return;
+            }
+            ++ThisF;
+            return;
+        }
+        if (ItemSounds[k]) {
+            core_.WriteLog("汉字继续...");
+            core_.WriteLog(std::to_string(ThisF));
+            playback_.sound = ItemSounds[k];
+            ++ThisF;
+            // A sound that cannot be queued brings no MM_WOM_DONE: end here.
+            if (!playback_.WriteCurrentSound(this)) EndOfList(site, out ? out : playback_.hWaveOut);
+            return;
+        }
+        core_.WriteLog("lpWaveData1[ThisF]==NULL");
+    }
+    EndOfList(site, out);
+}
+
+void PlaySequencer::OnTimer(ControlSite& site) {
+    LONG status = 0;
+    try {
+        status = core_.speech->GetStatus();
+    } catch (const AutomationError& e) {
+        core_.WriteLog(e.what());  // a broken engine must not keep the poll alive
+    }
+    if (status != 0) return;  // still speaking
+    core_.WriteLog("放音完毕");
+    KillTimer(site.Window(), SpeechTimer);
+    if (ThisF >= 1 && ThisF < static_cast<LONG>(ItemKinds.size())) {
+        const size_t k = static_cast<size_t>(ThisF);
+        const LONG device = playback_.deviceId;
+        if (ItemKinds[k] == "e") {
+            try {
+                SpeakEnglish(site, device, ItemTexts[k]);
+            } catch (const AutomationError& e) {
+                core_.WriteLog(e.what());
+                EndOfList(site, nullptr);
+                return;
+            }
+            core_.WriteLog("英语继续...");
+            ++ThisF;
+            return;
+        }
+        // The device is reopened with the next sound item's own format.
+        playback_.sound = ItemSounds[k];
+        LONG opened = device == -1 ? playback_.OpenDefaultWaveOut(site.Window())
+                                   : playback_.OpenLineWaveOut(site.Window(), device);
+        if (opened != 0) {
+            core_.WriteLog(device == -1 ? "取语音输出设备失败11!" : "取语音输出设备失败111!");
+            playback_.ResetLast();
+            EndOfList(site, nullptr);
+            return;
+        }
+        core_.WriteLog("单个播放完毕");
+        PlayNext(site, nullptr);
+        return;
+    }
+    EndOfList(site, nullptr);
 }
 
 // The list has run out (or cannot go on): the pending text is played next,
 // or everything is released and EndPlayAll fired.
-void EndOfList(CMarluneCtrl& c, Module& m, HWAVEOUT out, bool releaseDevice) {
-    PlayList& list = m.playList;
-    m.WriteLog("取得放音消息......所有缓冲放音完毕");
-    list.ItemKinds.clear();
-    list.ItemTexts.clear();
-    list.ThisF = 1;
-    ReleasePlayback(m, out, releaseDevice);
-    if (!list.PendingText.empty()) {
-        m.WriteLog("还有等待放音的数据");
-        const std::string text = list.PendingText;
-        const LONG dev = list.PendingDev;
-        list.PendingText.clear();
-        try {
-            c.PlayStr(text, dev);
-            list.ThisF = 1;
-            return;
-        } catch (const AutomationError& e) {
-            // Nothing was started: end as if nothing had been pending.
-            m.WriteLog(e.what());
-            list.ItemKinds.clear();
-            list.ItemTexts.clear();
-            list.ThisF = 1;
-            list.ReleaseSounds();
-        }
-    }
-    FireEnd(c, m);
-}
-
-}  // namespace
-
-LONG SpeakEnglish(Module& m, HWND window, LONG device, const std::string& text) {
-    m.WriteLog("开始说下列英语:");
-    m.speech->SetDevice(device);
-    m.WriteLog("完成设备设置");
-    m.speech->Speak(text);
-    m.WriteLog(text);
-    SetTimer(window, SpeechTimer, SpeechTimerPeriod, nullptr);
-    m.WriteLog("set timer ok!");
-    return 0;
-}
-
-LRESULT CMarluneCtrl::OnWomDone(WPARAM wParam, LPARAM lParam) {
-    Module& m = module_;
-    PlayList& list = m.playList;
-    auto out = reinterpret_cast<HWAVEOUT>(wParam);
-    auto* header = reinterpret_cast<WAVEHDR*>(lParam);
-    KillTimer(hwnd_, SpeechTimer);
-    if (header) waveOutUnprepareHeader(out, header, kHeaderSize);
-    m.WriteLog("单个播放完毕");
-    if (list.ThisF >= 1 && list.ThisF < static_cast<LONG>(list.ItemKinds.size())) {
-        const size_t k = static_cast<size_t>(list.ThisF);
-        if (list.ItemKinds[k] == "e") {
-            waveOutClose(out);
-            // The closed device's header is done with; its data stays the list's.
-            if (header == m.playback.header) m.playback.ReleaseHeader();
-            m.WriteLog("英语继续...");
+void PlaySequencer::EndOfList(ControlSite& site, HWAVEOUT out) {
+    core_.WriteLog("取得放音消息......所有缓冲放音完毕");
+    ItemKinds.clear();
+    ItemTexts.clear();
+    ItemSounds.clear();
+    ThisF = 1;
+    playback_.sound.reset();
+    if (out) playback_.ReleaseOutput(out);
+    if (!PendingText.empty()) {
+        core_.WriteLog("还有等待放音的数据");
+        const std::string text = PendingText;
+        const LONG dev = PendingDev;
+        PendingText.clear();
+        if (playPending) {
             try {
-                SpeakEnglish(m, hwnd_, m.playback.deviceId, list.ItemTexts[k]);
-            } catch (const AutomationError& e) {
-                m.WriteLog(e.what());
-                EndOfList(*this, m, nullptr, false);
-                return 0;
-            }
-            ++list.ThisF;
-            return 0;
-        }
-        if (list.lpWaveData1[k]) {
-            m.WriteLog("汉字继续...");
-            m.WriteLog(std::to_string(list.ThisF));
-            m.sound.data = list.lpWaveData1[k];
-            m.sound.dataSize = list.ItemSizes[k];
-            m.sound.format = list.ItemFormats[k];
-            m.sound.formatSize = list.ItemFormatSizes[k];
-            m.sound.owned = false;
-            ++list.ThisF;
-            // A sound that cannot be queued brings no MM_WOM_DONE: end here.
-            if (!WriteCurrentSound(m)) EndOfList(*this, m, out, true);
-            return 0;
-        }
-        m.WriteLog("lpWaveData1[ThisF]==NULL");
-    }
-    EndOfList(*this, m, out, true);
-    return 0;
-}
-
-void CMarluneCtrl::OnTimer(UINT_PTR) {
-    Module& m = module_;
-    PlayList& list = m.playList;
-    LONG status = 0;
-    try {
-        status = m.speech->GetStatus();
-    } catch (const AutomationError& e) {
-        m.WriteLog(e.what());  // a broken engine must not keep the poll alive
-    }
-    if (status != 0) return;  // still speaking
-    m.WriteLog("放音完毕");
-    KillTimer(hwnd_, SpeechTimer);
-    if (list.ThisF >= 1 && list.ThisF < static_cast<LONG>(list.ItemKinds.size())) {
-        const size_t k = static_cast<size_t>(list.ThisF);
-        const LONG device = m.playback.deviceId;
-        if (list.ItemKinds[k] == "e") {
-            try {
-                SpeakEnglish(m, hwnd_, device, list.ItemTexts[k]);
-            } catch (const AutomationError& e) {
-                m.WriteLog(e.what());
-                EndOfList(*this, m, nullptr, false);
+                playPending(site, text, dev);
+                ThisF = 1;
                 return;
+            } catch (const AutomationError& e) {
+                // Nothing was started: end as if nothing had been pending.
+                core_.WriteLog(e.what());
+                Clear();
             }
-            m.WriteLog("英语继续...");
-            ++list.ThisF;
-            return;
         }
-        // The device is reopened with the next sound item's own format.
-        m.sound.format = list.ItemFormats[k];
-        m.sound.formatSize = list.ItemFormatSizes[k];
-        m.sound.owned = false;
-        LONG opened = device == -1 ? OpenDefaultWaveOut(m, hwnd_) : OpenLineWaveOut(m, hwnd_, device);
-        if (opened != 0) {
-            m.WriteLog(device == -1 ? "取语音输出设备失败11!" : "取语音输出设备失败111!");
-            waveOutReset(m.playback.hWaveOut);
-            EndOfList(*this, m, nullptr, false);
-            return;
-        }
-        OnWomDone(0, 0);
-        return;
     }
-    EndOfList(*this, m, nullptr, false);
+    playback_.FireEndPlayAll(site);
 }

@@ -1,12 +1,10 @@
 // Call control: answering, dialling, hanging up and the caller number.
-#include "telephony/call_control.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "control/marlune_ctrl.h"
-#include "telephony/tapi_binding.h"
+#include "telephony/line.h"
 #include "telephony/tapi_records.h"
 
 namespace {
@@ -23,10 +21,10 @@ void ErrorBox(const char* caption) { MessageBoxA(nullptr, "err", caption, MB_OK)
 // Fetches the translation of `address` into `out`, grown to the needed
 // size. 0 on success, the service's negative result, or 1 when the record
 // could not be allocated.
-LONG TranslateInto(Module& module, DWORD deviceId, const char* address, TapiRecord& out) {
+LONG TranslateInto(Line& line, DWORD deviceId, const char* address, TapiRecord& out) {
     DWORD size = kTranslateOutputSize;
     while (out.Allocate(size)) {
-        LONG r = tapi::lineTranslateAddress(module.line.hLineApp, deviceId, module.line.dwAPIVersion, address, 0, 0,
+        LONG r = line.tapi.lineTranslateAddress(line.hLineApp, deviceId, line.dwAPIVersion, address, 0, 0,
                                             out.as<LINETRANSLATEOUTPUT>());
         if (r < 0) return r;
         if (!out.TooSmall()) return 0;
@@ -37,7 +35,7 @@ LONG TranslateInto(Module& module, DWORD deviceId, const char* address, TapiReco
 
 // The city code of the current location; false when the service does not
 // report one (after an error box when it cannot be asked).
-bool CurrentCityCode(Module& module, std::string& city) {
+bool CurrentCityCode(Line& line, std::string& city) {
     TapiRecord caps;
     DWORD size = kTranslateCapsSize;
     for (;;) {
@@ -45,7 +43,7 @@ bool CurrentCityCode(Module& module, std::string& city) {
             ErrorBox("0");
             return false;
         }
-        if (tapi::lineGetTranslateCapsA(module.line.hLineApp, module.line.dwAPIVersion,
+        if (line.tapi.lineGetTranslateCapsA(line.hLineApp, line.dwAPIVersion,
                                         caps.as<LINETRANSLATECAPS>()) != 0) {
             ErrorBox("2");
             return false;
@@ -77,9 +75,9 @@ int WriteCanonical(const std::string& canonical, char* output) {
 
 }  // namespace
 
-int BuildCanonicalNumber(Module& module, const char* number, char* output) {
+int Line::BuildCanonicalNumber(const char* number, char* output) {
     TapiRecord out;
-    LONG r = TranslateInto(module, 0, number, out);
+    LONG r = TranslateInto(*this, 0, number, out);
     if (r == 1) return kNotCanonical;
     if (r < 0) {
         ErrorBox("lineTranslateAddress");
@@ -100,7 +98,7 @@ int BuildCanonicalNumber(Module& module, const char* number, char* output) {
     if (digits.size() == 7) {
         if (isZeroOrOne(digits[0])) return kNotCanonical;
         std::string city;
-        if (!CurrentCityCode(module, city)) return kNotCanonical;
+        if (!CurrentCityCode(*this, city)) return kNotCanonical;
         std::string canonical = "+1 (" + city + ") " + digits;
         if (bar) canonical += bar;
         return WriteCanonical(canonical, output);
@@ -112,12 +110,11 @@ int BuildCanonicalNumber(Module& module, const char* number, char* output) {
     return kNotCanonical;
 }
 
-LONG CMarluneCtrl::AnswerTp() {
+LONG Line::AnswerTp() {
     WriteLog("Begin 接收呼叫");
-    LineState& line = module_.line;
-    LONG r = tapi::lineAnswer(line.hCall, nullptr, 0);
+    LONG r = tapi.lineAnswer(hCall, nullptr, 0);
     // A request the service refuses at once (a stale call) is a failure too.
-    if (line.hCall != 0 && r >= 0) {
+    if (hCall != 0 && r >= 0) {
         WriteLog("接收呼叫 ok");
         return 0;
     }
@@ -125,18 +122,14 @@ LONG CMarluneCtrl::AnswerTp() {
     return -1;
 }
 
-LONG CMarluneCtrl::HandUp() {
-    LineState& line = module_.line;
-    tapi::lineDrop(line.hCall, nullptr, 0);
-    line.DtmfDigits.clear();
-    if (tapi::lineMonitorDigits(line.hCall, 0) == 0) WriteLog("挂机后取消监视DTMF");
+LONG Line::HandUp() {
+    tapi.lineDrop(hCall, nullptr, 0);
+    DtmfDigits.clear();
+    if (tapi.lineMonitorDigits(hCall, 0) == 0) WriteLog("挂机后取消监视DTMF");
     return 0;
 }
 
-std::string CMarluneCtrl::GetTPNO() { return module_.line.CallerNumber; }
-
-LONG CMarluneCtrl::CallOut(LONG Index, const std::string& szNumber) {
-    LineState& line = module_.line;
+LONG Line::CallOut(LONG Index, const std::string& szNumber) {
     const std::string number(szNumber.c_str());  // the text up to its first zero
     if (number.size() > kMaxNumberLength) {
         WriteLog("number too long");
@@ -152,13 +145,13 @@ LONG CMarluneCtrl::CallOut(LONG Index, const std::string& szNumber) {
         }
         WriteLog("呼叫内存开辟ok");
         char canonical[kNumberBufferSize];
-        int built = BuildCanonicalNumber(module_, number.c_str(), canonical);
+        int built = BuildCanonicalNumber(number.c_str(), canonical);
         if (built == kCanonicalTooLong) {
             WriteLog("number too long");
             return -2;
         }
         const char* address = built == kCanonicalWritten ? canonical : number.c_str();
-        LONG r = tapi::lineTranslateAddress(line.hLineApp, static_cast<DWORD>(Index), line.dwAPIVersion, address, 0, 0,
+        LONG r = tapi.lineTranslateAddress(hLineApp, static_cast<DWORD>(Index), dwAPIVersion, address, 0, 0,
                                             out.as<LINETRANSLATEOUTPUT>());
         if (r < 0) {
             WriteLog("lineTranslateAddress err");
@@ -192,7 +185,7 @@ LONG CMarluneCtrl::CallOut(LONG Index, const std::string& szNumber) {
         std::memcpy(block + params->dwDisplayableAddressOffset, out.At(to->dwDisplayableStringOffset), displayableSize);
 
     HCALL call = 0;  // the call's handle reaches LineState when it connects
-    LONG r = tapi::lineMakeCallA(line.hLine, &call, dialable.c_str(), 0, params);
+    LONG r = tapi.lineMakeCallA(hLine, &call, dialable.c_str(), 0, params);
     std::free(block);
     if (r < 0) {
         WriteLog("出中继 err");

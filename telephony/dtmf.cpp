@@ -1,10 +1,9 @@
 // DTMF collection: digit monitoring on the current call and the collected
 // keys.
-#include "control/marlune_ctrl.h"
-#include "telephony/tapi_binding.h"
+#include "telephony/line.h"
 
-LONG CMarluneCtrl::BeginMonitorDtmf(LONG) {
-    if (tapi::lineMonitorDigits(module_.line.hCall, LINEDIGITMODE_DTMF) == 0) {
+LONG Line::BeginMonitorDtmf(LONG) {
+    if (tapi.lineMonitorDigits(hCall, LINEDIGITMODE_DTMF) == 0) {
         WriteLog("监视dtmf ok");
         return 0;
     }
@@ -12,8 +11,8 @@ LONG CMarluneCtrl::BeginMonitorDtmf(LONG) {
     return -1;
 }
 
-LONG CMarluneCtrl::CancelMonitor(LONG) {
-    if (tapi::lineMonitorDigits(module_.line.hCall, 0) == 0) {
+LONG Line::CancelMonitor(LONG) {
+    if (tapi.lineMonitorDigits(hCall, 0) == 0) {
         WriteLog("取消监视dtmf ok");
         return 0;
     }
@@ -21,9 +20,7 @@ LONG CMarluneCtrl::CancelMonitor(LONG) {
     return -1;
 }
 
-std::string CMarluneCtrl::GetDtmf() { return module_.line.DtmfDigits; }
-
-LONG CMarluneCtrl::ClearDTMF(LONG) {
-    module_.line.DtmfDigits.clear();
+LONG Line::ClearDTMF(LONG) {
+    DtmfDigits.clear();
     return 0;
 }

@@ -1,9 +1,7 @@
 // The line callback: every notification of the telephony service is logged,
 // keeps LineState current and becomes an event of the active control.
-#include "telephony/line_events.h"
 
-#include "control/marlune_ctrl.h"
-#include "telephony/tapi_binding.h"
+#include "telephony/line.h"
 #include "telephony/tapi_records.h"
 
 namespace {
@@ -24,134 +22,144 @@ constexpr DigitText kDigits[] = {
 
 LONG AsIndex(DWORD handle) { return static_cast<LONG>(handle); }
 
-void OnCallerId(Module& module) {
-    module.WriteLog("判断是主叫号码,取...");
+}  // namespace
+
+void Line::OnCallerId() {
+    WriteLog("判断是主叫号码,取...");
     TapiRecord info;
-    if (!info.Allocate(kCallInfoSize) || tapi::lineGetCallInfoA(module.line.hCall, info.as<LINECALLINFO>()) != 0) {
-        module.WriteLog("取主叫号码失败");
+    if (!info.Allocate(kCallInfoSize) || tapi.lineGetCallInfoA(hCall, info.as<LINECALLINFO>()) != 0) {
+        WriteLog("取主叫号码失败");
         return;
     }
     const LINECALLINFO* ci = info.as<LINECALLINFO>();
     // No caller id (or one outside the record) reads as an empty number.
-    module.line.CallerNumber = info.Text(ci->dwCallerIDOffset, ci->dwCallerIDSize);
-    module.WriteLog(module.line.CallerNumber);
-    if (CMarluneCtrl* ctrl = module.ActiveControl) ctrl->FireCallIDIn();
+    CallerNumber = info.Text(ci->dwCallerIDOffset, ci->dwCallerIDSize);
+    WriteLog(CallerNumber);
+    core_.FireActive(EVENT_CallIDIn);
 }
 
-void OnLineDevState(Module& module, DWORD hDevice, DWORD state) {
-    CMarluneCtrl* ctrl = module.ActiveControl;
+void Line::OnLineDevState(DWORD hDevice, DWORD state) {
     switch (state) {
         case LINEDEVSTATE_RINGING:
-            ++module.line.RingCount;
-            module.WriteLog("进入ring事件处理");
-            if (ctrl) ctrl->FireRing(module.line.RingCount);
-            module.WriteLog("完成ring事件处理");
-            module.WriteLog("有震铃");
+            ++RingCount;
+            WriteLog("进入ring事件处理");
+            core_.FireActive(EVENT_Ring, {Variant::Long(RingCount)});
+            WriteLog("完成ring事件处理");
+            WriteLog("有震铃");
             break;
         case LINEDEVSTATE_CONNECTED:
-            module.WriteLog("电话已接通");
-            if (ctrl) ctrl->FireIsConnect(AsIndex(hDevice));
+            WriteLog("电话已接通");
+            core_.FireActive(EVENT_IsConnect, {Variant::Long(AsIndex(hDevice))});
             break;
         case LINEDEVSTATE_DISCONNECTED:
-            module.WriteLog("电话已挂断");
+            WriteLog("电话已挂断");
             break;
         default:
             break;
     }
 }
 
-void OnMonitorDigits(Module& module, DWORD hDevice, DWORD_PTR code) {
+void Line::OnMonitorDigits(DWORD hDevice, DWORD_PTR code) {
     for (const auto& d : kDigits) {
         if (code == static_cast<DWORD_PTR>(static_cast<unsigned char>(d.digit))) {
-            module.WriteLog(d.text);
-            OnDigit(module, hDevice, std::string(1, d.digit));
+            WriteLog(d.text);
+            OnDigit(hDevice, std::string(1, d.digit));
             return;
         }
     }
 }
 
+namespace {
+Line* gRegistered = nullptr;  // the line that registered with the service last
 }  // namespace
 
-void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
-                           DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
-    Module& module = Module::Current();
-    module.WriteLog("取得线路消息......");
+Line::~Line() {
+    if (gRegistered == this) gRegistered = nullptr;
+}
+
+void CALLBACK Line::LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                                 DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
+    Line* line = dwInstance ? reinterpret_cast<Line*>(dwInstance) : gRegistered;
+    if (line) line->OnMessage(hDevice, dwMessage, dwParam1, dwParam2, dwParam3);
+}
+
+void Line::RegisterForCallbacks() { gRegistered = this; }
+
+void Line::OnMessage(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwParam1, DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
+    WriteLog("取得线路消息......");
     switch (dwMessage) {
         case LINE_CALLINFO:
-            module.WriteLog("收到呼叫信息(主叫电话号码等)");
-            if (dwParam1 == LINECALLINFOSTATE_CALLERID) OnCallerId(module);
+            WriteLog("收到呼叫信息(主叫电话号码等)");
+            if (dwParam1 == LINECALLINFOSTATE_CALLERID) OnCallerId();
             break;
         case LINE_CALLSTATE:
-            module.WriteLog("呼叫改变");
-            OnCallState(module, hDevice, static_cast<DWORD>(dwParam1), static_cast<DWORD>(dwParam3));
+            WriteLog("呼叫改变");
+            OnCallState(hDevice, static_cast<DWORD>(dwParam1), static_cast<DWORD>(dwParam3));
             break;
         case LINE_CLOSE:
-            module.WriteLog("线路关闭");
+            WriteLog("线路关闭");
             break;
         case LINE_LINEDEVSTATE:
-            module.WriteLog("线路设备消息....");
-            OnLineDevState(module, hDevice, static_cast<DWORD>(dwParam1));
+            WriteLog("线路设备消息....");
+            OnLineDevState(hDevice, static_cast<DWORD>(dwParam1));
             break;
         case LINE_MONITORDIGITS:
-            OnMonitorDigits(module, hDevice, dwParam1);
+            OnMonitorDigits(hDevice, dwParam1);
             break;
         case LINE_REPLY:
-            module.WriteLog("异步完成调用");
+            WriteLog("异步完成调用");
             break;
         case LINE_REQUEST:
-            module.WriteLog("线路收到新的请求");
+            WriteLog("线路收到新的请求");
             break;
         case LINE_CREATE:
-            module.WriteLog("线路创建");
+            WriteLog("线路创建");
             break;
         default:
             break;
     }
 }
-
-void OnCallState(Module& module, DWORD hDevice, DWORD callState, DWORD privilege) {
-    LineState& line = module.line;
-    CMarluneCtrl* ctrl = module.ActiveControl;
+void Line::OnCallState(DWORD hDevice, DWORD callState, DWORD privilege) {
     switch (callState) {
         case LINECALLSTATE_IDLE:
-            module.WriteLog("呼叫空闲");
-            if (ctrl) ctrl->FireLineIsFree(AsIndex(hDevice));
+            WriteLog("呼叫空闲");
+            core_.FireActive(EVENT_LineIsFree, {Variant::Long(AsIndex(hDevice))});
             break;
         case LINECALLSTATE_OFFERING:
-            module.WriteLog("有电话拨入");
-            line.RingCount = 0;
-            line.hCall = hDevice;
+            WriteLog("有电话拨入");
+            RingCount = 0;
+            hCall = hDevice;
             break;
         case LINECALLSTATE_ACCEPTED:
-            module.WriteLog("我方已接电话");
+            WriteLog("我方已接电话");
             break;
         case LINECALLSTATE_DIALTONE:
-            module.WriteLog("完成拨号准备");
+            WriteLog("完成拨号准备");
             break;
         case LINECALLSTATE_DIALING:
-            module.WriteLog("正在拨号");
+            WriteLog("正在拨号");
             break;
         case LINECALLSTATE_RINGBACK:
-            module.WriteLog("收到震铃");
+            WriteLog("收到震铃");
             break;
         case LINECALLSTATE_BUSY:
-            module.WriteLog("线路忙");
+            WriteLog("线路忙");
             break;
         case LINECALLSTATE_CONNECTED:
-            module.WriteLog("已连接");
-            line.hCall = hDevice;
-            if (ctrl) ctrl->FireIsConnect(AsIndex(hDevice));
+            WriteLog("已连接");
+            hCall = hDevice;
+            core_.FireActive(EVENT_IsConnect, {Variant::Long(AsIndex(hDevice))});
             break;
         case LINECALLSTATE_DISCONNECTED:
-            module.WriteLog("线路已断开");
-            if (ctrl) ctrl->FireDisConnected(AsIndex(hDevice));
+            WriteLog("线路已断开");
+            core_.FireActive(EVENT_DisConnected, {Variant::Long(AsIndex(hDevice))});
             break;
         default:
             break;
     }
 }
 
-void OnDigit(Module& module, DWORD hCall, const std::string& digit) {
-    module.line.DtmfDigits += digit;
-    if (CMarluneCtrl* ctrl = module.ActiveControl) ctrl->FireDtmfIn(AsIndex(hCall), digit);
+void Line::OnDigit(DWORD call, const std::string& digit) {
+    DtmfDigits += digit;
+    core_.FireActive(EVENT_DtmfIn, {Variant::Long(AsIndex(call)), Variant::String(FromAnsi(digit))});
 }

@@ -2,9 +2,7 @@
 // the line, and the wave devices of the current call.
 #include <cstring>
 
-#include "control/marlune_ctrl.h"
-#include "telephony/line_events.h"
-#include "telephony/tapi_binding.h"
+#include "telephony/line.h"
 #include "telephony/tapi_records.h"
 
 namespace {
@@ -56,8 +54,7 @@ bool Is(LONG result, DWORD code) { return static_cast<DWORD>(result) == code; }
 
 }  // namespace
 
-std::string CMarluneCtrl::InitLine(LONG Index) {
-    LineState& line = module_.line;
+std::string Line::InitLine(LONG Index) {
     std::string result;
 
     LINEINITIALIZEEXPARAMS params{};
@@ -65,8 +62,9 @@ std::string CMarluneCtrl::InitLine(LONG Index) {
     params.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
     DWORD numDevs = 0;
     DWORD apiVersion = kRequestedApiVersion;
-    HINSTANCE instance = module_.instance ? module_.instance : GetModuleHandleA(nullptr);
-    LONG r = tapi::lineInitializeExA(&line.hLineApp, instance, LineCallback, "gszAppName", &numDevs, &apiVersion,
+    HINSTANCE instance = core_.instance ? core_.instance : GetModuleHandleA(nullptr);
+    RegisterForCallbacks();
+    LONG r = tapi.lineInitializeExA(&hLineApp, instance, &Line::LineCallback, "gszAppName", &numDevs, &apiVersion,
                                      &params);
     if (r != 0) {
         if (const char* text = TextFor(kInitErrors, r)) WriteLog(text);
@@ -77,7 +75,7 @@ std::string CMarluneCtrl::InitLine(LONG Index) {
 
     DWORD version = 0;
     LINEEXTENSIONID extension{};
-    r = tapi::lineNegotiateAPIVersion(line.hLineApp, static_cast<DWORD>(Index), kInitLineVersion, kInitLineVersion,
+    r = tapi.lineNegotiateAPIVersion(hLineApp, static_cast<DWORD>(Index), kInitLineVersion, kInitLineVersion,
                                       &version, &extension);
     if (Is(r, LINEERR_INCOMPATIBLEAPIVERSION)) {
         WriteLog("Version err");
@@ -90,7 +88,7 @@ std::string CMarluneCtrl::InitLine(LONG Index) {
     TapiRecord caps;
     DWORD size = kDevCapsSize;
     while (caps.Allocate(size)) {
-        r = tapi::lineGetDevCapsA(line.hLineApp, static_cast<DWORD>(Index), version, 0, caps.as<LINEDEVCAPS>());
+        r = tapi.lineGetDevCapsA(hLineApp, static_cast<DWORD>(Index), version, 0, caps.as<LINEDEVCAPS>());
         if (r != 0) break;
         if (caps.TooSmall()) {
             size = caps.neededSize();
@@ -103,15 +101,14 @@ std::string CMarluneCtrl::InitLine(LONG Index) {
     return result;
 }
 
-LONG CMarluneCtrl::OpenLine(LONG Index) {
-    LineState& line = module_.line;
-    if (line.hLineApp == 0) WriteLog("线路句柄为空");
+LONG Line::OpenLine(LONG Index) {
+    if (hLineApp == 0) WriteLog("线路句柄为空");
 
     LINEEXTENSIONID extension{};
-    tapi::lineNegotiateAPIVersion(line.hLineApp, static_cast<DWORD>(Index), kOpenLineLowVersion, kOpenLineHighVersion,
-                                  &line.dwAPIVersion, &extension);
+    tapi.lineNegotiateAPIVersion(hLineApp, static_cast<DWORD>(Index), kOpenLineLowVersion, kOpenLineHighVersion,
+                                  &dwAPIVersion, &extension);
 
-    LONG r = tapi::lineOpenA(line.hLineApp, static_cast<DWORD>(Index), &line.hLine, line.dwAPIVersion, 0,
+    LONG r = tapi.lineOpenA(hLineApp, static_cast<DWORD>(Index), &hLine, dwAPIVersion, 0,
                              reinterpret_cast<DWORD_PTR>(this), LINECALLPRIVILEGE_OWNER | LINECALLPRIVILEGE_MONITOR,
                              LINEMEDIAMODE_AUTOMATEDVOICE, nullptr);
     if (const char* text = TextFor(kOpenErrors, r)) WriteLog(text);
@@ -121,7 +118,7 @@ LONG CMarluneCtrl::OpenLine(LONG Index) {
     }
     WriteLog("线路打开成功");
 
-    if (tapi::lineSetStatusMessages(line.hLine, kLineStates, kAddressStates) == 0) {
+    if (tapi.lineSetStatusMessages(hLine, kLineStates, kAddressStates) == 0) {
         WriteLog("消息设置成功");
         return 0;
     }
@@ -129,26 +126,25 @@ LONG CMarluneCtrl::OpenLine(LONG Index) {
     return -2;
 }
 
-LONG CMarluneCtrl::CloseLine() { return tapi::lineClose(module_.line.hLine); }
+LONG Line::CloseLine() { return tapi.lineClose(hLine); }
 
-LONG CMarluneCtrl::GetOutID(LONG Dev) {
+LONG Line::GetOutID(LONG Dev) {
     if (Dev != 0) {
         WriteLog("取输出设备成功");
         return -1;  // the wave mapper
     }
-    LONG id = GetLineDeviceId(module_, LINECALLSELECT_CALL, "wave/out");
+    LONG id = GetLineDeviceId(LINECALLSELECT_CALL, "wave/out");
     if (id == -1) return -1;
     WriteLog("取输出设备成功");
     return id;
 }
 
-LONG GetLineDeviceId(Module& module, DWORD select, const char* deviceClass) {
-    const LineState& line = module.line;
+LONG Line::GetLineDeviceId(DWORD select, const char* deviceClass) {
     TapiRecord id;
     DWORD size = sizeof(VARSTRING);
     while (id.Allocate(size)) {
-        HCALL call = select == LINECALLSELECT_CALL ? line.hCall : 0;
-        if (tapi::lineGetIDA(line.hLine, 0, call, select, id.as<VARSTRING>(), deviceClass) != 0) return -1;
+        HCALL call = select == LINECALLSELECT_CALL ? hCall : 0;
+        if (tapi.lineGetIDA(hLine, 0, call, select, id.as<VARSTRING>(), deviceClass) != 0) return -1;
         if (id.TooSmall()) {
             size = id.neededSize();
             continue;

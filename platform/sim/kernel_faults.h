@@ -10,8 +10,8 @@ namespace sim {
 // "LocalAlloc", "CreateFileA", "WriteFile", "ReadFile") fail (-1: until
 // cleared). GlobalAlloc/LocalAlloc return null, GlobalLock null,
 // CreateFileA INVALID_HANDLE_VALUE, WriteFile/ReadFile FALSE; each sets
-// the last error.
-void FailKernel(const std::string& function, int count = 1);
+// the last error. The first `after` calls still succeed.
+void FailKernel(const std::string& function, int count = 1, int after = 0);
 void ClearKernelFaults();
 // Blocks of global and local memory not yet freed.
 int LiveGlobalBlocks();

@@ -87,6 +87,14 @@ LONG WINAPI mmioRead(HMMIO hmmio, HPSTR buffer, LONG count) {
     return static_cast<LONG>(n);
 }
 
+LONG WINAPI mmioSeek(HMMIO hmmio, LONG offset, int origin) {
+    auto* h = reinterpret_cast<MmioFile*>(hmmio);
+    if (!h || (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END)) return -1;
+    if (fseek(h->file, offset, origin) != 0) return -1;
+    long pos = ftell(h->file);
+    return pos < 0 || pos > 0x7FFFFFFFL ? -1 : static_cast<LONG>(pos);
+}
+
 // Reads chunk headers forward from the current position until one matches
 // (FINDRIFF/FINDLIST: id and form type; FINDCHUNK: id; no flag: the next
 // chunk), staying inside the parent when there is one. Skipped chunks are

@@ -25,6 +25,7 @@ struct KernelState {
     std::map<uintptr_t, int> files;  // handle value -> descriptor
     uintptr_t nextFile = 0x4000;
     std::map<std::string, int> faults;
+    std::map<std::string, int> skips;  // calls that still pass before the faults
 };
 
 KernelState& K() {
@@ -33,6 +34,7 @@ KernelState& K() {
         sim::AddResetHook([st] {
             std::lock_guard<std::recursive_mutex> g(st->lock);
             st->faults.clear();
+            st->skips.clear();
         });
         return st;
     }();
@@ -44,6 +46,11 @@ bool Fault(const char* fn) {
     std::lock_guard<std::recursive_mutex> g(k.lock);
     auto it = k.faults.find(fn);
     if (it == k.faults.end() || it->second == 0) return false;
+    auto skip = k.skips.find(fn);
+    if (skip != k.skips.end() && skip->second > 0) {
+        --skip->second;
+        return false;
+    }
     if (it->second > 0) --it->second;
     return true;
 }
@@ -106,13 +113,15 @@ int DescriptorFor(const char* function, HANDLE file) {
 }  // namespace
 
 namespace sim {
-void FailKernel(const std::string& function, int count) {
+void FailKernel(const std::string& function, int count, int after) {
     std::lock_guard<std::recursive_mutex> g(K().lock);
     K().faults[function] = count;
+    K().skips[function] = after;
 }
 void ClearKernelFaults() {
     std::lock_guard<std::recursive_mutex> g(K().lock);
     K().faults.clear();
+    K().skips.clear();
 }
 int LiveGlobalBlocks() { return static_cast<int>(K().global.size()); }
 int LiveLocalBlocks() { return static_cast<int>(K().local.size()); }
@@ -257,6 +266,14 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     }
     close(it->second);
     K().files.erase(it);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR name) {
+    if (!name || unlink(name) != 0) {
+        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     return TRUE;
 }
 

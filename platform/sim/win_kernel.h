@@ -55,6 +55,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE handle);
+BOOL WINAPI DeleteFileA(LPCSTR name);
 DWORD WINAPI GetFileType(HANDLE file);
 }
 #define CreateFile CreateFileA

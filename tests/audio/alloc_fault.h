@@ -7,4 +7,7 @@
 namespace allocfault {
 bool Available();
 void FailCallocOfSize(size_t size);
+// The largest calloc asked for since the last reset.
+void ResetLargest();
+size_t Largest();
 }  // namespace allocfault

@@ -18,36 +18,15 @@ protected:
             wav::Save("s" + std::to_string(i) + ".wav", wav::Pcm8k(sounds.back()));
         }
     }
-    PlayList& list() { return module->playList; }
+    PlaySequencer& list() { return module->playList; }
     void AddSound(int n) {
-        ASSERT_EQ(ReadWav(*module, ("s" + std::to_string(n) + ".wav").c_str()), 0);
-        list().TakeSound(static_cast<int>(list().ItemKinds.size()), module->sound);
-        list().ItemKinds.push_back("wav\\s" + std::to_string(n) + ".wav");
-        list().ItemTexts.push_back("");
+        SoundRef sound;
+        ASSERT_EQ(ReadWav(module->core, ("s" + std::to_string(n) + ".wav").c_str(), sound), 0);
+        ASSERT_TRUE(list().AddSound("wav\\s" + std::to_string(n) + ".wav", sound));
     }
-    void AddEnglish(const std::string& text) {
-        list().ItemKinds.push_back("e");
-        list().ItemTexts.push_back(text);
-    }
+    void AddEnglish(const std::string& text) { ASSERT_TRUE(list().AddEnglish(text)); }
     // Starts item 0 as the composer does, on `device` (-1: default).
-    void Start(LONG device) {
-        module->playback.deviceId = device;
-        list().ThisF = 1;
-        if (list().ItemKinds[0] == "e") {
-            SpeakEnglish(*module, ctrl->GetSafeHwnd(), device, list().ItemTexts[0]);
-            return;
-        }
-        WaveSound& s = module->sound;
-        s.data = list().lpWaveData1[0];
-        s.dataSize = list().ItemSizes[0];
-        s.format = list().ItemFormats[0];
-        s.formatSize = list().ItemFormatSizes[0];
-        s.owned = false;
-        LONG r = device == -1 ? OpenDefaultWaveOut(*module, ctrl->GetSafeHwnd())
-                              : OpenLineWaveOut(*module, ctrl->GetSafeHwnd(), device);
-        ASSERT_EQ(r, 0);
-        ASSERT_NE(WriteCurrentSound(*module), nullptr);
-    }
+    void Start(LONG device) { ASSERT_EQ(list().Start(*ctrl, device), 0); }
     bool RunToEnd(sim::Micros limit = 30 * sim::kSecond) {
         return sim::RunUntil([&] { return sink.count(EVENT_EndPlayAll) > 0; }, limit);
     }
@@ -56,8 +35,9 @@ protected:
         EXPECT_TRUE(list().ItemTexts.empty());
         EXPECT_EQ(list().ThisF, 1);
         EXPECT_EQ(list().PendingText, "");
-        EXPECT_EQ(list().lpWaveData1[0], nullptr);
-        EXPECT_EQ(module->playback.header, nullptr);
+        EXPECT_TRUE(list().ItemSounds.empty());
+        EXPECT_FALSE(module->playback.HasBuffer());
+        EXPECT_EQ(module->playback.OutputCount(), 0u);
         EXPECT_EQ(sim::OpenWaveHandles(true), 0);
     }
     // Where `samples` first occur in the tap, or npos.
@@ -130,7 +110,7 @@ TEST_F(PlayListTest, ListEndingInEnglishEndsInTheTimer) {
     sim::RunFor(sim::kSecond);
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
     ExpectIdle();
-    EXPECT_EQ(module->speech->GetStatus(), 0);
+    EXPECT_EQ(module->core.speech->GetStatus(), 0);
 }
 
 TEST_F(PlayListTest, EnglishFirstThenSoundReopensWithThatSoundsFormat) {
@@ -158,10 +138,7 @@ TEST_F(PlayListTest, SoundWithoutDataEndsTheListEarly) {
     AddSound(1);
     AddSound(2);
     // Item 1 has no sound; item 2 must not be played.
-    free(list().lpWaveData1[1]);
-    free(list().ItemFormats[1]);
-    list().lpWaveData1[1] = nullptr;
-    list().ItemFormats[1] = nullptr;
+    list().ItemSounds[1].reset();
     Start(-1);
     MarkLog();
     ASSERT_TRUE(RunToEnd());
@@ -174,16 +151,13 @@ TEST_F(PlayListTest, ItemsSharingBlocksAreReleasedOnce) {
     AddSound(0);
     AddSound(1);
     // A failed read leaves the previous sound current: item 2 shares item 1's blocks.
-    list().lpWaveData1[2] = list().lpWaveData1[1];
-    list().ItemSizes[2] = list().ItemSizes[1];
-    list().ItemFormats[2] = list().ItemFormats[1];
-    list().ItemFormatSizes[2] = list().ItemFormatSizes[1];
-    list().ItemKinds.push_back("wav\\missing.wav");
-    list().ItemTexts.push_back("");
+    std::weak_ptr<const Sound> shared = list().ItemSounds[1];
+    ASSERT_TRUE(list().AddSound("wav\\missing.wav", list().ItemSounds[1]));
     Start(-1);
     ASSERT_TRUE(RunToEnd());
     EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 3);
     ExpectIdle();
+    EXPECT_TRUE(shared.expired()) << "the shared sound is released with its last item";
 }
 
 TEST_F(PlayListTest, PendingTextThatCannotStartStillEndsOnce) {
@@ -221,7 +195,7 @@ TEST_F(PlayListTest, StopPlayWavDuringPhraseEndsInTheTimer) {
     AddSound(1);
     Start(-1);
     sim::RunUntil([&] { return list().ThisF == 2; }, sim::kSecond);
-    ASSERT_NE(module->speech->GetStatus(), 0);
+    ASSERT_NE(module->core.speech->GetStatus(), 0);
     ctrl->StopPlayWav();
     ASSERT_TRUE(RunToEnd());
     sim::RunFor(sim::kSecond);
@@ -276,18 +250,21 @@ TEST_F(PlayListTest, TestDuringAPlayWavLeavesThatPlaybackAlone) {
     sim::RunFor(2 * sim::kMilli);
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
     EXPECT_EQ(sim::OpenWaveHandles(true), 1);
-    ASSERT_NE(module->playback.header, nullptr);
+    ASSERT_TRUE(module->playback.HasBuffer());
     sim::RunFor(sim::kSecond);
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 2);
     EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 1);
     ExpectIdle();
 }
 
-TEST_F(PlayListTest, TablesHoldNineThousandNineHundredNinetyNineEntries) {
-    EXPECT_EQ(PlayList::MaxItems, 9999);
-    EXPECT_EQ(list().lpWaveData1.size(), 9999u);
-    EXPECT_EQ(list().ItemSizes.size(), 9999u);
-    EXPECT_EQ(list().ItemFormats.size(), 9999u);
+TEST_F(PlayListTest, ListHoldsNineThousandNineHundredNinetyNineItems) {
+    AddSound(0);
+    SoundRef one = list().ItemSounds[0];
+    while (list().ItemCount() < 9998) ASSERT_TRUE(list().AddSound("wav\\s0.wav", one));
+    EXPECT_TRUE(list().AddEnglish("last"));
+    EXPECT_FALSE(list().AddSound("wav\\s0.wav", one));
+    EXPECT_FALSE(list().AddEnglish("one too many"));
+    EXPECT_EQ(list().ItemCount(), 9999u);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ TEST_F(PlaybackTest, DefaultDevicePlaysWholeSoundThenOneEndPlayAll) {
     EXPECT_EQ(sink.count(EVENT_EndPlay), 0);
     EXPECT_EQ(NewLog(), (Texts{("单个播放完毕"), ("取得放音消息......所有缓冲放音完毕")}));
     EXPECT_FALSE(sim::DeviceBusy(true, sim::kSoundCardDevice));
-    EXPECT_EQ(module->playback.header, nullptr);
+    EXPECT_FALSE(module->playback.HasBuffer());
     // Half a second at the sound card's 22,050 Hz, not silent.
     const auto& tap = sim::TapSamples(sim::kSoundCardDevice);
     ASSERT_GE(tap.size(), 11000u);
@@ -140,33 +140,32 @@ TEST_F(PlaybackTest, OpenResultsMapToTheirCodesAndTexts) {
     };
     for (auto& row : rows) {
         SCOPED_TRACE(row.text);
-        ASSERT_EQ(ReadWav(*module, "hello.wav"), 0);
+        ASSERT_EQ(ReadWav(module->core, "hello.wav", module->playback.sound), 0);
         sim::FailWave(row.fault, row.result);
         MarkLog();
-        EXPECT_EQ(OpenLineWaveOut(*module, ctrl->GetSafeHwnd(), 1), row.code);
+        EXPECT_EQ(module->playback.OpenLineWaveOut(ctrl->GetSafeHwnd(), 1), row.code);
         EXPECT_EQ(NewLog().back(), std::string(row.text));
         EXPECT_EQ(sim::OpenWaveHandles(true), 0);
-        module->sound.Release();
+        module->playback.sound.reset();
     }
 }
 
 TEST_F(PlaybackTest, DefaultDeviceOpenTable) {
     // A named query failure ends the open with its own text...
-    ASSERT_EQ(ReadWav(*module, "hello.wav"), 0);
+    ASSERT_EQ(ReadWav(module->core, "hello.wav", module->playback.sound), 0);
     sim::FailWave("waveOutQuery", MMSYSERR_NOMEM);
     MarkLog();
-    EXPECT_EQ(OpenDefaultWaveOut(*module, ctrl->GetSafeHwnd()), -4);
+    EXPECT_EQ(module->playback.OpenDefaultWaveOut(ctrl->GetSafeHwnd()), -4);
     EXPECT_EQ(NewLog(), Texts{"wave open err4"});
     // ...any other goes on to the open, which may fail on its own.
     sim::FailWave("waveOutQuery", MMSYSERR_ERROR);
     sim::FailWave("waveOutOpen", MMSYSERR_ERROR);
     MarkLog();
-    EXPECT_EQ(OpenDefaultWaveOut(*module, ctrl->GetSafeHwnd()), -7);
+    EXPECT_EQ(module->playback.OpenDefaultWaveOut(ctrl->GetSafeHwnd()), -7);
     EXPECT_EQ(NewLog(), Texts{("打开声卡错误")});
     sim::FailWave("waveOutQuery", MMSYSERR_ERROR);
-    EXPECT_EQ(OpenDefaultWaveOut(*module, ctrl->GetSafeHwnd()), 0);
-    EXPECT_EQ(module->sound.format, nullptr) << "the format record goes once the device is open";
-    EXPECT_NE(module->playback.header, nullptr);
+    EXPECT_EQ(module->playback.OpenDefaultWaveOut(ctrl->GetSafeHwnd()), 0);
+    EXPECT_TRUE(module->playback.HasBuffer());
     EXPECT_EQ(waveOutClose(module->playback.hWaveOut), MMSYSERR_NOERROR);
 }
 
@@ -187,7 +186,7 @@ TEST_F(PlaybackTest, FailedWriteOrPrepareReportsDeviceFailure) {
     MarkLog();
     EXPECT_EQ(ctrl->PlayWav("hello.wav", 1), -2);
     EXPECT_EQ(NewLog().back(), ("向线路播放数据错误"));
-    EXPECT_EQ(module->playback.header, nullptr);
+    EXPECT_FALSE(module->playback.HasBuffer());
     sim::RunFor(2 * sim::kSecond);
     EXPECT_EQ(EndPlayAlls(), 0);
     // The device stays open until StopPlayWav closes it.
@@ -202,7 +201,7 @@ TEST_F(PlaybackTest, FailedWriteOrPrepareReportsDeviceFailure) {
 
 TEST_F(PlaybackTest, WriteWithoutOpenDeviceIsRefused) {
     MarkLog();
-    EXPECT_EQ(WriteCurrentSound(*module), nullptr);
+    EXPECT_EQ(module->playback.WriteCurrentSound(), nullptr);
     EXPECT_EQ(NewLog(), Texts{("设备未响应")});
 }
 
@@ -216,7 +215,7 @@ TEST_F(PlaybackTest, StopPlayWavEndsPlaybackWithOneEndPlayAll) {
     EXPECT_EQ(EndPlayAlls(), 0) << "the end comes as a message";
     sim::RunFor(2 * sim::kSecond);
     EXPECT_EQ(EndPlayAlls(), 1);
-    EXPECT_EQ(module->playback.header, nullptr);
+    EXPECT_FALSE(module->playback.HasBuffer());
     // About 100 ms reached the sound card.
     EXPECT_NEAR(static_cast<double>(sim::TapSamples(sim::kSoundCardDevice).size()), 2205.0, 30.0);
 }
@@ -227,6 +226,66 @@ TEST_F(PlaybackTest, DestroyingTheControlWhilePlayingStopsTheDevice) {
     ctrl.reset();
     EXPECT_EQ(sim::OpenWaveHandles(true), 0);
     sim::RunFor(sim::kSecond);  // the posted end finds no window
+}
+
+// An open output device is never forgotten: a device left open by a failed
+// write is closed when the other device opens, and the call's device keeps
+// working afterwards.
+TEST_F(PlaybackTest, DeviceLeftOpenByFailedWriteIsClosedWhenTheOtherOpens) {
+    ConnectCall();
+    sim::FailWave("waveOutWrite", MMSYSERR_NOMEM);
+    EXPECT_EQ(ctrl->PlayWav("hello.wav", 0), -1);
+    EXPECT_TRUE(sim::DeviceBusy(true, sim::kLineDevice));
+    ASSERT_EQ(ctrl->PlayWav("hello.wav", 1), 0);
+    EXPECT_FALSE(sim::DeviceBusy(true, sim::kLineDevice));
+    sim::RunFor(sim::kSecond);
+    EXPECT_EQ(EndPlayAlls(), 1);
+    for (int i = 0; i < 3; ++i) {
+        MarkLog();
+        ASSERT_EQ(ctrl->PlayWav("hello.wav", 0), 0);
+        EXPECT_FALSE(Contains(NewLog(), "wave open err1"));
+        sim::RunFor(sim::kSecond);
+        EXPECT_EQ(EndPlayAlls(), 2 + i);
+    }
+    EXPECT_EQ(sim::OpenWaveHandles(true), 0);
+    EXPECT_EQ(module->playback.OutputCount(), 0u);
+}
+
+// Opening the other device stops the one playing as StopPlayWav does (its
+// own EndPlayAll); the new playback then plays whole and ends on its own.
+TEST_F(PlaybackTest, OpeningTheOtherDeviceStopsThePlayingOneOnly) {
+    ConnectCall();
+    std::vector<sim::Micros> ends;
+    ASSERT_EQ(ctrl->PlayWav("hello.wav", 1), 0);
+    sim::RunFor(100 * sim::kMilli);
+    const sim::Micros switched = sim::Now();
+    MarkLog();
+    ASSERT_EQ(ctrl->PlayWav("hello.wav", 0), 0);
+    EXPECT_TRUE(Contains(NewLog(), "停止放音"));
+    EXPECT_FALSE(sim::DeviceBusy(true, sim::kSoundCardDevice));
+    sim::RunUntil([&] { return EndPlayAlls() == 1; }, sim::kSecond);
+    EXPECT_EQ(EndPlayAlls(), 1);
+    EXPECT_LT(sim::Now() - switched, 10 * sim::kMilli) << "the stopped playback ends at once";
+    sim::RunUntil([&] { return EndPlayAlls() == 2; }, 2 * sim::kSecond);
+    EXPECT_EQ(EndPlayAlls(), 2);
+    EXPECT_GE(sim::Now() - switched, 490 * sim::kMilli) << "the call's playback plays whole";
+    sim::RunFor(sim::kSecond);
+    EXPECT_EQ(EndPlayAlls(), 2);
+    EXPECT_EQ(sim::OpenWaveHandles(true), 0);
+}
+
+// A file whose only chunk claims 4 GiB plays the fallback sound instead of
+// taking the host down.
+TEST_F(PlaybackTest, HostileSizeFallsBackToTheFallbackSound) {
+    wav::Save("huge.wav", "RIFF" + wav::U32(136) + "WAVE" + "fmt " + wav::U32(16) + wav::Fmt(1, 1, 8000, 16) + "data" +
+                              wav::U32(0xFFFFFFFFu) + std::string(100, 'x'));
+    wav::Save("wu2.wav", wav::Pcm8k(wav::Ramp(800, 9)));
+    MarkLog();
+    ASSERT_EQ(ctrl->PlayWav("huge.wav", 1), 0);
+    auto log = NewLog();
+    EXPECT_TRUE(Contains(log, "读入语音err1"));
+    sim::RunFor(sim::kSecond);
+    EXPECT_EQ(EndPlayAlls(), 1);
 }
 
 }  // namespace

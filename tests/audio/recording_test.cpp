@@ -162,7 +162,9 @@ TEST_F(RecordingTest, UncreatableFileShowsBoxAndKeepsTheRecording) {
     ASSERT_EQ(ctrl->RecordWav(1, "no/such/dir/msg.wav", 2), 0);
     sim::RunFor(3 * sim::kSecond);
     ASSERT_EQ(sim::MessageBoxes().size(), 1u);
-    EXPECT_EQ(sim::MessageBoxes()[0].text, "Error Create file.");
+    // The box says where the recording went.
+    EXPECT_EQ(sim::MessageBoxes()[0].text, "Error Create file.\r\n录音另存为:"
+                                               "2004_March_05_09_00_02.wav");
     EXPECT_EQ(sim::MessageBoxes()[0].caption, "");
     EXPECT_EQ(sim::MessageBoxes()[0].owner, nullptr);
     EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
@@ -171,14 +173,64 @@ TEST_F(RecordingTest, UncreatableFileShowsBoxAndKeepsTheRecording) {
     EXPECT_NE(std::find(log.begin(), log.end(), "2004_March_05_09_00_02.wav"), log.end());
 }
 
-TEST_F(RecordingTest, FailedWriteIsLogged) {
-    ASSERT_EQ(ctrl->RecordWav(1, "w.wav", 1), 0);
-    sim::FailKernel("WriteFile", 1);
+// A write that fails part-way never leaves a broken file as the only copy:
+// the named file is removed and the whole recording is saved under the
+// time-made name, which the log and the box name.
+TEST_F(RecordingTest, FailedWriteSavesTheWholeRecordingUnderTheFallbackName) {
+    for (int failing : {1, 2}) {
+        SCOPED_TRACE(failing);
+        const size_t boxes = sim::MessageBoxes().size();
+        CallerSpeaks();
+        ASSERT_EQ(ctrl->RecordWav(1, "w.wav", 1), 0);
+        sim::SetInputSamples(sim::kSoundCardDevice, voice, 8000, false);
+        sim::RunFor(500 * sim::kMilli);
+        // The first write (header) or the second (the recorded bytes) fails.
+        sim::FailKernel("WriteFile", 1, failing - 1);
+        MarkLog();
+        sim::RunFor(sim::kSecond);
+        auto log = NewLog();
+        EXPECT_NE(std::find(log.begin(), log.end(), "录音文件写入错误"), log.end());
+        EXPECT_FALSE(testenv::FileExists("w.wav")) << "no broken file is left under the name";
+        auto at = std::find(log.begin(), log.end(), "录音另存为:");
+        ASSERT_NE(at, log.end());
+        ASSERT_NE(at + 1, log.end());
+        const std::string saved = *(at + 1);
+        std::string file = testenv::ReadFile(saved);
+        ExpectHeader(file, 8000);
+        ASSERT_EQ(sim::MessageBoxes().size(), boxes + 1);
+        EXPECT_NE(sim::MessageBoxes().back().text.find(saved), std::string::npos);
+        EXPECT_EQ(sim::OpenFileHandles(), 0);
+        std::remove(saved.c_str());
+        sim::RunFor(sim::kSecond);
+    }
+    EXPECT_EQ(sink.count(EVENT_EndRecord), 2);
+}
+
+// Destroying the control while it records saves what was recorded so far as
+// one valid file and frees the recorder, so the next control records.
+TEST_F(RecordingTest, DestroyedControlSavesItsRecordingAndFreesTheDevice) {
+    ConnectCall();
+    CallerSpeaks();
+    ASSERT_EQ(ctrl->RecordWav(0, "cut.wav", 30), 0);
+    sim::RunFor(5 * sim::kSecond);
+    ctrl.reset();
+    EXPECT_EQ(sim::OpenWaveHandles(false), 0);
+    EXPECT_EQ(sim::LiveGlobalBlocks(), 0);
+    std::string file = testenv::ReadFile("cut.wav");
+    ASSERT_GE(file.size(), 46u);
+    const uint32_t n = U32At(file, 42);
+    EXPECT_NEAR(static_cast<double>(n), 40000.0, 400.0);
+    ExpectHeader(file, n);
+    ExpectVoice(file, n);
+    sim::RunFor(sim::kSecond);  // a late notification finds nothing to do
+
+    CMarluneCtrl& next = MakeControl();
+    MarkLog();
+    ASSERT_EQ(next.RecordWav(1, "next.wav", 1), 0);
     sim::RunFor(2 * sim::kSecond);
-    auto log = LogTexts();
-    EXPECT_NE(std::find(log.begin(), log.end(), "录音文件写入错误"), log.end());
-    EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
-    EXPECT_EQ(sim::OpenFileHandles(), 0);
+    EXPECT_EQ(testenv::ReadFile("next.wav").size(), 8046u);
+    auto log = NewLog();
+    EXPECT_EQ(std::find(log.begin(), log.end(), "录音设备忙"), log.end());
 }
 
 TEST_F(RecordingTest, TimeOutOfRangeTouchesNoDevice) {

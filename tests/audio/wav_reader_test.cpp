@@ -18,17 +18,15 @@ protected:
     LONG Read(const std::string& bytes, std::string* logLine = nullptr) {
         wav::Save("t.wav", bytes);
         MarkLog();
-        LONG r = ReadWav(*module, "t.wav");
+        LONG r = ReadWav(module->core, "t.wav", sound);
         EXPECT_EQ(sim::OpenMmioHandles(), 0) << "file left open";
         auto log = NewLog();
         EXPECT_EQ(log.size(), 1u);
         if (logLine && !log.empty()) *logLine = log.back();
         return r;
     }
-    void ExpectEmptySound() {
-        EXPECT_EQ(module->sound.format, nullptr);
-        EXPECT_EQ(module->sound.data, nullptr);
-    }
+    void ExpectEmptySound() { EXPECT_EQ(sound, nullptr); }
+    SoundRef sound;
 };
 
 const std::string kFmt = wav::Chunk("fmt ", wav::Fmt(1, 1, 8000, 16));
@@ -63,7 +61,7 @@ TEST_F(WavReaderTest, FailureRowsGiveTheirCodeAndText) {
 
 TEST_F(WavReaderTest, MissingFileLogsNoHandle) {
     MarkLog();
-    EXPECT_EQ(ReadWav(*module, "nowhere/none.wav"), -1);
+    EXPECT_EQ(ReadWav(module->core, "nowhere/none.wav", sound), -1);
     EXPECT_EQ(NewLog(), Texts{"!hmmio"});
     ExpectEmptySound();
 }
@@ -97,31 +95,63 @@ TEST_F(WavReaderTest, SkipsListAndKeepsWholeFiftyByteFormat) {
     std::string line;
     ASSERT_EQ(Read(bytes, &line), 0);
     EXPECT_EQ(line, ("读入语音数据成功"));
-    const WaveSound& s = module->sound;
-    ASSERT_EQ(s.formatSize, 50u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.format), 50), fmt50);
-    ASSERT_EQ(s.dataSize, samples.size());
-    EXPECT_EQ(std::string(s.data, s.dataSize), samples);
-    EXPECT_TRUE(s.owned);
+    ASSERT_NE(sound, nullptr);
+    ASSERT_EQ(sound->FormatSize(), 50u);
+    EXPECT_EQ(std::string(sound->format.get(), 50), fmt50);
+    ASSERT_EQ(sound->DataSize(), samples.size());
+    EXPECT_EQ(std::string(sound->Data(), sound->DataSize()), samples);
 }
 
 TEST_F(WavReaderTest, OnlyTheFirstWaveFormIsRead) {
     std::string first = wav::Riff("WAVE", kFmt + wav::Chunk("data", wav::Pcm16({1, 2, 3})));
     std::string second = wav::Riff("WAVE", kFmt + wav::Chunk("data", wav::Pcm16({7, 8, 9, 10})));
     ASSERT_EQ(Read(first + second), 0);
-    EXPECT_EQ(module->sound.dataSize, 6u);
+    EXPECT_EQ(sound->DataSize(), 6u);
 }
 
-TEST_F(WavReaderTest, FailedReadLeavesNoBlockOfAnEarlierSound) {
+TEST_F(WavReaderTest, FailedReadLeavesNoEarlierSoundAndKeepsItForItsHolder) {
     ASSERT_EQ(Read(wav::Pcm8k(wav::Ramp(64))), 0);
     // The sound is handed on (as playback does), then a read fails.
-    WAVEFORMATEX* oldFormat = module->sound.format;
-    char* oldData = module->sound.data;
-    module->sound.owned = false;
+    SoundRef held = sound;
     EXPECT_EQ(Read(wav::Riff("WAVE", kFmt + wav::Chunk("data", ""))), -7);
     ExpectEmptySound();
-    free(oldFormat);
-    free(oldData);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(held->DataSize(), 128u);
+}
+
+// A chunk's size is a claim: one that the file cannot hold is a short read,
+// whatever its value, and nothing larger than the file is allocated.
+TEST_F(WavReaderTest, ChunkSizesBeyondTheFileAreShortReads) {
+    struct Row {
+        const char* name;
+        uint32_t fmtSize, dataSize;
+        LONG code;
+        const char* text;
+    };
+    const std::string pcm = wav::Pcm16(wav::Ramp(40));
+    std::vector<Row> rows = {
+        {"data claims 4 GiB", 16, 0xFFFFFFFFu, -9, "读入语音err1"},
+        {"data claims 2 GiB", 16, 0x80000000u, -9, "读入语音err1"},
+        {"data claims 2 GiB less one", 16, 0x7FFFFFFFu, -9, "读入语音err1"},
+        {"data claims one byte more", 16, 81, -9, "读入语音err1"},
+        {"fmt claims 4 GiB", 0xFFFFFFFFu, 80, -5, "读入语音err5"},
+        {"fmt claims 2 GiB", 0x80000000u, 80, -5, "读入语音err5"},
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string bytes = "RIFF" + wav::U32(0xFFFFFFFFu) + "WAVE" + "fmt " + wav::U32(row.fmtSize) +
+                            wav::Fmt(1, 1, 8000, 16) + "data" + wav::U32(row.dataSize) + pcm;
+        allocfault::ResetLargest();
+        std::string line;
+        EXPECT_EQ(Read(bytes, &line), row.code);
+        EXPECT_EQ(line, std::string(row.text));
+        ExpectEmptySound();
+        EXPECT_LE(allocfault::Largest(), 8192u + bytes.size());
+    }
+    // The same file with honest sizes plays.
+    std::string honest = "RIFF" + wav::U32(0xFFFFFFFFu) + "WAVE" + "fmt " + wav::U32(16) + wav::Fmt(1, 1, 8000, 16) +
+                         "data" + wav::U32(80) + pcm;
+    EXPECT_EQ(Read(honest), 0);
 }
 
 TEST_F(WavReaderTest, InjectedMmioFailuresCloseTheFile) {
@@ -132,7 +162,7 @@ TEST_F(WavReaderTest, InjectedMmioFailuresCloseTheFile) {
     EXPECT_EQ(Read(good), -2);
     sim::FailMmio("mmioOpen");
     MarkLog();
-    EXPECT_EQ(ReadWav(*module, "t.wav"), -1);
+    EXPECT_EQ(ReadWav(module->core, "t.wav", sound), -1);
     EXPECT_EQ(NewLog(), Texts{"!hmmio"});
 }
 

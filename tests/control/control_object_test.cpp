@@ -16,7 +16,7 @@ TEST_F(ControlObjectTest, ConstructionResetsTheSharedListsButNotTheLine) {
     module->playList.ItemTexts = {"hello", ""};
     module->DigitWords = {"一"};
     CMarluneCtrl c(*module);
-    EXPECT_TRUE(module->log.enabled());
+    EXPECT_TRUE(module->core.log.enabled());
     EXPECT_EQ(module->line.DtmfDigits, "");
     EXPECT_EQ(module->playList.ThisF, 1);
     EXPECT_TRUE(module->playList.ItemKinds.empty());
@@ -24,18 +24,18 @@ TEST_F(ControlObjectTest, ConstructionResetsTheSharedListsButNotTheLine) {
     EXPECT_TRUE(module->DigitWords.empty());
     EXPECT_EQ(module->line.CallerNumber, "5551234");
     EXPECT_EQ(module->line.hCall, 77u);
-    ASSERT_NE(module->speech, nullptr);
-    EXPECT_FALSE(module->speech->IsCreated());  // no window yet
-    EXPECT_EQ(module->ActiveControl, nullptr);
+    ASSERT_NE(module->core.speech, nullptr);
+    EXPECT_FALSE(module->core.speech->IsCreated());  // no window yet
+    EXPECT_EQ(module->core.ActiveControl, nullptr);
 }
 
 TEST_F(ControlObjectTest, WindowCreationHostsTheSpeechEngineChildAndBecomesActive) {
     CMarluneCtrl& c = MakeControl();
     ASSERT_NE(c.GetSafeHwnd(), nullptr);
-    EXPECT_EQ(module->ActiveControl, &c);
-    ASSERT_TRUE(module->speech->IsCreated());
+    EXPECT_EQ(module->core.ActiveControl, &c);
+    ASSERT_TRUE(module->core.speech->IsCreated());
     sim::WindowInfo info;
-    ASSERT_TRUE(sim::GetWindowInfo(module->speech->GetSafeHwnd(), &info));
+    ASSERT_TRUE(sim::GetWindowInfo(module->core.speech->GetSafeHwnd(), &info));
     EXPECT_EQ(info.parent, c.GetSafeHwnd());
     EXPECT_EQ(info.style, 0x58000000u);
     EXPECT_EQ(info.childId, 1000u);
@@ -56,8 +56,8 @@ TEST_F(ControlObjectTest, AFrameworkFailureEndsCreationWithoutSpeechOrActivation
     CMarluneCtrl& first = MakeControl();
     FailingFrameworkCtrl failing(*module);
     EXPECT_EQ(failing.CreateControlWindow(nullptr, RECT{0, 0, 10, 10}), nullptr);
-    EXPECT_EQ(module->ActiveControl, &first);
-    EXPECT_FALSE(module->speech->IsCreated());  // the new wrapper never got a window
+    EXPECT_EQ(module->core.ActiveControl, &first);
+    EXPECT_FALSE(module->core.speech->IsCreated());  // the new wrapper never got a window
 }
 
 TEST_F(ControlObjectTest, ASecondControlTakesOverEventsAndEmptiesTheSharedLists) {
@@ -68,12 +68,12 @@ TEST_F(ControlObjectTest, ASecondControlTakesOverEventsAndEmptiesTheSharedLists)
     CMarluneCtrl second(*module);
     EXPECT_EQ(module->line.DtmfDigits, "");
     EXPECT_TRUE(module->playList.ItemKinds.empty());
-    EXPECT_EQ(module->ActiveControl, &first);  // until its window exists
+    EXPECT_EQ(module->core.ActiveControl, &first);  // until its window exists
     RecordingSink secondSink;
     second.Advise(&secondSink);
     second.CreateControlWindow(nullptr, RECT{0, 0, 10, 10});
-    EXPECT_EQ(module->ActiveControl, &second);
-    module->ActiveControl->FireRing(1);
+    EXPECT_EQ(module->core.ActiveControl, &second);
+    module->core.FireActive(EVENT_Ring, {Variant::Long(1)});
     EXPECT_EQ(secondSink.count(EVENT_Ring), 1);
     EXPECT_EQ(sink.count(EVENT_Ring), 0);
 }
@@ -95,7 +95,7 @@ TEST_F(ControlObjectTest, DestructionShowsTheBig5NoticeOnceAndForgetsTheActiveCo
     std::u16string wide(static_cast<size_t>(n), u'\0');
     MultiByteToWideChar(950, 0, box.caption.c_str(), -1, reinterpret_cast<LPWSTR>(wide.data()), n);
     EXPECT_EQ(wide, std::u16string(u"謝謝您!!!!") + u'\0');
-    EXPECT_EQ(module->ActiveControl, nullptr);
+    EXPECT_EQ(module->core.ActiveControl, nullptr);
     EXPECT_EQ(module->line.DtmfDigits, "");
     EXPECT_EQ(module->playList.ThisF, 1);
     EXPECT_TRUE(module->DigitWords.empty());
@@ -113,7 +113,7 @@ TEST_F(ControlObjectTest, DestroyingAnInactiveControlLeavesTheActiveOneInPlace) 
     first->CreateControlWindow(nullptr, RECT{0, 0, 10, 10});
     CMarluneCtrl& second = MakeControl();
     first.reset();
-    EXPECT_EQ(module->ActiveControl, &second);
+    EXPECT_EQ(module->core.ActiveControl, &second);
 }
 
 TEST_F(ControlObjectTest, DrawsTheIconOnlyInDesignMode) {
@@ -147,7 +147,6 @@ TEST_F(ControlObjectTest, DrawsTheIconOnlyInDesignMode) {
         ASSERT_EQ(dc.ops().size(), 4u);
         EXPECT_EQ(dc.ops().back().op, "SetBkMode");
     }
-    EXPECT_EQ(module->playback.notifyWindow, c.GetSafeHwnd());
 }
 
 TEST_F(ControlObjectTest, AMissingIconDrawsNothingMore) {

@@ -7,7 +7,7 @@ class SpeechEngineTest : public MarluneTest {};
 
 TEST_F(SpeechEngineTest, APhraseIsBusyForItsSynthesizedDurationOnTheClock) {
     MakeControl();
-    CTextToSpeech& tts = *module->speech;
+    CTextToSpeech& tts = *module->core.speech;
     ASSERT_TRUE(tts.IsCreated());
     EXPECT_EQ(tts.GetStatus(), 0);
     tts.SetDevice(-1);
@@ -23,7 +23,7 @@ TEST_F(SpeechEngineTest, APhraseIsBusyForItsSynthesizedDurationOnTheClock) {
 
 TEST_F(SpeechEngineTest, ALongerPhraseTakesLonger) {
     MakeControl();
-    CTextToSpeech& tts = *module->speech;
+    CTextToSpeech& tts = *module->core.speech;
     auto duration = [&](const char* text) {
         tts.Speak(text);
         sim::Micros start = sim::Now();
@@ -38,7 +38,7 @@ TEST_F(SpeechEngineTest, ALongerPhraseTakesLonger) {
 TEST_F(SpeechEngineTest, WithoutTheComponentCallsDoNothingAndStatusIsZero) {
     sim::UnregisterComponent(CTextToSpeech::kClsid);
     MakeControl();
-    CTextToSpeech& tts = *module->speech;
+    CTextToSpeech& tts = *module->core.speech;
     EXPECT_FALSE(tts.IsCreated());
     EXPECT_EQ(tts.GetSafeHwnd(), nullptr);
     tts.SetDevice(1);
@@ -53,15 +53,15 @@ TEST_F(SpeechEngineTest, WithoutTheComponentCallsDoNothingAndStatusIsZero) {
 TEST_F(SpeechEngineTest, AComponentThatCannotBeLoadedIsNotCreated) {
     sim::RegisterComponent(CTextToSpeech::kClsid, "NO_SUCH_ENGINE.DLL");
     MakeControl();
-    EXPECT_FALSE(module->speech->IsCreated());
+    EXPECT_FALSE(module->core.speech->IsCreated());
 }
 
 TEST_F(SpeechEngineTest, TheTimerWaitsForThePhraseBeforeEndingTheList) {
     CMarluneCtrl& c = MakeControl();
-    module->speech->Speak("The list ends after this sentence.");
+    module->core.speech->Speak("The list ends after this sentence.");
     c.Test();
     sim::RunFor(100 * sim::kMilli);
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 0);
     ASSERT_TRUE(sim::RunUntil([&] { return sink.count(EVENT_EndPlayAll) == 1; }, 30 * sim::kSecond));
-    EXPECT_EQ(module->speech->GetStatus(), 0);
+    EXPECT_EQ(module->core.speech->GetStatus(), 0);
 }

@@ -18,8 +18,8 @@ TEST_F(BindingTest, NothingIsLoadedBeforeTheFirstTelephonyCall) {
     ctrl->InitLine(0);
     EXPECT_EQ(sim::LoadAttempts("TAPI32.DLL"), 1);
     // Only the functions used so far are bound.
-    EXPECT_NE(module->tapi.entry[kLineInitializeExA], nullptr);
-    EXPECT_EQ(module->tapi.entry[kLineOpenA], nullptr);
+    EXPECT_NE(module->line.tapi.entry[kLineInitializeExA], nullptr);
+    EXPECT_EQ(module->line.tapi.entry[kLineOpenA], nullptr);
 }
 
 TEST_F(BindingTest, WithoutTheLibraryEveryMethodFailsAndTheLibraryIsAskedForOnce) {
@@ -38,7 +38,7 @@ TEST_F(BindingTest, WithoutTheLibraryEveryMethodFailsAndTheLibraryIsAskedForOnce
     EXPECT_EQ(ctrl->CancelMonitor(0), -1);
     EXPECT_EQ(ctrl->HandUp(), 0);
     EXPECT_EQ(ctrl->GetOutID(0), -1);
-    EXPECT_EQ(GetLineDeviceId(*module, LINECALLSELECT_CALL, "wave/in"), -1);
+    EXPECT_EQ(module->line.GetLineDeviceId(LINECALLSELECT_CALL, "wave/in"), -1);
     EXPECT_EQ(ctrl->CallOut(0, "5551234"), -2);
     EXPECT_EQ(sim::LoadAttempts("TAPI32.DLL"), 1);
 
@@ -46,14 +46,14 @@ TEST_F(BindingTest, WithoutTheLibraryEveryMethodFailsAndTheLibraryIsAskedForOnce
     vmodem_HideLibrary(0);
     EXPECT_EQ(ctrl->InitLine(0), "-1");
     EXPECT_EQ(sim::LoadAttempts("TAPI32.DLL"), 1);
-    EXPECT_EQ(module->tapi.library, TapiUnavailableLibrary());
+    EXPECT_EQ(module->line.tapi.library, TapiUnavailableLibrary());
 }
 
 TEST_F(BindingTest, BindEntryReportsAMissingFunctionWithoutDisturbingOthers) {
     FARPROC slot = nullptr;
-    EXPECT_EQ(BindTapiEntry(*module, "lineNoSuchFunction", slot), kUnavailable);
+    EXPECT_EQ(module->line.tapi.Bind("lineNoSuchFunction", slot), kUnavailable);
     EXPECT_EQ(slot, nullptr);
-    EXPECT_EQ(BindTapiEntry(*module, "lineClose", slot), 0);
+    EXPECT_EQ(module->line.tapi.Bind("lineClose", slot), 0);
     EXPECT_NE(slot, nullptr);
     EXPECT_EQ(sim::LoadAttempts("TAPI32.DLL"), 1);
 }
@@ -66,7 +66,7 @@ TEST_F(BindingTest, AMissingFunctionFailsOnlyTheMethodsThatUseIt) {
     EXPECT_EQ(ctrl->BeginMonitorDtmf(0), -1);
     EXPECT_EQ(NewLog(), Texts{"监视dtmf bad"});
     EXPECT_EQ(ctrl->GetOutID(0), 1);  // other functions still work
-    EXPECT_EQ(module->tapi.entry[kLineMonitorDigits], TapiUnavailableEntry());
+    EXPECT_EQ(module->line.tapi.entry[kLineMonitorDigits], TapiUnavailableEntry());
 
     // Unavailable for good, even once the export is back.
     vmodem_HideExport("lineMonitorDigits", 0);

@@ -1,6 +1,6 @@
 // Call control: answering, hanging up, dialling and the canonical form of
 // North-American numbers.
-#include "telephony/call_control.h"
+#include "telephony/line.h"
 
 #include <cstring>
 
@@ -20,7 +20,7 @@ protected:
     std::string Canonical(const char* number) {
         char out[kNumberBufferSize];
         std::memset(out, '=', sizeof out);
-        int r = BuildCanonicalNumber(*module, number, out);
+        int r = module->line.BuildCanonicalNumber(number, out);
         if (r == kCanonicalWritten) return out;
         EXPECT_EQ(out[0], '=');  // untouched
         return r == kNotCanonical ? "=" + std::string(number) : "too long";

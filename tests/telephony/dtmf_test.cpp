@@ -93,7 +93,7 @@ TEST_F(DtmfTest, DigitsCarryOverToTheNextCallUntilCleared) {
     vmodem_HangUp(0);
     Pump();
     // The host ends the call without HandUp's clean-up of the digits.
-    ASSERT_GE(tapi::lineDrop(module->line.hCall, nullptr, 0), 0);
+    ASSERT_GE(module->line.tapi.lineDrop(module->line.hCall, nullptr, 0), 0);
     Pump();
     HCALL second = vmodem_Offer(0, nullptr);
     Pump();

@@ -1,6 +1,6 @@
 // The line callback: log entries, LineState and events for each
 // notification, delivered from the message loop.
-#include "telephony/line_events.h"
+#include "telephony/line.h"
 
 #include "telephony_fixture.h"
 
@@ -192,7 +192,7 @@ TEST_F(LineEventsTest, OutgoingCallStatesAndBusy) {
 
 TEST_F(LineEventsTest, WithoutAnActiveControlTheLogIsWrittenAndNothingFires) {
     OpenDefaultLine();
-    module->ActiveControl = nullptr;
+    module->core.ActiveControl = nullptr;
     vmodem_Offer(0, "5551234");
     vmodem_Ring(0);
     MarkLog();
@@ -205,8 +205,8 @@ TEST_F(LineEventsTest, WithoutAnActiveControlTheLogIsWrittenAndNothingFires) {
 
 TEST_F(LineEventsTest, UnknownCallStatesChangeNothing) {
     MarkLog();
-    OnCallState(*module, 0x4444, LINECALLSTATE_PROCEEDING, 0);
-    OnCallState(*module, 0x4444, LINECALLSTATE_ACCEPTED, 0);
+    module->line.OnCallState(0x4444, LINECALLSTATE_PROCEEDING, 0);
+    module->line.OnCallState(0x4444, LINECALLSTATE_ACCEPTED, 0);
     EXPECT_EQ(NewLog(), Texts{"我方已接电话"});
     EXPECT_EQ(module->line.hCall, 0u);
     EXPECT_TRUE(sink.events.empty());

@@ -162,7 +162,7 @@ TEST_F(LineSetupTest, GetOutIdOfTheCallsDeviceIncludingZero) {
     vmodem_SetWaveIds(0, 0, 3);
     EXPECT_EQ(ctrl->GetOutID(0), 0);
     EXPECT_EQ(NewLog(), (Texts{"取输出设备成功", "取输出设备成功"}));
-    EXPECT_EQ(GetLineDeviceId(*module, LINECALLSELECT_CALL, "wave/in"), 3);
+    EXPECT_EQ(module->line.GetLineDeviceId(LINECALLSELECT_CALL, "wave/in"), 3);
     // The lookup asks once at 24 bytes and once at the needed size.
     EXPECT_EQ(vmodem_CallCount("lineGetIDA"), 6);
 }
@@ -170,13 +170,13 @@ TEST_F(LineSetupTest, GetOutIdOfTheCallsDeviceIncludingZero) {
 TEST_F(LineSetupTest, DeviceIdLookupFailsForUnknownClassesAndHostileRecords) {
     OpenDefaultLine();
     ConnectIncoming();
-    EXPECT_EQ(GetLineDeviceId(*module, LINECALLSELECT_CALL, "video/out"), -1);
-    EXPECT_EQ(GetLineDeviceId(*module, LINECALLSELECT_LINE, "wave/out"), 1);
+    EXPECT_EQ(module->line.GetLineDeviceId(LINECALLSELECT_CALL, "video/out"), -1);
+    EXPECT_EQ(module->line.GetLineDeviceId(LINECALLSELECT_LINE, "wave/out"), 1);
     for (int kind : {VMODEM_HOSTILE_OFFSET, VMODEM_HOSTILE_SIZE, VMODEM_HOSTILE_WRAP, VMODEM_HOSTILE_USED,
                      VMODEM_HOSTILE_NEEDED}) {
         SCOPED_TRACE(kind);
         vmodem_SetHostile(kind);
-        EXPECT_EQ(GetLineDeviceId(*module, LINECALLSELECT_CALL, "wave/out"), -1);
+        EXPECT_EQ(module->line.GetLineDeviceId(LINECALLSELECT_CALL, "wave/out"), -1);
     }
 }
 
@@ -185,7 +185,7 @@ TEST_F(LineSetupTest, DeviceIdLookupFailsAfterTheCallEnded) {
     ConnectIncoming();
     ctrl->HandUp();
     Pump();
-    EXPECT_EQ(GetLineDeviceId(*module, LINECALLSELECT_CALL, "wave/out"), -1);
+    EXPECT_EQ(module->line.GetLineDeviceId(LINECALLSELECT_CALL, "wave/out"), -1);
 }
 
 }  // namespace

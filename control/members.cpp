@@ -1,0 +1,49 @@
+// The automation members: each forwards to the subsystem that implements
+// it. Members whose subsystem is not built yet answer with a clear "not
+// available yet" error instead of a made-up result.
+#include "control/marlune_ctrl.h"
+
+// ---- telephony --------------------------------------------------------------
+std::string CMarluneCtrl::InitLine(LONG Index) { return module_.line.InitLine(Index); }
+LONG CMarluneCtrl::OpenLine(LONG Index) { return module_.line.OpenLine(Index); }
+LONG CMarluneCtrl::CloseLine() { return module_.line.CloseLine(); }
+LONG CMarluneCtrl::GetOutID(LONG Dev) { return module_.line.GetOutID(Dev); }
+LONG CMarluneCtrl::AnswerTp() { return module_.line.AnswerTp(); }
+LONG CMarluneCtrl::HandUp() { return module_.line.HandUp(); }
+std::string CMarluneCtrl::GetTPNO() { return module_.line.GetTPNO(); }
+LONG CMarluneCtrl::CallOut(LONG Index, const std::string& szNumber) { return module_.line.CallOut(Index, szNumber); }
+LONG CMarluneCtrl::BeginMonitorDtmf(LONG Index) { return module_.line.BeginMonitorDtmf(Index); }
+LONG CMarluneCtrl::CancelMonitor(LONG Index) { return module_.line.CancelMonitor(Index); }
+std::string CMarluneCtrl::GetDtmf() { return module_.line.GetDtmf(); }
+LONG CMarluneCtrl::ClearDTMF(LONG Index) { return module_.line.ClearDTMF(Index); }
+
+// ---- audio ------------------------------------------------------------------
+LONG CMarluneCtrl::PlayWav(const std::string& FileName, LONG Dev) {
+    return module_.playback.PlayWav(*this, FileName, Dev);
+}
+
+// Stopping ends a playing list too: the buffer the reset returns then ends
+// playback with one EndPlayAll.
+LONG CMarluneCtrl::StopPlayWav() {
+    module_.playList.Clear();
+    return module_.playback.StopPlayWav();
+}
+
+LONG CMarluneCtrl::RecordWav(LONG Dev, const std::string& FileName, LONG Time) {
+    return module_.record.RecordWav(*this, Dev, FileName, Time);
+}
+LONG CMarluneCtrl::StopRecord() { return module_.record.StopRecord(); }
+
+// ---- prompts ------------------------------------------------------------------
+LONG CMarluneCtrl::Test() {
+    SetTimer(hwnd_, SpeechTimer, SpeechTimerPeriod, nullptr);
+    return 0;
+}
+
+LONG CMarluneCtrl::PlayStr(const std::string&, LONG) { RaiseNotAvailable("PlayStr"); }
+LONG CMarluneCtrl::PlayTxtFile(const std::string&, LONG) { RaiseNotAvailable("PlayTxtFile"); }
+LONG CMarluneCtrl::PlayAllisEnglish(const std::string&, LONG) { RaiseNotAvailable("PlayAllisEnglish"); }
+
+// ---- data link ------------------------------------------------------------------
+LONG CMarluneCtrl::SendData(const std::string&) { RaiseNotAvailable("SendData"); }
+LONG CMarluneCtrl::SendFile(const std::string&) { RaiseNotAvailable("SendFile"); }
