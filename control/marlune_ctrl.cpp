@@ -209,33 +209,3 @@ void CMarluneCtrl::FireEvent(DISPID dispid, const std::vector<Variant>& args) {
         }
     }
 }
-
-void CMarluneCtrl::FireEndRecord() { FireEvent(EVENT_EndRecord, {}); }
-void CMarluneCtrl::FireRecordDevOpen(LONG Index) { FireEvent(EVENT_RecordDevOpen, {Variant::Long(Index)}); }
-void CMarluneCtrl::FireDtmfIn(LONG Index, const std::string& DTMF) {
-    FireEvent(EVENT_DtmfIn, {Variant::Long(Index), Variant::String(FromAnsi(DTMF))});
-}
-void CMarluneCtrl::FireDisConnected(LONG Index) { FireEvent(EVENT_DisConnected, {Variant::Long(Index)}); }
-void CMarluneCtrl::FireIsConnect(LONG Index) { FireEvent(EVENT_IsConnect, {Variant::Long(Index)}); }
-void CMarluneCtrl::FireLineIsFree(LONG Index) { FireEvent(EVENT_LineIsFree, {Variant::Long(Index)}); }
-void CMarluneCtrl::FireRing(LONG RingNumber) { FireEvent(EVENT_Ring, {Variant::Long(RingNumber)}); }
-void CMarluneCtrl::FireEndPlayAll() { FireEvent(EVENT_EndPlayAll, {}); }
-void CMarluneCtrl::FireCallIDIn() { FireEvent(EVENT_CallIDIn, {}); }
-
-// ---- members without a subsystem of their own --------------------------
-
-// ChangeCall and listen share one implementation, as do InitSetCard and
-// MakeParty: the board functions of other line hardware, kept for hosts
-// written against them.
-LONG CMarluneCtrl::BoardNoOp2(LONG, const std::string&) { return 0; }
-LONG CMarluneCtrl::BoardNoOp1() { return 0; }
-LONG CMarluneCtrl::ChangeCall(LONG Index, const std::string& TpNumber) { return BoardNoOp2(Index, TpNumber); }
-LONG CMarluneCtrl::listen(LONG BusChannnel1, LONG BusChannnel2) { return BoardNoOp2(BusChannnel1, std::string()); }
-LONG CMarluneCtrl::InitSetCard(const std::string&) { return BoardNoOp1(); }
-LONG CMarluneCtrl::MakeParty(LONG) { return BoardNoOp1(); }
-LONG CMarluneCtrl::GetDialogicVbus() { return 0; }
-LONG CMarluneCtrl::GetDialogicNbus() { return 0; }
-
-[[noreturn]] void RaiseNotAvailable(const char* member) {
-    throw AutomationError(E_NOTIMPL, std::string(member) + " is not available yet in this build");
-}

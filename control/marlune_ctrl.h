@@ -71,15 +71,6 @@ public:
     DWORD Advise(IEventSink* sink);
     bool Unadvise(DWORD cookie);
     void FireEvent(DISPID dispid, const std::vector<Variant>& args) override;
-    void FireEndRecord();
-    void FireRecordDevOpen(LONG Index);
-    void FireDtmfIn(LONG Index, const std::string& DTMF);
-    void FireDisConnected(LONG Index);
-    void FireIsConnect(LONG Index);
-    void FireLineIsFree(LONG Index);
-    void FireRing(LONG RingNumber);
-    void FireEndPlayAll();
-    void FireCallIDIn();
 
     void WriteLog(const char* text) const { module_.WriteLog(text); }
     void WriteLog(const std::string& text) const { module_.WriteLog(text); }

@@ -1,6 +1,7 @@
 // The automation members: each forwards to the subsystem that implements
 // it. Members whose subsystem is not built yet answer with a clear "not
 // available yet" error instead of a made-up result.
+#include "control/automation_error.h"
 #include "control/marlune_ctrl.h"
 
 // ---- telephony --------------------------------------------------------------
@@ -47,3 +48,19 @@ LONG CMarluneCtrl::PlayAllisEnglish(const std::string&, LONG) { RaiseNotAvailabl
 // ---- data link ------------------------------------------------------------------
 LONG CMarluneCtrl::SendData(const std::string&) { RaiseNotAvailable("SendData"); }
 LONG CMarluneCtrl::SendFile(const std::string&) { RaiseNotAvailable("SendFile"); }
+
+// ---- the board functions of other line hardware ------------------------------
+// Kept for hosts written against them. ChangeCall and listen share one
+// implementation, as do InitSetCard and MakeParty.
+LONG CMarluneCtrl::BoardNoOp2(LONG, const std::string&) { return 0; }
+LONG CMarluneCtrl::BoardNoOp1() { return 0; }
+LONG CMarluneCtrl::ChangeCall(LONG Index, const std::string& TpNumber) { return BoardNoOp2(Index, TpNumber); }
+LONG CMarluneCtrl::listen(LONG BusChannnel1, LONG BusChannnel2) { return BoardNoOp2(BusChannnel1, std::string()); }
+LONG CMarluneCtrl::InitSetCard(const std::string&) { return BoardNoOp1(); }
+LONG CMarluneCtrl::MakeParty(LONG) { return BoardNoOp1(); }
+LONG CMarluneCtrl::GetDialogicVbus() { return 0; }
+LONG CMarluneCtrl::GetDialogicNbus() { return 0; }
+
+[[noreturn]] void RaiseNotAvailable(const char* member) {
+    throw AutomationError(E_NOTIMPL, std::string(member) + " is not available yet in this build");
+}

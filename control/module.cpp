@@ -18,6 +18,5 @@ Module& Module::Current() {
     return *gCurrent;
 }
 
-Module* Module::CurrentOrNull() { return gCurrent; }
 
 void Module::MakeCurrent() { gCurrent = this; }

@@ -32,6 +32,5 @@ struct Module {
     // The module the control code serves; set by the constructor of the
     // first Module and by MakeCurrent.
     static Module& Current();
-    static Module* CurrentOrNull();
     void MakeCurrent();
 };

@@ -41,7 +41,6 @@ LONG TapiBinding::Call(TapiEntry e, Args... args) {
 
 HMODULE TapiUnavailableLibrary() { return reinterpret_cast<HMODULE>(static_cast<intptr_t>(-1)); }
 FARPROC TapiUnavailableEntry() { return reinterpret_cast<FARPROC>(static_cast<intptr_t>(-1)); }
-const char* TapiEntryName(TapiEntry e) { return kEntryNames[e]; }
 
 LONG TapiBinding::Bind(const char* name, FARPROC& slot) {
     if (!library) {

@@ -68,5 +68,3 @@ private:
 
 HMODULE TapiUnavailableLibrary();
 FARPROC TapiUnavailableEntry();
-// The exported name of an entry, letter for letter.
-const char* TapiEntryName(TapiEntry e);

@@ -191,7 +191,7 @@ TEST_F(ControlObjectTest, EventsReachEverySinkInOrderDespiteAFailingOne) {
     failing.answer = E_FAIL;
     c.Advise(&failing);
     DWORD lastCookie = c.Advise(&last);
-    c.FireRing(3);
+    c.FireEvent(EVENT_Ring, {Variant::Long(3)});
     ASSERT_EQ(sink.events.size(), 1u);
     EXPECT_EQ(sink.events[0].dispid, EVENT_Ring);
     EXPECT_EQ(sink.events[0].args, std::vector<Variant>{Variant::Long(3)});
@@ -199,15 +199,15 @@ TEST_F(ControlObjectTest, EventsReachEverySinkInOrderDespiteAFailingOne) {
     EXPECT_EQ(last.count(EVENT_Ring), 1);
     EXPECT_TRUE(c.Unadvise(lastCookie));
     EXPECT_FALSE(c.Unadvise(lastCookie));
-    c.FireCallIDIn();
+    c.FireEvent(EVENT_CallIDIn, {});
     EXPECT_EQ(last.count(EVENT_CallIDIn), 0);
     EXPECT_EQ(sink.count(EVENT_CallIDIn), 1);
 }
 
 TEST_F(ControlObjectTest, EventStringsArriveAsUtf16) {
-    CMarluneCtrl& c = MakeControl();
-    c.FireDtmfIn(42, "#");
-    c.FireDtmfIn(42, "一");
+    MakeControl();
+    module->line.OnDigit(42, "#");
+    module->line.OnDigit(42, "一");
     ASSERT_EQ(sink.events.size(), 2u);
     EXPECT_EQ(sink.events[0].args[0], Variant::Long(42));
     EXPECT_EQ(sink.events[0].args[1], Variant::String(u"#"));
@@ -224,7 +224,7 @@ TEST_F(ControlObjectTest, ASinkThatThrowsDoesNotStopTheOthers) {
     CMarluneCtrl c(*module);
     c.Advise(&bad);
     c.Advise(&sink);
-    c.FireLineIsFree(9);
+    c.FireEvent(EVENT_LineIsFree, {Variant::Long(9)});
     EXPECT_EQ(sink.count(EVENT_LineIsFree), 1);
 }
 
