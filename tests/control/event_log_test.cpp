@@ -266,3 +266,10 @@ TEST_F(EventLogTest, TheFileIsClosedWithTheModuleAndNotInheritedByPrograms) {
     module.reset();
     EXPECT_TRUE(DescriptorsOn(path).empty());
 }
+
+TEST_F(EventLogTest, TheTimeIsThePlatformClocks) {
+    sim::SetEpoch(At(2004, 3, 5, 9, 0, 0));
+    EXPECT_EQ(platform::Now(), At(2004, 3, 5, 9, 0, 0));
+    sim::RunFor(2 * sim::kSecond + 500 * sim::kMilli);
+    EXPECT_EQ(platform::Now(), At(2004, 3, 5, 9, 0, 2));
+}
