@@ -1,0 +1,108 @@
+// Benchmarks of one event log entry, written to a real file in a scratch
+// folder: the control's EventLog against a plain open / write / close of the
+// daily file per entry (how every entry used to be written).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "control/event_log.h"
+#include "platform/sim/sim.h"
+
+namespace {
+
+// A typical entry: a GBK text of a dozen characters and a file name.
+const char kText[] = "\xB2\xA5\xB7\xC5\xCE\xC4\xBC\xFE wav\\greeting.wav \xB3\xC9\xB9\xA6";
+
+// Enters a fresh scratch folder for one run and leaves (and empties) it at
+// the end, so the file does not grow across runs.
+class Scratch {
+public:
+    explicit Scratch(benchmark::State& state) : state_(state) {
+        char cwd[4096];
+        old_ = getcwd(cwd, sizeof cwd) ? cwd : ".";
+        char tmpl[] = "/tmp/marlune-bench-log-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        if (chdir(dir_.c_str()) != 0) state_.SkipWithError("no scratch folder");
+        sim::Reset();
+        sim::SetEpoch(time(nullptr));
+    }
+    ~Scratch() {
+        if (chdir(old_.c_str()) != 0) state_.SkipWithError("cannot return");
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        if (system(cmd.c_str()) != 0) state_.SkipWithError("cannot clean up");
+        sim::Reset();
+    }
+
+private:
+    benchmark::State& state_;
+    std::string old_;
+    std::string dir_;
+};
+
+std::string Format(time_t when, const char* pattern) {
+    struct tm local {};
+    if (!localtime_r(&when, &local)) return std::string();
+    char buf[128];
+    size_t n = strftime(buf, sizeof buf, pattern, &local);
+    return std::string(buf, n);
+}
+
+// The reference: name and stamp formatted per entry, the file opened,
+// appended to with one write and closed per entry.
+void OpenWriteClose(const char* text) {
+    time_t now = sim::WallTime();
+    std::string name = Format(now, "%Y-%B-%d") + "modem.txt";
+    std::string entry = Format(now, "%Y-%B-%d  %H:%M:%S") + " :" + text + "\n\t";
+    std::string bytes;
+    bytes.reserve(entry.size() + 8);
+    for (char c : entry) {
+        if (c == '\n') bytes += '\r';
+        bytes += c;
+    }
+    int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    ssize_t ignored = write(fd, bytes.data(), bytes.size());
+    (void)ignored;
+    close(fd);
+}
+
+void BM_LogEntryOpenWriteClose(benchmark::State& state) {
+    Scratch scratch(state);
+    for (auto _ : state) OpenWriteClose(kText);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+// Entries within one second: the formatted stamp is reused.
+void BM_LogEntry(benchmark::State& state) {
+    Scratch scratch(state);
+    EventLog log;
+    log.Enable();
+    for (auto _ : state) log.Write(kText);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+// Every entry in a new second: the stamp is formatted for each one.
+void BM_LogEntryEachSecond(benchmark::State& state) {
+    Scratch scratch(state);
+    EventLog log;
+    log.Enable();
+    time_t start = time(nullptr);
+    time_t t = start;
+    for (auto _ : state) {
+        sim::SetEpoch(++t);
+        log.Write(kText);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+BENCHMARK(BM_LogEntryOpenWriteClose)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LogEntry)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LogEntryEachSecond)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
