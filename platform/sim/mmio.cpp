@@ -57,7 +57,7 @@ extern "C" {
 HMMIO WINAPI mmioOpenA(LPSTR fileName, LPMMIOINFO, DWORD flags) {
     if (!fileName || Fault("mmioOpen")) return nullptr;
     if (flags & (MMIO_WRITE | MMIO_READWRITE)) return nullptr;  // reading only
-    FILE* f = fopen(fileName, "rb");
+    FILE* f = fopen(sim::NativePath(fileName).c_str(), "rb");
     if (!f) return nullptr;
     auto* h = new MmioFile{f, nullptr};
     if (flags & MMIO_ALLOCBUF) {

@@ -93,4 +93,8 @@ void Reset();
 // Lets other parts of the platform layer join Reset().
 void AddResetHook(std::function<void()> hook);
 
+// A Windows file name as this system opens it: "\\" separates folders, as
+// "/" does (the control builds names such as "wav\\ni3.wav").
+std::string NativePath(const char* name);
+
 }  // namespace sim

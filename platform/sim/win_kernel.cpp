@@ -113,6 +113,13 @@ int DescriptorFor(const char* function, HANDLE file) {
 }  // namespace
 
 namespace sim {
+std::string NativePath(const char* name) {
+    std::string path = name ? name : "";
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
 void FailKernel(const std::string& function, int count, int after) {
     std::lock_guard<std::recursive_mutex> g(K().lock);
     K().faults[function] = count;
@@ -200,7 +207,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
         case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
         default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
-    int fd = open(name, flags, 0666);
+    int fd = open(sim::NativePath(name).c_str(), flags, 0666);
     if (fd < 0) {
         SetLastError(ErrnoToWin(errno));
         return INVALID_HANDLE_VALUE;
@@ -270,10 +277,39 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR name) {
-    if (!name || unlink(name) != 0) {
+    if (!name || unlink(sim::NativePath(name).c_str()) != 0) {
         SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    return TRUE;
+}
+
+namespace {
+FILETIME FromTimespec(const struct timespec& t) {
+    // 100 ns intervals since 1601.
+    const unsigned long long v =
+        (static_cast<unsigned long long>(t.tv_sec) + 11644473600ULL) * 10000000ULL + t.tv_nsec / 100;
+    return FILETIME{static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)};
+}
+}  // namespace
+
+BOOL WINAPI GetFileAttributesExA(LPCSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID info) {
+    struct stat st {};
+    if (!name || !info || level != GetFileExInfoStandard) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (stat(sim::NativePath(name).c_str(), &st) != 0) {
+        SetLastError(ErrnoToWin(errno));
+        return FALSE;
+    }
+    auto* d = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(info);
+    d->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    d->ftCreationTime = FromTimespec(st.st_ctim);
+    d->ftLastAccessTime = FromTimespec(st.st_atim);
+    d->ftLastWriteTime = FromTimespec(st.st_mtim);
+    d->nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
+    d->nFileSizeLow = static_cast<DWORD>(st.st_size);
     return TRUE;
 }
 
