@@ -39,11 +39,13 @@ const HostCommandRegistrar kRing(
     {{"device", FieldKind::Count}, {"count", FieldKind::Count}, {"interval", FieldKind::Seconds}},
     [](HostContext&, const json& r) -> json {
         uint32_t device = DeviceOf(r);
-        int count = r.value("count", 1);
+        int64_t count = r.value("count", int64_t{1});
         double interval = r.value("interval", 4.0);
+        if (count > 1000) throw HostCommandError("\"count\" is at most 1000 rings");
         int first = vmodem_Ring(device);
         if (first < 0) throw HostCommandError("no offered call to ring");
-        for (int i = 1; i < count; ++i) sim::ScheduleAfter(Seconds(interval * i), [device] { vmodem_Ring(device); });
+        for (int64_t i = 1; i < count; ++i)
+            sim::ScheduleAfter(Seconds(interval * static_cast<double>(i)), [device] { vmodem_Ring(device); });
         return json{{"ring", first}};
     });
 

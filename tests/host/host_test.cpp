@@ -542,3 +542,35 @@ TEST_F(HostTest, SeveralControlsLiveInOneHostAndLineEventsReachTheNewest) {
     EXPECT_EQ(names(Between(out, 30, 32)), (V{"box@1"}));
     EXPECT_EQ(names(Between(out, 32, 34)), (V{"EndPlayAll@3", "box@3"}));  // the last notice at exit
 }
+
+TEST_F(HostTest, ModemCommandsCheckTheirFieldsBeforeChangingAnything) {
+    auto out = Parse(Run("host", R"({"id":1,"cmd":"device","name":"Changed","low":65539}
+{"id":2,"cmd":"locations","list":[{"id":7,"name":"Office","country":1,"city":"206"},{"id":"x","country":1}]}
+{"id":3,"cmd":"locations","list":[{"id":8,"country":1},5]}
+{"id":4,"cmd":"locations","current":1}
+{"id":5,"cmd":"refuse","function":"lineOpen","error":"0x8000004"}
+{"id":6,"cmd":"refuse","function":"lineOpen","error":"0x8000004Q"}
+{"id":7,"cmd":"refuse","function":"lineOpen","error":-2147483576}
+{"id":8,"cmd":"refuse","function":"lineOpen","error":0}
+{"id":9,"cmd":"ring","count":1001}
+{"id":10,"cmd":"outgoing","mode":"answer","after":1e9}
+{"id":11,"cmd":"device","wave_out":-1}
+{"id":12,"call":"InitLine","args":[0]}
+)"));
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(ErrorOf(out, 1, "kind"), "command");
+    EXPECT_EQ(ErrorOf(out, 1, "message"), "\"low\" and \"high\" go together");
+    EXPECT_EQ(ErrorOf(out, 2, "kind"), "request");
+    EXPECT_EQ(ErrorOf(out, 3, "kind"), "command");
+    // The refused lists left the modem's own location 1 in place.
+    EXPECT_EQ((*Answer(out, 4))["result"], 0);
+    EXPECT_EQ((*Answer(out, 5))["result"], 0);
+    EXPECT_EQ(ErrorOf(out, 6, "kind"), "command");
+    EXPECT_EQ((*Answer(out, 7))["result"], 0);  // a negative code is still a code
+    EXPECT_EQ((*Answer(out, 8))["result"], 0);
+    EXPECT_EQ(ErrorOf(out, 9, "message"), "\"count\" is at most 1000 rings");
+    EXPECT_EQ(ErrorOf(out, 10, "message"), "\"after\" of outgoing is a number of seconds from 0 to 86400, not 1000000000.0");
+    EXPECT_EQ(ErrorOf(out, 11, "kind"), "request");
+    // The device kept its name: the refused command changed nothing.
+    EXPECT_EQ((*Answer(out, 12))["result"], "Marlune Voice Modem");
+}
