@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "control/automation_error.h"
 #include "control/marlune_ctrl.h"
@@ -93,50 +97,124 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// Converts an argument to the parameter's type as VariantChangeType would
-// for the kinds this interface uses; false on a mismatch.
-bool Coerce(const Variant& in, ParamType type, Variant& out) {
-    switch (type) {
-        case ParamType::Long:
-            if (in.vt == VarType::I4 || in.vt == VarType::Bool) {
-                out = Variant::Long(in.lVal);
-                return true;
-            }
-            if (in.vt == VarType::BStr) {
-                std::string s = ToAnsi(in.bstrVal);
-                if (s.empty()) return false;
-                char* end = nullptr;
-                long long v = strtoll(s.c_str(), &end, 10);
-                if (*end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
-                out = Variant::Long(static_cast<LONG>(v));
-                return true;
-            }
-            return false;
-        case ParamType::Bool:
-            if (in.vt == VarType::I4 || in.vt == VarType::Bool) {
-                out = Variant::Bool(in.lVal != 0);
-                return true;
-            }
-            return false;
-        case ParamType::String:
-            if (in.vt == VarType::BStr) {
-                out = in;
-                return true;
-            }
-            if (in.vt == VarType::I4) {
-                std::string s = std::to_string(in.lVal);
-                out = Variant::String(std::u16string(s.begin(), s.end()));
-                return true;
-            }
-            if (in.vt == VarType::Bool) {
-                out = Variant::String(in.lVal ? u"True" : u"False");
-                return true;
-            }
-            return false;
-        case ParamType::Void:
-            return false;
+// VT_R8 -> VT_I4 as VariantChangeType does it: to the nearest integer,
+// halves to the even one (2.5 -> 2, 3.5 -> 4); outside the long range
+// (after rounding), or not a number, is an overflow.
+HRESULT LongFromDouble(double d, LONG& out) {
+    if (!(d >= -2147483648.5 && d < 2147483647.5)) return DISP_E_OVERFLOW;
+    double whole = std::floor(d);
+    double rest = d - whole;
+    if (rest > 0.5 || (rest == 0.5 && std::fmod(whole, 2.0) != 0)) whole += 1;
+    if (whole < INT32_MIN || whole > INT32_MAX) return DISP_E_OVERFLOW;
+    out = static_cast<LONG>(whole);
+    return S_OK;
+}
+
+// A decimal number in a string: surrounding blanks, a sign, digits with an
+// optional fraction and exponent ("12", " -3 ", "2.5", "1e3").
+bool ParseNumber(const std::string& s, double& out) {
+    size_t b = s.find_first_not_of(" \t");
+    size_t e = s.find_last_not_of(" \t");
+    if (b == std::string::npos) return false;
+    std::string t = s.substr(b, e - b + 1);
+    size_t i = 0;
+    if (t[i] == '+' || t[i] == '-') ++i;
+    size_t digits = 0;
+    while (i < t.size() && isdigit(static_cast<unsigned char>(t[i]))) ++i, ++digits;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && isdigit(static_cast<unsigned char>(t[i]))) ++i, ++digits;
     }
-    return false;
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        size_t expDigits = 0;
+        while (i < t.size() && isdigit(static_cast<unsigned char>(t[i]))) ++i, ++expDigits;
+        if (expDigits == 0) return false;
+    }
+    if (i != t.size()) return false;
+    out = strtod(t.c_str(), nullptr);  // an exponent too large gives HUGE_VAL: an overflow below
+    return true;
+}
+
+// VT_R8 -> VT_BSTR: up to 15 significant digits, "1E+300" for large ones.
+std::u16string DoubleText(double d) {
+    char buf[40];
+    snprintf(buf, sizeof buf, "%.15G", d);
+    std::string s(buf);
+    return std::u16string(s.begin(), s.end());
+}
+
+std::string Lowered(const std::u16string& w) {
+    std::string s;
+    for (char16_t c : w) s += c < 0x80 ? static_cast<char>(std::tolower(static_cast<int>(c))) : '\x7f';
+    return s;
+}
+
+// Converts an argument to the parameter's type as VariantChangeType does
+// for the kinds this interface uses. Answers S_OK, DISP_E_TYPEMISMATCH or
+// DISP_E_OVERFLOW.
+HRESULT Coerce(const Variant& in, ParamType type, Variant& out) {
+    switch (type) {
+        case ParamType::Long: {
+            LONG v = 0;
+            switch (in.vt) {
+                case VarType::Empty: break;
+                case VarType::I4:
+                case VarType::Bool: v = in.lVal; break;  // True is -1
+                case VarType::R8: {
+                    HRESULT hr = LongFromDouble(in.dblVal, v);
+                    if (FAILED(hr)) return hr;
+                    break;
+                }
+                case VarType::BStr: {
+                    double d = 0;
+                    if (!ParseNumber(ToAnsi(in.bstrVal), d)) return DISP_E_TYPEMISMATCH;
+                    HRESULT hr = LongFromDouble(d, v);
+                    if (FAILED(hr)) return hr;
+                    break;
+                }
+                case VarType::Null: return DISP_E_TYPEMISMATCH;
+            }
+            out = Variant::Long(v);
+            return S_OK;
+        }
+        case ParamType::Bool:
+            switch (in.vt) {
+                case VarType::Empty: out = Variant::Bool(false); return S_OK;
+                case VarType::I4:
+                case VarType::Bool: out = Variant::Bool(in.lVal != 0); return S_OK;
+                case VarType::R8: out = Variant::Bool(in.dblVal != 0); return S_OK;
+                case VarType::BStr: {
+                    std::string s = Lowered(in.bstrVal);
+                    double d = 0;
+                    if (s == "true") out = Variant::Bool(true);
+                    else if (s == "false") out = Variant::Bool(false);
+                    else if (ParseNumber(s, d)) out = Variant::Bool(d != 0);
+                    else return DISP_E_TYPEMISMATCH;
+                    return S_OK;
+                }
+                case VarType::Null: return DISP_E_TYPEMISMATCH;
+            }
+            return DISP_E_TYPEMISMATCH;
+        case ParamType::String:
+            switch (in.vt) {
+                case VarType::Empty: out = Variant::String(u""); return S_OK;
+                case VarType::BStr: out = in; return S_OK;
+                case VarType::I4: {
+                    std::string s = std::to_string(in.lVal);
+                    out = Variant::String(std::u16string(s.begin(), s.end()));
+                    return S_OK;
+                }
+                case VarType::R8: out = Variant::String(DoubleText(in.dblVal)); return S_OK;
+                case VarType::Bool: out = Variant::String(in.lVal ? u"True" : u"False"); return S_OK;
+                case VarType::Null: return DISP_E_TYPEMISMATCH;
+            }
+            return DISP_E_TYPEMISMATCH;
+        case ParamType::Void: return DISP_E_TYPEMISMATCH;
+    }
+    return DISP_E_TYPEMISMATCH;
 }
 
 }  // namespace
@@ -216,9 +294,10 @@ HRESULT Invoke(CMarluneCtrl& ctrl, DISPID dispid, WORD flags, const std::vector<
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
             if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
             Variant v;
-            if (!Coerce(args[0], m->result, v)) {
+            HRESULT hr = Coerce(args[0], m->result, v);
+            if (FAILED(hr)) {
                 if (argErr) *argErr = 0;
-                return DISP_E_TYPEMISMATCH;
+                return hr;
             }
             m->put(ctrl, v);
             return S_OK;
@@ -233,9 +312,10 @@ HRESULT Invoke(CMarluneCtrl& ctrl, DISPID dispid, WORD flags, const std::vector<
     if (args.size() != m->params.size()) return DISP_E_BADPARAMCOUNT;
     std::vector<Variant> converted(args.size());
     for (size_t i = 0; i < args.size(); ++i) {
-        if (!Coerce(args[i], m->params[i].type, converted[i])) {
+        HRESULT hr = Coerce(args[i], m->params[i].type, converted[i]);
+        if (FAILED(hr)) {
             if (argErr) *argErr = static_cast<UINT>(args.size() - 1 - i);
-            return DISP_E_TYPEMISMATCH;
+            return hr;
         }
     }
     try {
@@ -249,6 +329,12 @@ HRESULT Invoke(CMarluneCtrl& ctrl, DISPID dispid, WORD flags, const std::vector<
         return DISP_E_EXCEPTION;
     }
     return S_OK;
+}
+
+ParamInfo ParameterAt(const MemberInfo& member, size_t argCount, UINT argErr) {
+    if (member.kind == MemberKind::Property) return ParamInfo{member.name, member.result};
+    if (argErr >= argCount || argCount != member.params.size()) return ParamInfo{"?", ParamType::Void};
+    return member.params[argCount - 1 - argErr];
 }
 
 }  // namespace automation

@@ -59,10 +59,27 @@ HRESULT GetIDOfName(const std::u16string& name, DISPID* dispid);
 HRESULT GetIDOfName(const std::string& name, DISPID* dispid);
 
 // Calls a member. `args` are in declaration order. Answers S_OK,
-// DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH (argErr
-// = the argument's position, counted from the last as IDispatch does) or
-// DISP_E_EXCEPTION (excep filled from the member's error).
+// DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH or
+// DISP_E_OVERFLOW (argErr = the argument's position, counted from the last
+// as IDispatch does; the member does not run) or DISP_E_EXCEPTION (excep
+// filled from the member's error).
+//
+// Arguments are converted as VariantChangeType converts them:
+//   to long:   a boolean is -1 or 0; a double or a decimal string rounds to
+//              the nearest integer, halves to even (2.5 -> 2, 3.5 -> 4,
+//              "7.5" -> 8); beyond -2147483648..2147483647 after rounding is
+//              DISP_E_OVERFLOW; any other string or null is a mismatch.
+//   to BOOL:   a number is true when not zero; "True"/"False" (any case) or
+//              a numeric string; anything else is a mismatch.
+//   to BSTR:   a long in decimal, a double with up to 15 digits ("2.5",
+//              "1E+300"), a boolean as "True"/"False"; null is a mismatch.
+//   Empty converts to 0, false and "".
 HRESULT Invoke(CMarluneCtrl& ctrl, DISPID dispid, WORD flags, const std::vector<Variant>& args, Variant* result,
                ExcepInfo* excep, UINT* argErr);
+
+// The parameter an argErr from Invoke points at, given the number of
+// arguments passed: its name and type in the member table (a property's
+// own name and type for a put).
+ParamInfo ParameterAt(const MemberInfo& member, size_t argCount, UINT argErr);
 
 }  // namespace automation

@@ -1,6 +1,7 @@
 // Host commands for the caller's side of the virtual voice modem: offer a
 // call, ring, send the caller id, press keys, hang up, answer or refuse an
 // outgoing call, and configure or break the modem.
+#include <cstdlib>
 #include <string>
 
 #include "host/host_commands.h"
@@ -25,6 +26,7 @@ std::string Text(const json& r, const char* name) { return Utf8ToAnsi(Field(r, n
 
 const HostCommandRegistrar kOffer(
     "offer", R"({"cmd":"offer","caller":"5551234"} -- an incoming call; omit "caller" for none)",
+    {{"device", FieldKind::Count}, {"caller", FieldKind::String}},
     [](HostContext&, const json& r) -> json {
         std::string caller = r.contains("caller") ? Utf8ToAnsi(r["caller"].get<std::string>()) : std::string();
         uint32_t call = vmodem_Offer(DeviceOf(r), r.contains("caller") ? caller.c_str() : nullptr);
@@ -34,18 +36,22 @@ const HostCommandRegistrar kOffer(
 
 const HostCommandRegistrar kRing(
     "ring", R"({"cmd":"ring","count":3,"interval":4} -- rings of the offered call, "interval" seconds apart)",
+    {{"device", FieldKind::Count}, {"count", FieldKind::Count}, {"interval", FieldKind::Seconds}},
     [](HostContext&, const json& r) -> json {
         uint32_t device = DeviceOf(r);
-        int count = r.value("count", 1);
+        int64_t count = r.value("count", int64_t{1});
         double interval = r.value("interval", 4.0);
+        if (count > 1000) throw HostCommandError("\"count\" is at most 1000 rings");
         int first = vmodem_Ring(device);
         if (first < 0) throw HostCommandError("no offered call to ring");
-        for (int i = 1; i < count; ++i) sim::ScheduleAfter(Seconds(interval * i), [device] { vmodem_Ring(device); });
+        for (int64_t i = 1; i < count; ++i)
+            sim::ScheduleAfter(Seconds(interval * static_cast<double>(i)), [device] { vmodem_Ring(device); });
         return json{{"ring", first}};
     });
 
 const HostCommandRegistrar kCallerId("callerid", R"({"cmd":"callerid","caller":"5551234"} -- caller id now)",
-                                     [](HostContext&, const json& r) -> json {
+                                     {{"device", FieldKind::Count}, {"caller", FieldKind::String, true}},
+    [](HostContext&, const json& r) -> json {
                                          std::string caller = Text(r, "caller");
                                          return Checked(vmodem_SendCallerId(DeviceOf(r), caller.c_str()),
                                                         "no incoming call");
@@ -53,6 +59,7 @@ const HostCommandRegistrar kCallerId("callerid", R"({"cmd":"callerid","caller":"
 
 const HostCommandRegistrar kKeys(
     "keys", R"({"cmd":"keys","keys":"1#","interval":0.5} -- DTMF keys pressed by the caller)",
+    {{"device", FieldKind::Count}, {"keys", FieldKind::String, true}, {"interval", FieldKind::Seconds}},
     [](HostContext&, const json& r) -> json {
         uint32_t device = DeviceOf(r);
         std::string keys = Field(r, "keys").get<std::string>();
@@ -67,34 +74,40 @@ const HostCommandRegistrar kKeys(
     });
 
 const HostCommandRegistrar kPulse("pulse", R"({"cmd":"pulse","digits":"42"} -- digits dialled by pulse)",
-                                  [](HostContext&, const json& r) -> json {
+                                  {{"device", FieldKind::Count}, {"digits", FieldKind::String, true}},
+    [](HostContext&, const json& r) -> json {
                                       std::string digits = Field(r, "digits").get<std::string>();
                                       return Checked(vmodem_PulseDigits(DeviceOf(r), digits.c_str()),
                                                      "no connected call, or a bad digit");
                                   });
 
 const HostCommandRegistrar kHangUp("hangup", R"({"cmd":"hangup"} -- the caller hangs up)",
-                                   [](HostContext&, const json& r) -> json {
+                                   {{"device", FieldKind::Count}},
+    [](HostContext&, const json& r) -> json {
                                        return Checked(vmodem_HangUp(DeviceOf(r)), "no call to hang up");
                                    });
 
 const HostCommandRegistrar kAnswer("answer", R"({"cmd":"answer"} -- the called party answers the outgoing call)",
-                                   [](HostContext&, const json& r) -> json {
+                                   {{"device", FieldKind::Count}},
+    [](HostContext&, const json& r) -> json {
                                        return Checked(vmodem_AnswerOutgoing(DeviceOf(r)), "no outgoing call ringing");
                                    });
 
 const HostCommandRegistrar kReject("reject", R"({"cmd":"reject"} -- the outgoing call is not answered)",
-                                   [](HostContext&, const json& r) -> json {
+                                   {{"device", FieldKind::Count}},
+    [](HostContext&, const json& r) -> json {
                                        return Checked(vmodem_RejectOutgoing(DeviceOf(r)), "no outgoing call ringing");
                                    });
 
 const HostCommandRegistrar kBusy("busy", R"({"cmd":"busy"} -- the called party is busy)",
-                                 [](HostContext&, const json& r) -> json {
+                                 {{"device", FieldKind::Count}},
+    [](HostContext&, const json& r) -> json {
                                      return Checked(vmodem_BusyOutgoing(DeviceOf(r)), "no outgoing call ringing");
                                  });
 
 const HostCommandRegistrar kOutgoing(
     "outgoing", R"({"cmd":"outgoing","mode":"answer","after":5} -- later outgoing calls: manual|answer|busy|noanswer)",
+    {{"device", FieldKind::Count}, {"mode", FieldKind::String, true}, {"after", FieldKind::Seconds}},
     [](HostContext&, const json& r) -> json {
         std::string mode = Field(r, "mode").get<std::string>();
         int behaviour = mode == "manual"     ? VMODEM_OUTGOING_MANUAL
@@ -108,12 +121,14 @@ const HostCommandRegistrar kOutgoing(
     });
 
 const HostCommandRegistrar kCloseLine("close_line", R"({"cmd":"close_line"} -- the provider closes the open line)",
-                                      [](HostContext&, const json& r) -> json {
+                                      {{"device", FieldKind::Count}},
+    [](HostContext&, const json& r) -> json {
                                           return Checked(vmodem_CloseLine(DeviceOf(r)), "no open line");
                                       });
 
 const HostCommandRegistrar kAddDevice(
     "add_device", R"({"cmd":"add_device","name":"Fax","low":65539,"high":131074} -- another line device)",
+    {{"name", FieldKind::String, true}, {"low", FieldKind::Count}, {"high", FieldKind::Count}},
     [](HostContext&, const json& r) -> json {
         std::string name = Text(r, "name");
         return json{{"device", vmodem_AddDevice(name.c_str(), r.value("low", 0x00010003u), r.value("high", 0x00020002u))}};
@@ -121,9 +136,11 @@ const HostCommandRegistrar kAddDevice(
 
 const HostCommandRegistrar kDevice(
     "device", R"({"cmd":"device","device":0,"name":"...","wave_out":1,"wave_in":1,"line_connect":false})",
+    {{"device", FieldKind::Count}, {"name", FieldKind::String}, {"low", FieldKind::Count}, {"high", FieldKind::Count}, {"wave_out", FieldKind::Count}, {"wave_in", FieldKind::Count}, {"line_connect", FieldKind::Bool}},
     [](HostContext&, const json& r) -> json {
         uint32_t device = DeviceOf(r);
         if (device >= vmodem_DeviceCount()) throw HostCommandError("no such device");
+        if (r.contains("low") != r.contains("high")) throw HostCommandError("\"low\" and \"high\" go together");
         if (r.contains("name")) vmodem_SetDeviceName(device, Text(r, "name").c_str());
         if (r.contains("low") || r.contains("high"))
             vmodem_SetDeviceVersions(device, Field(r, "low").get<uint32_t>(), Field(r, "high").get<uint32_t>());
@@ -136,7 +153,17 @@ const HostCommandRegistrar kDevice(
 const HostCommandRegistrar kLocations(
     "locations",
     R"({"cmd":"locations","list":[{"id":1,"name":"Home","country":1,"city":"425"}],"current":1} -- dialling locations)",
+    {{"list", FieldKind::Array}, {"current", FieldKind::Count}},
     [](HostContext&, const json& r) -> json {
+        // Every entry is checked before the list is replaced.
+        if (r.contains("list"))
+            for (auto& l : r["list"]) {
+                if (!l.is_object()) throw HostCommandError("a location is an object {\"id\",\"name\",\"country\",\"city\"}");
+                Field(l, "id").get<uint32_t>();
+                Field(l, "country").get<uint32_t>();
+                l.value("name", std::string());
+                l.value("city", std::string());
+            }
         if (r.contains("list")) {
             vmodem_ClearLocations();
             for (auto& l : r["list"]) {
@@ -153,16 +180,27 @@ const HostCommandRegistrar kLocations(
 
 const HostCommandRegistrar kRefuse(
     "refuse", R"({"cmd":"refuse","function":"lineOpenA","error":"0x80000048"} -- error 0 stops refusing)",
+    {{"function", FieldKind::String, true}, {"error", FieldKind::CodeOrString, true}},
     [](HostContext&, const json& r) -> json {
         std::string function = Field(r, "function").get<std::string>();
         const json& e = Field(r, "error");
-        int64_t code = e.is_string() ? std::stoll(e.get<std::string>(), nullptr, 0) : e.get<int64_t>();
+        int64_t code = 0;
+        if (e.is_string()) {
+            const std::string text = e.get<std::string>();
+            char* end = nullptr;
+            code = strtoll(text.c_str(), &end, 0);
+            if (text.empty() || *end != '\0' || code < INT32_MIN || code > UINT32_MAX)
+                throw HostCommandError("\"error\" is a number such as \"0x80000048\", not \"" + text + "\"");
+        } else {
+            code = e.get<int64_t>();
+        }
         vmodem_Refuse(function.c_str(), static_cast<int32_t>(static_cast<uint32_t>(code)));
         return 0;
     });
 
 const HostCommandRegistrar kHostile(
     "hostile", R"({"cmd":"hostile","kind":"offset"} -- records with bad offsets: none|offset|size|wrap|used|needed)",
+    {{"kind", FieldKind::String, true}},
     [](HostContext&, const json& r) -> json {
         std::string kind = Field(r, "kind").get<std::string>();
         const char* kinds[] = {"none", "offset", "size", "wrap", "used", "needed"};
@@ -176,6 +214,7 @@ const HostCommandRegistrar kHostile(
 
 const HostCommandRegistrar kHideExport(
     "hide_export", R"({"cmd":"hide_export","function":"lineMonitorDigits","hidden":true} -- before its first use)",
+    {{"function", FieldKind::String, true}, {"hidden", FieldKind::Bool}},
     [](HostContext&, const json& r) -> json {
         vmodem_HideExport(Field(r, "function").get<std::string>().c_str(), r.value("hidden", true));
         return 0;
@@ -183,13 +222,15 @@ const HostCommandRegistrar kHideExport(
 
 const HostCommandRegistrar kHideLibrary("hide_library",
                                         R"({"cmd":"hide_library","hidden":true} -- TAPI32.DLL cannot be loaded)",
-                                        [](HostContext&, const json& r) -> json {
+                                        {{"hidden", FieldKind::Bool}},
+    [](HostContext&, const json& r) -> json {
                                             vmodem_HideLibrary(r.value("hidden", true));
                                             return 0;
                                         });
 
 const HostCommandRegistrar kModemState(
     "modem_state", R"({"cmd":"modem_state"} -- the open line, the current call and its state)",
+    {{"device", FieldKind::Count}},
     [](HostContext&, const json& r) -> json {
         uint32_t device = DeviceOf(r);
         uint32_t call = vmodem_CurrentCall(device);

@@ -1,58 +1,67 @@
 #include "host/json_host.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
-#include <sstream>
+#include <vector>
 
 #include "control/automation.h"
+#include "platform/code_page.h"
 #include "platform/sim/sim.h"
 
 using nlohmann::json;
 
-// ---- text at the edge -------------------------------------------------------
-
 namespace {
 
-std::string Utf16ToUtf8(const std::u16string& w) {
-    if (w.empty()) return std::string();
-    auto src = reinterpret_cast<LPCWSTR>(w.data());
-    int m = WideCharToMultiByte(CP_UTF8, 0, src, static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(m), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, src, static_cast<int>(w.size()), out.data(), m, nullptr, nullptr);
-    return out;
-}
+// A request the host refuses before running anything.
+struct RequestError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
-std::u16string Utf8ToUtf16(const std::string& s) {
-    if (s.empty()) return std::u16string();
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::u16string out(static_cast<size_t>(n), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), reinterpret_cast<LPWSTR>(out.data()), n);
-    return out;
-}
+// ---- text and values at the edge ----------------------------------------------
+
+std::string Utf8(const std::u16string& w) { return codepage::FromWide(CP_UTF8, w); }
+std::u16string Utf16(const std::string& utf8) { return codepage::ToWide(CP_UTF8, utf8); }
 
 json ToJson(const Variant& v) {
     switch (v.vt) {
         case VarType::I4: return v.lVal;
+        case VarType::R8: return v.dblVal;
         case VarType::Bool: return v.lVal != 0;
-        case VarType::BStr: return Utf16ToUtf8(v.bstrVal);
-        case VarType::Empty: return nullptr;
+        case VarType::BStr: return Utf8(v.bstrVal);
+        case VarType::Empty:
+        case VarType::Null: return nullptr;
     }
     return nullptr;
 }
 
-bool FromJson(const json& j, Variant& out) {
-    if (j.is_boolean()) {
-        out = Variant::Bool(j.get<bool>());
-    } else if (j.is_number_integer()) {
-        long long v = j.get<long long>();
-        if (v < INT32_MIN || v > UINT32_MAX) return false;
-        out = Variant::Long(static_cast<LONG>(static_cast<uint32_t>(v)));
-    } else if (j.is_string()) {
-        out = Variant::String(Utf8ToUtf16(j.get<std::string>()));
-    } else {
-        return false;
+// A JSON argument as the variant a script would pass: an integer that fits
+// a long is VT_I4, any other number VT_R8 (converted, or refused as an
+// overflow, by the member's parameter type), a string VT_BSTR. null, arrays
+// and objects arrive as VT_NULL, which no parameter takes.
+Variant FromJson(const json& j) {
+    if (j.is_boolean()) return Variant::Bool(j.get<bool>());
+    if (j.is_number_unsigned()) {
+        auto v = j.get<uint64_t>();
+        return v <= INT32_MAX ? Variant::Long(static_cast<LONG>(v)) : Variant::Double(static_cast<double>(v));
     }
-    return true;
+    if (j.is_number_integer()) {
+        auto v = j.get<int64_t>();
+        return v >= INT32_MIN && v <= INT32_MAX ? Variant::Long(static_cast<LONG>(v))
+                                                : Variant::Double(static_cast<double>(v));
+    }
+    if (j.is_number_float()) return Variant::Double(j.get<double>());
+    if (j.is_string()) return Variant::String(Utf16(j.get<std::string>()));
+    return Variant::Null();
+}
+
+// A value as a message shows it.
+std::string Shown(const json& j) {
+    if (j.is_array()) return "an array";
+    if (j.is_object()) return "an object";
+    std::string s = j.dump(-1, ' ', false, json::error_handler_t::replace);
+    return s.size() > 40 ? s.substr(0, 37) + "..." : s;
 }
 
 std::string Hex(const std::string& bytes) {
@@ -71,10 +80,74 @@ std::string HResultText(HRESULT hr) {
     return buf;
 }
 
+json Failure(const char* kind, const std::string& message) {
+    return json{{"error", {{"kind", kind}, {"message", message}}}};
+}
+
+json AutomationFailure(HRESULT hr, const std::string& message) {
+    json f = Failure("automation", message);
+    f["error"]["hresult"] = HResultText(hr);
+    return f;
+}
+
+const char* Wanted(ParamType type) {
+    switch (type) {
+        case ParamType::Long: return "a long";
+        case ParamType::Bool: return "a BOOL";
+        case ParamType::String: return "a BSTR (string)";
+        case ParamType::Void: return "nothing";
+    }
+    return "?";
+}
+
+// ---- request checks ---------------------------------------------------------------
+
+const char* const kActions[] = {"call", "get", "put", "run", "control", "cmd"};
+
+bool IsCount(const json& j) { return j.is_number_unsigned() && j.get<uint64_t>() <= UINT32_MAX; }
+
+bool IsSeconds(const json& j) {
+    if (!j.is_number()) return false;
+    double s = j.get<double>();
+    return std::isfinite(s) && s >= 0 && s <= JsonHost::kMaxRunSeconds;
+}
+
+void CheckField(const json& value, const HostField& f, const std::string& command) {
+    std::string where = "\"" + std::string(f.name) + "\" of " + command;
+    switch (f.kind) {
+        case FieldKind::String:
+            if (!value.is_string()) throw RequestError(where + " is a string, not " + Shown(value));
+            return;
+        case FieldKind::Bool:
+            if (!value.is_boolean()) throw RequestError(where + " is true or false, not " + Shown(value));
+            return;
+        case FieldKind::Count:
+            if (!IsCount(value)) throw RequestError(where + " is a whole number from 0 to 4294967295, not " + Shown(value));
+            return;
+        case FieldKind::Seconds:
+            if (!IsSeconds(value)) throw RequestError(where + " is a number of seconds from 0 to 86400, not " + Shown(value));
+            return;
+        case FieldKind::Array:
+            if (!value.is_array()) throw RequestError(where + " is an array, not " + Shown(value));
+            return;
+        case FieldKind::CountOrString:
+            if (!IsCount(value) && !value.is_string())
+                throw RequestError(where + " is a whole number from 0 to 4294967295 or a string, not " + Shown(value));
+            return;
+        case FieldKind::CodeOrString:
+            if (!value.is_string() &&
+                !(value.is_number_integer() && (value.is_number_unsigned() ? value.get<uint64_t>() <= UINT32_MAX
+                                                                           : value.get<int64_t>() >= INT32_MIN)))
+                throw RequestError(where + " is a number from -2147483648 to 4294967295 or a string, not " +
+                                   Shown(value));
+            return;
+    }
+}
+
 }  // namespace
 
-std::string Utf8ToAnsi(const std::string& utf8) { return sim::ConvertCodePage(utf8, CP_UTF8, CP_ACP); }
-std::string AnsiToUtf8(const std::string& ansi) { return sim::ConvertCodePage(ansi, CP_ACP, CP_UTF8); }
+std::string Utf8ToAnsi(const std::string& utf8) { return codepage::Convert(utf8, CP_UTF8, CP_ACP); }
+std::string AnsiToUtf8(const std::string& ansi) { return codepage::Convert(ansi, CP_ACP, CP_UTF8); }
 
 std::map<std::string, HostCommandInfo>& HostCommands() {
     static std::map<std::string, HostCommandInfo> commands;
@@ -90,55 +163,56 @@ const json& Field(const json& request, const char* name) {
 // The answer every later message box gets (OK unless the host says so).
 HostCommandRegistrar gMessageBoxAnswer(
     "messagebox_answer", "{\"answer\":\"ok\"|\"cancel\"|\"yes\"|\"no\"|N}: how later message boxes are answered",
-    [](HostContext&, const json& request) -> json {
+    {{"answer", FieldKind::CountOrString, true}}, [](HostContext&, const json& request) -> json {
         const json& a = Field(request, "answer");
         int answer = IDOK;
         if (a.is_number_integer()) {
             answer = a.get<int>();
-        } else if (a.is_string()) {
+        } else {
             static const std::map<std::string, int> names{{"ok", IDOK}, {"cancel", IDCANCEL}, {"yes", IDYES}, {"no", IDNO}};
             auto it = names.find(a.get<std::string>());
             if (it == names.end()) throw HostCommandError("\"answer\" is ok, cancel, yes, no or a number");
             answer = it->second;
-        } else {
-            throw HostCommandError("\"answer\" is ok, cancel, yes, no or a number");
         }
         sim::SetMessageBoxPolicy([answer](const sim::MessageBoxRecord&) { return answer; });
         return answer;
     });
 
-// ---- host -------------------------------------------------------------------
+// ---- host ---------------------------------------------------------------------
 
 class JsonHost::Sink : public IEventSink {
 public:
-    explicit Sink(JsonHost& host) : host_(host) {}
+    Sink(JsonHost& host, int number) : host_(host), number_(number) {}
     HRESULT Invoke(DISPID dispid, const std::vector<Variant>& args) override {
         const EventInfo* e = automation::FindEvent(dispid);
         json a = json::array();
         for (auto& v : args) a.push_back(ToJson(v));
-        host_.Emit(json{{"event", e ? e->name : std::to_string(dispid)}, {"args", a}});
+        host_.Emit(json{{"event", e ? e->name : std::to_string(dispid)}, {"ctl", number_}, {"args", a}});
         return S_OK;
     }
 
 private:
     JsonHost& host_;
+    int number_;
 };
 
 JsonHost::JsonHost(Output out) : out_(std::move(out)), module_(Module::Current()) {
     sim::SetMessageBoxObserver([this](const sim::MessageBoxRecord& box) {
-        Emit(json{{"messagebox",
-                   {{"caption", AnsiToUtf8(box.caption)},
-                    {"text", AnsiToUtf8(box.text)},
-                    {"caption_big5", sim::ConvertCodePage(box.caption, 950, CP_UTF8)},
-                    {"text_big5", sim::ConvertCodePage(box.text, 950, CP_UTF8)},
-                    {"caption_bytes", Hex(box.caption)},
-                    {"text_bytes", Hex(box.text)},
-                    {"answer", box.answer}}}});
+        json j{{"messagebox",
+                {{"caption", AnsiToUtf8(box.caption)},
+                 {"text", AnsiToUtf8(box.text)},
+                 {"caption_big5", codepage::Convert(box.caption, 950, CP_UTF8)},
+                 {"text_big5", codepage::Convert(box.text, 950, CP_UTF8)},
+                 {"caption_bytes", Hex(box.caption)},
+                 {"text_bytes", Hex(box.text)},
+                 {"answer", box.answer}}}};
+        if (addressed_) j["ctl"] = addressed_;
+        Emit(j);
     });
 }
 
 JsonHost::~JsonHost() {
-    DestroyControl();
+    while (!controls_.empty()) DestroyControl(controls_.begin()->first);
     sim::SetMessageBoxObserver(nullptr);
 }
 
@@ -149,73 +223,184 @@ void JsonHost::Emit(json j) {
     out_(j);
 }
 
-void JsonHost::CreateControl() {
-    if (ctrl_) return;
-    ctrl_ = std::make_unique<CMarluneCtrl>(module_);
-    sink_ = std::make_unique<Sink>(*this);
-    ctrl_->Advise(sink_.get());
-    ctrl_->CreateControlWindow(nullptr, RECT{0, 0, 100, 50});
+int JsonHost::CreateControl() {
+    int number = nextNumber_++;
+    Live& live = controls_[number];
+    live.sink = std::make_unique<Sink>(*this, number);
+    live.ctrl = std::make_unique<CMarluneCtrl>(module_);
+    live.ctrl->Advise(live.sink.get());
+    live.ctrl->CreateControlWindow(nullptr, RECT{0, 0, 100, 50});
+    return number;
 }
 
-void JsonHost::DestroyControl() {
-    // The destruction notice is answered (OK) by the message-box policy and
-    // reported through the observer.
-    ctrl_.reset();
-    sink_.reset();
+bool JsonHost::DestroyControl(int number) {
+    auto it = controls_.find(number);
+    if (it == controls_.end()) return false;
+    // The destruction notice is answered by the message-box policy and
+    // reported through the observer, with this control's number.
+    int outer = addressed_;
+    addressed_ = number;
+    it->second.ctrl.reset();
+    it->second.sink.reset();
+    controls_.erase(it);
+    addressed_ = outer;
+    return true;
 }
 
-json JsonHost::Error(HRESULT hr, const std::string& description) const {
-    return json{{"hresult", HResultText(hr)}, {"description", description}};
+CMarluneCtrl* JsonHost::control() { return controls_.empty() ? nullptr : controls_.begin()->second.ctrl.get(); }
+
+CMarluneCtrl* JsonHost::control(int number) {
+    auto it = controls_.find(number);
+    return it == controls_.end() ? nullptr : it->second.ctrl.get();
 }
 
-json JsonHost::Call(const json& request) {
-    if (!ctrl_) return json{{"error", Error(E_UNEXPECTED, "no control: send {\"control\":\"create\"}")}};
+// Checks the whole request; answers the number of the control it goes to
+// (0 when it names none and there is no default), or throws RequestError.
+int JsonHost::Validate(const json& r) const {
+    if (!r.is_object()) throw RequestError("a request is a JSON object");
+    std::vector<std::string> actions;
+    for (const char* a : kActions)
+        if (r.contains(a)) actions.push_back(a);
+    if (actions.empty())
+        throw RequestError("a request has one of \"call\", \"get\", \"put\", \"run\", \"control\" or \"cmd\"");
+    if (actions.size() > 1)
+        throw RequestError("a request names one action; this one has \"" + actions[0] + "\" and \"" + actions[1] +
+                           "\"");
+    const std::string action = actions[0];
+    const json& what = r[action];
+
+    std::vector<std::string> known{"id", action, "ctl"};
+    bool takesCtl = true;
+    bool needsControl = true;
+    const std::vector<HostField>* fields = nullptr;
+    bool open = false;  // a command that checks its own fields
+    if (action == "call" || action == "get" || action == "put") {
+        if (!what.is_string() || what.get<std::string>().empty())
+            throw RequestError("\"" + action + "\" is a member name, not " + Shown(what));
+        if (action == "call") {
+            known.push_back("args");
+            if (r.contains("args") && !r["args"].is_array())
+                throw RequestError("\"args\" is an array of arguments, not " + Shown(r["args"]));
+        }
+        if (action == "put") {
+            known.push_back("value");
+            if (!r.contains("value")) throw RequestError("\"put\" needs a \"value\"");
+        }
+    } else if (action == "run") {
+        if (!IsSeconds(what))
+            throw RequestError("\"run\" is a number of seconds from 0 to 86400, not " + Shown(what));
+        takesCtl = needsControl = false;
+    } else if (action == "control") {
+        if (what == "create") {
+            takesCtl = needsControl = false;
+        } else if (what != "destroy") {
+            throw RequestError("\"control\" is \"create\" or \"destroy\", not " + Shown(what));
+        }
+    } else {  // cmd
+        if (!what.is_string()) throw RequestError("\"cmd\" is a command name, not " + Shown(what));
+        auto it = HostCommands().find(what.get<std::string>());
+        if (it == HostCommands().end()) throw RequestError("unknown command: " + what.get<std::string>());
+        needsControl = false;
+        if (it->second.fields) {
+            fields = &*it->second.fields;
+            for (auto& f : *fields) {
+                known.push_back(f.name);
+                if (r.contains(f.name))
+                    CheckField(r[f.name], f, what.get<std::string>());
+                else if (f.required)
+                    throw RequestError("\"" + what.get<std::string>() + "\" needs \"" + f.name + "\"");
+            }
+        } else {
+            open = true;
+        }
+    }
+    for (auto& [key, value] : r.items()) {
+        if (std::find(known.begin(), known.end(), key) != known.end()) continue;
+        if (open) continue;
+        throw RequestError("unknown field \"" + key + "\" in " +
+                           (action == "cmd" ? "the \"" + what.get<std::string>() + "\" command"
+                                            : "a \"" + action + "\" request"));
+    }
+
+    if (!r.contains("ctl")) {
+        int fallback = controls_.empty() ? 0 : controls_.begin()->first;
+        if (needsControl && !fallback) throw RequestError("no control: send {\"control\":\"create\"}");
+        return takesCtl ? fallback : 0;
+    }
+    const json& ctl = r["ctl"];
+    if (!takesCtl)
+        throw RequestError("\"ctl\" does not apply to " +
+                           std::string(action == "run" ? "\"run\"" : "\"create\" (it answers the new number)"));
+    if (!IsCount(ctl) || ctl.get<uint64_t>() == 0)
+        throw RequestError("\"ctl\" is a control number (1, 2, ...), not " + Shown(ctl));
+    auto number = ctl.get<uint64_t>();
+    if (controls_.count(static_cast<int>(number))) return static_cast<int>(number);
+    if (number < static_cast<uint64_t>(nextNumber_))
+        throw RequestError("control " + std::to_string(number) + " was destroyed");
+    throw RequestError("no control " + std::to_string(number) + " (not created)");
+}
+
+json JsonHost::Call(CMarluneCtrl& ctrl, const json& r) {
     std::string name;
     WORD flags = DISPATCH_METHOD;
-    std::vector<Variant> args;
-    if (request.contains("call")) {
-        name = request["call"].get<std::string>();
-        if (request.contains("args")) {
-            if (!request["args"].is_array()) return json{{"error", Error(E_INVALIDARG, "\"args\" must be an array")}};
-            for (auto& a : request["args"]) {
-                Variant v;
-                if (!FromJson(a, v))
-                    return json{{"error", Error(DISP_E_TYPEMISMATCH, "arguments are numbers, booleans or strings")}};
-                args.push_back(v);
-            }
-        }
-    } else if (request.contains("get")) {
-        name = request["get"].get<std::string>();
+    std::vector<json> given;
+    if (r.contains("call")) {
+        name = r["call"].get<std::string>();
+        if (r.contains("args"))
+            for (auto& a : r["args"]) given.push_back(a);
+    } else if (r.contains("get")) {
+        name = r["get"].get<std::string>();
         flags = DISPATCH_PROPERTYGET;
     } else {
-        name = request["put"].get<std::string>();
+        name = r["put"].get<std::string>();
         flags = DISPATCH_PROPERTYPUT;
-        Variant v;
-        if (!request.contains("value") || !FromJson(request["value"], v))
-            return json{{"error", Error(DISP_E_TYPEMISMATCH, "\"value\" must be a number, boolean or string")}};
-        args.push_back(v);
+        given.push_back(r["value"]);
     }
     DISPID dispid = DISPID_UNKNOWN;
-    HRESULT hr = automation::GetIDOfName(Utf8ToUtf16(name), &dispid);
-    if (FAILED(hr)) return json{{"error", Error(hr, "unknown name: " + name)}};
+    HRESULT hr = automation::GetIDOfName(Utf16(name), &dispid);
+    if (FAILED(hr)) return AutomationFailure(hr, "unknown name: " + name);
+    const MemberInfo& m = *automation::FindMember(dispid);
+    std::vector<Variant> args;
+    for (auto& g : given) args.push_back(FromJson(g));
+
     Variant result;
     ExcepInfo excep;
     UINT argErr = 0;
-    hr = automation::Invoke(*ctrl_, dispid, flags, args, &result, &excep, &argErr);
+    hr = automation::Invoke(ctrl, dispid, flags, args, &result, &excep, &argErr);
     switch (hr) {
         case S_OK: return json{{"result", ToJson(result)}};
         case DISP_E_EXCEPTION: {
-            json e = Error(hr, Utf16ToUtf8(excep.description));
-            e["scode"] = HResultText(excep.scode);
-            return json{{"error", e}};
+            json f = AutomationFailure(hr, Utf8(excep.description));
+            f["error"]["scode"] = HResultText(excep.scode);
+            return f;
         }
-        case DISP_E_BADPARAMCOUNT: return json{{"error", Error(hr, "wrong number of arguments for " + name)}};
-        case DISP_E_TYPEMISMATCH: {
-            json e = Error(hr, "type mismatch for " + name);
-            e["argErr"] = argErr;
-            return json{{"error", e}};
+        case DISP_E_BADPARAMCOUNT: {
+            std::string names;
+            for (auto& p : m.params) names += (names.empty() ? "" : ", ") + std::string(p.name);
+            size_t wanted = m.kind == MemberKind::Property ? (flags & DISPATCH_PROPERTYPUT ? 1 : 0) : m.params.size();
+            return AutomationFailure(hr, "wrong number of arguments for " + std::string(m.name) + ": it takes " +
+                                             std::to_string(wanted) + (names.empty() ? "" : " (" + names + ")") +
+                                             ", got " + std::to_string(args.size()));
         }
-        default: return json{{"error", Error(hr, "cannot invoke " + name)}};
+        case DISP_E_TYPEMISMATCH:
+        case DISP_E_OVERFLOW: {
+            ParamInfo p = automation::ParameterAt(m, args.size(), argErr);
+            const json& bad = given[given.size() - 1 - argErr];
+            std::string which = m.kind == MemberKind::Property ? "the value of " + std::string(m.name)
+                                                                : "parameter " + std::string(p.name) + " of " + m.name;
+            std::string message =
+                hr == DISP_E_OVERFLOW
+                    ? "overflow: " + which + " is a long (-2147483648 to 2147483647), got " + Shown(bad)
+                    : "type mismatch: " + which + " is " + Wanted(p.type) + ", got " + Shown(bad);
+            json f = AutomationFailure(hr, message);
+            f["error"]["argErr"] = argErr;
+            return f;
+        }
+        case DISP_E_MEMBERNOTFOUND:
+            return AutomationFailure(hr, std::string(m.name) + (m.kind == MemberKind::Property
+                                                                    ? " is a property: use \"get\" or \"put\""
+                                                                    : " is a method: use \"call\""));
+        default: return AutomationFailure(hr, "cannot invoke " + name);
     }
 }
 
@@ -225,7 +410,9 @@ void JsonHost::HandleLine(const std::string& line) {
     try {
         request = json::parse(line);
     } catch (const json::exception& e) {
-        Emit(json{{"id", nullptr}, {"error", Error(E_INVALIDARG, std::string("bad JSON: ") + e.what())}});
+        json answer = Failure("request", std::string("bad JSON: ") + e.what());
+        answer["id"] = nullptr;
+        out_(answer);
         return;
     }
     Handle(request);
@@ -235,39 +422,35 @@ void JsonHost::Handle(const json& request) {
     json id = request.is_object() && request.contains("id") ? request["id"] : json(nullptr);
     json answer;
     try {
-        if (!request.is_object()) throw HostCommandError("a request is a JSON object");
+        int ctl = Validate(request);
+        addressed_ = ctl;
         if (request.contains("call") || request.contains("get") || request.contains("put")) {
-            answer = Call(request);
+            answer = Call(*control(ctl), request);
         } else if (request.contains("run")) {
-            const json& r = request["run"];
-            if (!r.is_number() || r.get<double>() < 0) throw HostCommandError("\"run\" takes a number of seconds >= 0");
-            sim::RunFor(static_cast<sim::Micros>(r.get<double>() * sim::kSecond));
+            sim::RunFor(static_cast<sim::Micros>(request["run"].get<double>() * sim::kSecond));
             answer = json{{"result", {{"t", Seconds()}}}};
         } else if (request.contains("control")) {
-            std::string what = request["control"].get<std::string>();
-            if (what == "create") {
-                CreateControl();
-                answer = json{{"result", "created"}};
-            } else if (what == "destroy") {
-                DestroyControl();
-                answer = json{{"result", "destroyed"}};
+            if (request["control"] == "create") {
+                answer = json{{"result", {{"ctl", CreateControl()}}}};
             } else {
-                throw HostCommandError("\"control\" is \"create\" or \"destroy\"");
+                DestroyControl(ctl);
+                answer = json{{"result", "destroyed"}};
             }
-        } else if (request.contains("cmd")) {
-            std::string name = request["cmd"].get<std::string>();
-            auto it = HostCommands().find(name);
-            if (it == HostCommands().end()) throw HostCommandError("unknown command: " + name);
-            HostContext ctx{module_, ctrl_.get(), [this](const json& j) { Emit(j); }};
-            answer = json{{"result", it->second.run(ctx, request)}};
         } else {
-            throw HostCommandError("a request has \"call\", \"get\", \"put\", \"run\", \"control\" or \"cmd\"");
+            auto& command = HostCommands().at(request["cmd"].get<std::string>());
+            HostContext ctx{module_, ctl ? control(ctl) : nullptr, [this](const json& j) { Emit(j); }};
+            answer = json{{"result", command.run(ctx, request)}};
         }
+    } catch (const RequestError& e) {
+        answer = Failure("request", e.what());
     } catch (const HostCommandError& e) {
-        answer = json{{"error", {{"message", e.what()}}}};
+        answer = Failure("command", e.what());
     } catch (const json::exception& e) {
-        answer = json{{"error", {{"message", std::string("bad request: ") + e.what()}}}};
+        answer = Failure("request", std::string("bad request: ") + e.what());
+    } catch (const std::exception& e) {
+        answer = Failure("command", e.what());
     }
+    addressed_ = 0;
     answer["id"] = id;
     out_(answer);
 }

@@ -1,19 +1,31 @@
-// The Linux host: drives one control through automation from JSON lines.
+// The Linux host: drives controls through automation from JSON lines.
 //
 //   {"id":1,"call":"InitLine","args":[0]}      -> {"id":1,"result":"..."}
 //   {"id":2,"get":"OutID"}                     -> {"id":2,"result":-1}
 //   {"id":3,"put":"MonitorDtmf","value":true}  -> {"id":3,"result":null}
 //   {"id":4,"run":30}                          -> events..., {"id":4,"result":{"t":30.0}}
-//   {"id":5,"control":"create"|"destroy"}      -> {"id":5,"result":...}
-//   {"id":6,"cmd":"<registered command>",...}  -> see host_commands.h
-//   failures: {"id":1,"error":{"hresult":"0x80020009","description":"..."}}
+//   {"id":5,"control":"create"}                -> {"id":5,"result":{"ctl":2}}
+//   {"id":6,"control":"destroy","ctl":2}       -> {"id":6,"result":"destroyed"}
+//   {"id":7,"cmd":"<registered command>",...}  -> see host_commands.h
 //
-// Everything the control does on its own is written as it happens:
-//   {"event":"Ring","args":[1],"t":1.5}
-//   {"messagebox":{"caption":"...","text":"...","answer":1},"t":2.0}
+// call, get, put, destroy and cmd go to the control "ctl" names, or without
+// it to the default control (the lowest-numbered one alive). Numbers count
+// from 1 and are never reused.
+//
+// Every failure has one shape:
+//   {"id":1,"error":{"kind":"automation"|"request"|"command","message":"...",
+//                    "hresult":"0x80020005","argErr":0,"scode":"0x..."}}
+// hresult only for automation, argErr for a type mismatch or overflow,
+// scode for an error the member raised. A request is checked whole before
+// anything runs; a refused one runs nothing.
+//
+// Everything the controls do on their own is written as it happens:
+//   {"event":"Ring","ctl":1,"args":[1],"t":1.5}
+//   {"messagebox":{"caption":"...","text":"...","answer":1},"ctl":1,"t":2.0}
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -26,6 +38,9 @@ class JsonHost {
 public:
     using Output = std::function<void(const nlohmann::json&)>;
 
+    // The longest {"run":N} (and command interval): one day of clock time.
+    static constexpr double kMaxRunSeconds = 86400;
+
     explicit JsonHost(Output out);
     ~JsonHost();
 
@@ -33,22 +48,33 @@ public:
     void HandleLine(const std::string& line);
     void Handle(const nlohmann::json& request);
 
-    void CreateControl();
-    void DestroyControl();
-    CMarluneCtrl* control() { return ctrl_.get(); }
+    // Constructs a control on the module with its window created and its
+    // events connected; answers its number.
+    int CreateControl();
+    // Destroys control `number`; false when no live control has it.
+    bool DestroyControl(int number);
+    // The default control (the lowest-numbered live one), or null.
+    CMarluneCtrl* control();
+    CMarluneCtrl* control(int number);
     Module& module() { return module_; }
     double Seconds() const;
 
 private:
     class Sink;
-    nlohmann::json Call(const nlohmann::json& request);
-    nlohmann::json Error(HRESULT hr, const std::string& description) const;
+    struct Live {
+        std::unique_ptr<Sink> sink;
+        std::unique_ptr<CMarluneCtrl> ctrl;
+    };
+
+    int Validate(const nlohmann::json& request) const;
+    nlohmann::json Call(CMarluneCtrl& ctrl, const nlohmann::json& request);
     void Emit(nlohmann::json j);
 
     Output out_;
     Module& module_;
-    std::unique_ptr<CMarluneCtrl> ctrl_;
-    std::unique_ptr<Sink> sink_;
+    std::map<int, Live> controls_;
+    int nextNumber_ = 1;
+    int addressed_ = 0;  // the control a running request named, for message boxes
 };
 
 // Runs the host on stdin/stdout until end of input.

@@ -18,9 +18,13 @@ int Help() {
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
     printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
     printf("  {\"id\":4,\"run\":30}                       advance the clock 30 s, delivering what is due\n");
-    printf("  {\"id\":5,\"control\":\"create\"|\"destroy\"}\n");
-    printf("  {\"id\":6,\"cmd\":NAME,...}                 one of:\n");
+    printf("  {\"id\":5,\"control\":\"create\"}             another control; answers {\"ctl\":N}\n");
+    printf("  {\"id\":6,\"control\":\"destroy\",\"ctl\":N}\n");
+    printf("  {\"id\":7,\"cmd\":NAME,...}                 one of:\n");
     for (auto& [name, info] : HostCommands()) printf("      %-14s %s\n", name.c_str(), info.usage.c_str());
+    printf("\n\"ctl\":N sends call, get, put, destroy or cmd to control N (default: the lowest alive).\n");
+    printf("failures: {\"id\":1,\"error\":{\"kind\":\"automation\"|\"request\"|\"command\",\"message\":...,\n");
+    printf("           \"hresult\":\"0x...\",\"argErr\":N}} (hresult and argErr for automation only)\n");
     return 0;
 }
 

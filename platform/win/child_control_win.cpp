@@ -9,24 +9,17 @@
 #include <vector>
 
 #include "platform/child_control.h"
+#include "platform/code_page.h"
 
 namespace {
 
-std::wstring Widen(const std::string& ansi) {
-    int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
-    std::wstring w(static_cast<size_t>(n > 0 ? n : 1), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &w[0], n);
-    w.resize(wcslen(w.c_str()));
-    return w;
-}
+// ANSI text as a zero-terminated OLE string, and back.
+std::u16string Widen(const std::string& ansi) { return codepage::ToWide(CP_ACP, ansi); }
+const OLECHAR* Ole(const std::u16string& wide) { return reinterpret_cast<const OLECHAR*>(wide.c_str()); }
 
-std::string Narrow(const wchar_t* wide) {
+std::string Narrow(const OLECHAR* wide) {
     if (!wide) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n > 0 ? n : 1), '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide, -1, &s[0], n, nullptr, nullptr);
-    s.resize(strlen(s.c_str()));
-    return s;
+    return codepage::FromWide(CP_ACP, std::u16string(reinterpret_cast<const char16_t*>(wide)));
 }
 
 class DispatchChild : public ChildControl {
@@ -52,7 +45,7 @@ public:
         VARIANTARG arg;
         VariantInit(&arg);
         arg.vt = VT_BSTR;
-        arg.bstrVal = SysAllocString(Widen(text).c_str());
+        arg.bstrVal = SysAllocString(Ole(Widen(text)));
         DISPPARAMS params{&arg, nullptr, 1, 0};
         HRESULT hr = Invoke(dispid, DISPATCH_METHOD, params, nullptr);
         VariantClear(&arg);
@@ -97,7 +90,8 @@ private:
 std::unique_ptr<ChildControl> CreateChildControl(const char* clsid, HWND parent, const char* windowText, DWORD style,
                                                  const RECT& rect, UINT childId) {
     CLSID id;
-    if (FAILED(CLSIDFromString(Widen(clsid ? clsid : "").c_str(), &id))) return nullptr;
+    std::u16string text = Widen(clsid ? clsid : "");
+    if (FAILED(CLSIDFromString(const_cast<LPOLESTR>(Ole(text)), &id))) return nullptr;
     IDispatch* disp = nullptr;
     if (FAILED(CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&disp))) ||
         !disp)

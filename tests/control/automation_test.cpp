@@ -1,6 +1,9 @@
+#include <cmath>
+#include <limits>
 #include <set>
 
 #include "control/automation.h"
+#include "platform/code_page.h"
 #include "tests/support/test_env.h"
 
 using automation::Invoke;
@@ -147,4 +150,121 @@ TEST(AutomationText, ConvertsBetweenUtf16AndGbk) {
     EXPECT_EQ(FromAnsi(""), u"");
     // A character GBK cannot hold becomes '?', never a dropped byte sequence.
     EXPECT_EQ(ToAnsi(u"a\u0E01b"), "a?b");
+}
+
+TEST_F(AutomationTest, LongsOutsideTheRangeAreAnOverflowAndTheMemberDoesNotRun) {
+    MakeControl();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (Variant big : {Variant::Double(2147483648.0), Variant::Double(4294967295.0), Variant::Double(-2147483649.0),
+                        Variant::Double(1e300), Variant::Double(2147483647.5), Variant::Double(-2147483648.6),
+                        Variant::Double(inf), Variant::Double(nan), Variant::String(u"2147483648"),
+                        Variant::String(u"-1e10")}) {
+        UINT argErr = 99;
+        Variant r = Variant::Long(5);
+        EXPECT_EQ(Call("InitLine", {big}, &r, nullptr, &argErr), DISP_E_OVERFLOW) << big.dblVal;
+        EXPECT_EQ(argErr, 0u);
+        EXPECT_EQ(r.vt, VarType::Empty);
+        argErr = 99;
+        EXPECT_EQ(Call("CallOut", {big, Variant::String(u"555")}, &r, nullptr, &argErr), DISP_E_OVERFLOW);
+        EXPECT_EQ(argErr, 1u);
+        argErr = 99;
+        EXPECT_EQ(Call("OutID", {big}, nullptr, nullptr, &argErr, DISPATCH_PROPERTYPUT), DISP_E_OVERFLOW);
+        EXPECT_EQ(argErr, 0u);
+    }
+    EXPECT_EQ(ctrl->m_outID, -1);
+    // InitLine never ran: it would have logged the line's set-up.
+    for (auto& text : LogTexts()) EXPECT_EQ(text.find("线路初始化"), std::string::npos) << text;
+    // The edges themselves fit.
+    EXPECT_EQ(Call("OutID", {Variant::Double(2147483647.0)}, nullptr, nullptr, nullptr, DISPATCH_PROPERTYPUT), S_OK);
+    EXPECT_EQ(ctrl->m_outID, 2147483647);
+    EXPECT_EQ(Call("OutID", {Variant::Double(-2147483648.5)}, nullptr, nullptr, nullptr, DISPATCH_PROPERTYPUT), S_OK);
+    EXPECT_EQ(ctrl->m_outID, INT32_MIN);
+}
+
+TEST_F(AutomationTest, NumbersBooleansAndStringsConvertToLongAsVariantChangeTypeDoes) {
+    MakeControl();
+    auto put = [&](Variant v) -> HRESULT {
+        ctrl->m_outID = 12345;
+        return Call("OutID", {v}, nullptr, nullptr, nullptr, DISPATCH_PROPERTYPUT);
+    };
+    struct Case {
+        Variant in;
+        LONG out;
+    };
+    // Fractions round to the nearest integer, halves to the even one.
+    for (const Case& c : {Case{Variant::Double(2.5), 2}, Case{Variant::Double(3.5), 4}, Case{Variant::Double(-2.5), -2},
+                          Case{Variant::Double(-3.5), -4}, Case{Variant::Double(2.4999), 2},
+                          Case{Variant::Double(2.5001), 3}, Case{Variant::Double(-0.4), 0},
+                          Case{Variant::Bool(true), -1}, Case{Variant::Bool(false), 0}, Case{Variant::String(u"12"), 12},
+                          Case{Variant::String(u" -3 "), -3}, Case{Variant::String(u"7.5"), 8},
+                          Case{Variant::String(u"1e3"), 1000}, Case{Variant::String(u"+.5"), 0}, Case{Variant(), 0}}) {
+        EXPECT_EQ(put(c.in), S_OK) << ToAnsi(c.in.bstrVal) << c.in.dblVal;
+        EXPECT_EQ(ctrl->m_outID, c.out) << ToAnsi(c.in.bstrVal) << c.in.dblVal;
+    }
+    for (Variant bad : {Variant::String(u""), Variant::String(u"  "), Variant::String(u"12abc"), Variant::String(u"abc"),
+                        Variant::String(u"True"), Variant::String(u"1e"), Variant::String(u"."), Variant::Null()}) {
+        EXPECT_EQ(put(bad), DISP_E_TYPEMISMATCH) << ToAnsi(bad.bstrVal);
+        EXPECT_EQ(ctrl->m_outID, 12345);
+    }
+}
+
+TEST_F(AutomationTest, BooleanAndStringParametersConvertOrRefuseConsistently) {
+    MakeControl();
+    auto putBool = [&](Variant v) { return Call("MonitorDtmf", {v}, nullptr, nullptr, nullptr, DISPATCH_PROPERTYPUT); };
+    EXPECT_EQ(putBool(Variant::Double(0.5)), S_OK);
+    EXPECT_EQ(ctrl->m_monitorDtmf, TRUE);
+    EXPECT_EQ(putBool(Variant::String(u"FALSE")), S_OK);
+    EXPECT_EQ(ctrl->m_monitorDtmf, FALSE);
+    EXPECT_EQ(putBool(Variant::String(u"true")), S_OK);
+    EXPECT_EQ(ctrl->m_monitorDtmf, TRUE);
+    EXPECT_EQ(putBool(Variant::String(u"0")), S_OK);
+    EXPECT_EQ(ctrl->m_monitorDtmf, FALSE);
+    EXPECT_EQ(putBool(Variant::Long(7)), S_OK);
+    EXPECT_EQ(ctrl->m_monitorDtmf, TRUE);
+    EXPECT_EQ(putBool(Variant::String(u"yes")), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(putBool(Variant::Null()), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(ctrl->m_monitorDtmf, TRUE);
+    // A string parameter takes any number or boolean; null is refused.
+    Variant r;
+    UINT argErr = 99;
+    EXPECT_EQ(Call("ChangeCall", {Variant::Long(1), Variant::Double(2.5)}, &r), S_OK);
+    EXPECT_EQ(Call("ChangeCall", {Variant::Long(1), Variant::Bool(true)}, &r), S_OK);
+    EXPECT_EQ(Call("ChangeCall", {Variant::Long(1), Variant::Null()}, &r, nullptr, &argErr), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(argErr, 0u);
+}
+
+TEST(AutomationTable, ParameterAtNamesTheArgumentAnArgErrPointsAt) {
+    DISPID id = 0;
+    ASSERT_EQ(automation::GetIDOfName(std::string("RecordWav"), &id), S_OK);
+    const MemberInfo& record = *automation::FindMember(id);
+    EXPECT_STREQ(automation::ParameterAt(record, 3, 0).name, "Time");
+    EXPECT_STREQ(automation::ParameterAt(record, 3, 1).name, "FileName");
+    EXPECT_EQ(automation::ParameterAt(record, 3, 1).type, ParamType::String);
+    EXPECT_STREQ(automation::ParameterAt(record, 3, 2).name, "Dev");
+    EXPECT_EQ(automation::ParameterAt(record, 3, 3).type, ParamType::Void);  // out of range
+    EXPECT_EQ(automation::ParameterAt(record, 2, 0).type, ParamType::Void);  // wrong count
+    const MemberInfo& outId = *automation::FindMember(2);
+    EXPECT_STREQ(automation::ParameterAt(outId, 1, 0).name, "OutID");
+    EXPECT_EQ(automation::ParameterAt(outId, 1, 0).type, ParamType::Long);
+}
+
+TEST(CodePageHelper, ConvertsBetweenCodePagesThroughUtf16) {
+    const std::string gbk = "\xCF\xDF\xC2\xB7";                  // 线路
+    const std::string utf8 = "\xE7\xBA\xBF\xE8\xB7\xAF";          // 线路
+    const std::string big5 = "\xC1\xC2\xC1\xC2\xB1\x7A";          // 謝謝您
+    EXPECT_EQ(codepage::ToWide(936, gbk), u"线路");
+    EXPECT_EQ(codepage::ToWide(CP_UTF8, utf8), u"线路");
+    EXPECT_EQ(codepage::FromWide(936, u"线路"), gbk);
+    EXPECT_EQ(codepage::FromWide(CP_UTF8, u"线路"), utf8);
+    EXPECT_EQ(codepage::ToWide(950, big5), u"謝謝您");
+    EXPECT_EQ(codepage::Convert(big5, 950, CP_UTF8), "\xE8\xAC\x9D\xE8\xAC\x9D\xE6\x82\xA8");
+    EXPECT_EQ(codepage::Convert(utf8, CP_UTF8, CP_ACP), gbk);
+    // Embedded zero bytes are kept: the length is explicit.
+    EXPECT_EQ(codepage::ToWide(CP_UTF8, std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+    EXPECT_EQ(codepage::FromWide(936, u"a\u0E01b"), "a?b");
+    EXPECT_EQ(codepage::ToWide(936, ""), u"");
+    EXPECT_EQ(codepage::FromWide(936, u""), "");
+    EXPECT_EQ(codepage::ToWide(12345, "abc"), u"");  // unknown code page
+    EXPECT_EQ(codepage::FromWide(12345, u"abc"), "");
 }

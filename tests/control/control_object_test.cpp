@@ -1,5 +1,6 @@
 #include "control/destruction_notice.h"
 #include "control/text_to_speech.h"
+#include "platform/code_page.h"
 #include "platform/sim/component.h"
 #include "tests/support/test_env.h"
 
@@ -91,10 +92,7 @@ TEST_F(ControlObjectTest, DestructionShowsTheBig5NoticeOnceAndForgetsTheActiveCo
     EXPECT_EQ(box.caption, kNoticeCaption);
     EXPECT_EQ(box.text, kNoticeText);
     // The caption reads 謝謝您!!!! in code page 950.
-    int n = MultiByteToWideChar(950, 0, box.caption.c_str(), -1, nullptr, 0);
-    std::u16string wide(static_cast<size_t>(n), u'\0');
-    MultiByteToWideChar(950, 0, box.caption.c_str(), -1, reinterpret_cast<LPWSTR>(wide.data()), n);
-    EXPECT_EQ(wide, std::u16string(u"謝謝您!!!!") + u'\0');
+    EXPECT_EQ(codepage::ToWide(950, box.caption), u"謝謝您!!!!");
     EXPECT_EQ(module->core.ActiveControl, nullptr);
     EXPECT_EQ(module->line.DtmfDigits, "");
     EXPECT_EQ(module->playList.ThisF, 1);

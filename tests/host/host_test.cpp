@@ -1,6 +1,7 @@
 // Drives the real `marlune` program through its JSON-lines protocol.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -110,7 +111,10 @@ TEST_F(HostTest, AScriptedSessionAnswersCallsErrorsEventsAndTheNotice) {
     const json* bad = Answer(out, 8);
     ASSERT_NE(bad, nullptr);
     EXPECT_EQ((*bad)["error"]["hresult"], "0x80020009");
-    EXPECT_NE((*bad)["error"]["description"].get<std::string>().find("not available yet"), std::string::npos);
+    EXPECT_EQ((*bad)["error"]["kind"], "automation");
+    EXPECT_EQ((*bad)["error"]["scode"], "0x80004001");  // E_NOTIMPL
+    EXPECT_NE((*bad)["error"]["message"].get<std::string>().find("not available yet"), std::string::npos);
+    EXPECT_EQ((*Answer(out, 9))["error"]["kind"], "request");
     EXPECT_TRUE((*Answer(out, 9))["error"].contains("message"));
     // Destroying the control shows the notice, reported with its Big5 reading.
     bool notice = false;
@@ -122,9 +126,12 @@ TEST_F(HostTest, AScriptedSessionAnswersCallsErrorsEventsAndTheNotice) {
             EXPECT_EQ(j["messagebox"]["caption_bytes"], "c1c2c1c2b17a21212121");
         }
     EXPECT_TRUE(notice);
-    EXPECT_EQ((*Answer(out, 11))["error"]["hresult"], "0x8000FFFF");  // no control
+    EXPECT_EQ((*Answer(out, 11))["error"]["kind"], "request");  // no control
+    EXPECT_EQ((*Answer(out, 11))["error"]["message"], "no control: send {\"control\":\"create\"}");
+    EXPECT_EQ((*Answer(out, 12))["result"], json({{"ctl", 2}}));
     EXPECT_EQ((*Answer(out, 13))["result"], 0);
     EXPECT_EQ((*Answer(out, 14))["result"], IDCANCEL);
+    EXPECT_EQ((*Answer(out, 15))["error"]["kind"], "command");
     EXPECT_TRUE((*Answer(out, 15))["error"].contains("message"));
     // The second control's notice, at exit, got the answer the host chose.
     std::vector<int> answers;
@@ -302,4 +309,268 @@ TEST_F(HostTest, ACallPlaysAGreetingAndRecordsTheCallersAnswer) {
     };
     EXPECT_EQ(sampleAt(1.0), 0);
     EXPECT_NE(sampleAt(2.5), 0);
+}
+
+namespace {
+
+// Events (and boxes) written between the answers to two requests.
+std::vector<json> Between(const std::vector<json>& out, int fromId, int toId) {
+    std::vector<json> e;
+    bool in = false;
+    for (auto& j : out) {
+        if (j.contains("id") && j["id"] == fromId) in = true;
+        else if (j.contains("id") && j["id"] == toId) break;
+        else if (in && !j.contains("id")) e.push_back(j);
+    }
+    return e;
+}
+
+std::string ErrorOf(const std::vector<json>& out, int id, const char* field) {
+    for (auto& j : out)
+        if (j.contains("id") && j["id"] == id && j.contains("error") && j["error"].contains(field))
+            return j["error"][field].is_string() ? j["error"][field].get<std::string>() : j["error"][field].dump();
+    return "<none>";
+}
+
+}  // namespace
+
+TEST_F(HostTest, LongArgumentsOutsideTheRangeAreRefusedAsOverflowAndTheMemberDoesNotRun) {
+    auto out = Parse(Run("host", R"({"id":1,"put":"OutID","value":2147483648}
+{"id":2,"put":"OutID","value":-2147483649}
+{"id":3,"get":"OutID"}
+{"id":4,"call":"InitLine","args":[4294967295]}
+{"id":5,"call":"InitLine","args":[1e300]}
+{"id":6,"call":"CallOut","args":[-2147483649,"555"]}
+{"id":7,"call":"RecordWav","args":[0,"reply.wav",2147483648]}
+{"id":8,"call":"listen","args":["4294967295",1]}
+{"id":9,"run":10}
+{"id":10,"call":"InitLine","args":[0]}
+)"));
+    ASSERT_EQ(status, 0);
+    for (int id : {1, 2, 4, 5, 6, 7, 8}) {
+        EXPECT_EQ(ErrorOf(out, id, "hresult"), "0x8002000A") << id;
+        EXPECT_EQ(ErrorOf(out, id, "kind"), "automation") << id;
+    }
+    // argErr counts from the last argument.
+    EXPECT_EQ(ErrorOf(out, 1, "argErr"), "0");
+    EXPECT_EQ(ErrorOf(out, 4, "argErr"), "0");
+    EXPECT_EQ(ErrorOf(out, 6, "argErr"), "1");
+    EXPECT_EQ(ErrorOf(out, 7, "argErr"), "0");
+    EXPECT_EQ(ErrorOf(out, 8, "argErr"), "1");
+    EXPECT_EQ(ErrorOf(out, 1, "message"),
+              "overflow: the value of OutID is a long (-2147483648 to 2147483647), got 2147483648");
+    EXPECT_EQ(ErrorOf(out, 6, "message"),
+              "overflow: parameter Index of CallOut is a long (-2147483648 to 2147483647), got -2147483649");
+    EXPECT_NE(ErrorOf(out, 7, "message").find("parameter Time of RecordWav"), std::string::npos);
+    // Nothing ran: the property kept its value, no line, no recording, no log.
+    EXPECT_EQ((*Answer(out, 3))["result"], -1);
+    EXPECT_TRUE(Events(out).empty());
+    EXPECT_FALSE(testenv::FileExists("reply.wav"));
+    auto logs = LogTextsIn(".");
+    EXPECT_EQ(std::count(logs.begin(), logs.end(), "线路初始化成功!"), 1) << "only the last, valid InitLine ran";
+    EXPECT_EQ((*Answer(out, 10))["result"], "Marlune Voice Modem");
+}
+
+TEST_F(HostTest, FractionsBooleansAndStringsConvertToLongAsTheDispatchLayerDoes) {
+    auto out = Parse(Run("host", R"({"id":1,"put":"OutID","value":2.5}
+{"id":2,"get":"OutID"}
+{"id":3,"put":"OutID","value":3.5}
+{"id":4,"get":"OutID"}
+{"id":5,"put":"OutID","value":true}
+{"id":6,"get":"OutID"}
+{"id":7,"put":"OutID","value":" 7.5 "}
+{"id":8,"get":"OutID"}
+{"id":9,"put":"OutID","value":"seven"}
+{"id":10,"call":"PlayWav","args":["x.wav",2.5e0,3]}
+{"id":11,"call":"ChangeCall","args":[[1],"555"]}
+{"id":12,"call":"ChangeCall","args":[1,null]}
+{"id":13,"call":"PlayWav","args":["x.wav","two"]}
+{"id":14,"get":"OutID"}
+{"id":15,"put":"MonitorDtmf","value":"False"}
+{"id":16,"get":"MonitorDtmf"}
+{"id":17,"put":"MonitorDtmf","value":"maybe"}
+)"));
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ((*Answer(out, 2))["result"], 2);  // halves round to even
+    EXPECT_EQ((*Answer(out, 4))["result"], 4);
+    EXPECT_EQ((*Answer(out, 6))["result"], -1);  // True
+    EXPECT_EQ((*Answer(out, 8))["result"], 8);
+    EXPECT_EQ(ErrorOf(out, 9, "hresult"), "0x80020005");
+    EXPECT_EQ(ErrorOf(out, 9, "argErr"), "0");
+    EXPECT_EQ(ErrorOf(out, 9, "message"), "type mismatch: the value of OutID is a long, got \"seven\"");
+    EXPECT_EQ(ErrorOf(out, 10, "hresult"), "0x8002000E");
+    EXPECT_EQ(ErrorOf(out, 10, "message"), "wrong number of arguments for PlayWav: it takes 2 (FileName, Dev), got 3");
+    EXPECT_EQ(ErrorOf(out, 11, "argErr"), "1");
+    EXPECT_EQ(ErrorOf(out, 11, "message"), "type mismatch: parameter Index of ChangeCall is a long, got an array");
+    EXPECT_EQ(ErrorOf(out, 12, "argErr"), "0");
+    EXPECT_EQ(ErrorOf(out, 12, "message"),
+              "type mismatch: parameter TpNumber of ChangeCall is a BSTR (string), got null");
+    EXPECT_EQ(ErrorOf(out, 13, "argErr"), "0");
+    EXPECT_EQ(ErrorOf(out, 13, "message"), "type mismatch: parameter Dev of PlayWav is a long, got \"two\"");
+    EXPECT_EQ((*Answer(out, 14))["result"], 8);  // the refused put changed nothing
+    EXPECT_EQ((*Answer(out, 16))["result"], false);
+    EXPECT_EQ(ErrorOf(out, 17, "message"), "type mismatch: the value of MonitorDtmf is a BOOL, got \"maybe\"");
+}
+
+TEST_F(HostTest, AMalformedRequestIsRefusedWholeAndRunsNothing) {
+    auto out = Parse(Run("host", R"({"id":1,"control":"destroy","call":"Test"}
+{"id":2,"control":"create","call":"InitLine","args":[0]}
+{"id":3,"run":1e13}
+{"id":4,"run":-1}
+{"id":5,"run":"5"}
+{"id":6,"run":86400.5}
+{"id":7,"run":0}
+{"id":8,"call":"Test","arg":[]}
+{"id":9,"get":"OutID","value":3}
+{"id":10,"call":5}
+{"id":11,"call":"Test","args":{}}
+{"id":12,"put":"OutID"}
+{"id":13,"call":"Test","ctl":"1"}
+{"id":14,"call":"Test","ctl":0}
+{"id":15,"control":"create","ctl":1}
+{"id":16,"run":0,"ctl":1}
+{"id":17,"control":"rebuild"}
+{"id":18,"cmd":"offer","caller":5551234}
+{"id":19,"cmd":"keys"}
+{"id":20,"cmd":"ring","count":2,"interval":-1}
+{"id":21,"cmd":"ring","every":2}
+{"id":22,"cmd":"refuse","function":"lineOpen","error":"0xZZ"}
+{"id":23,"cmd":"messagebox_answer","answer":"cancel","extra":1}
+{"call":5}
+{"id":24}
+{"id":25,"run":86400}
+{"id":26,"control":"create"}
+)"));
+    ASSERT_EQ(status, 0);
+    for (int id = 1; id <= 24; ++id) {
+        if (id == 7) continue;
+        EXPECT_EQ(ErrorOf(out, id, "kind"), id == 22 ? "command" : "request") << id;
+        EXPECT_EQ(ErrorOf(out, id, "hresult"), "<none>") << id;
+    }
+    EXPECT_EQ(ErrorOf(out, 1, "message"), "a request names one action; this one has \"call\" and \"control\"");
+    EXPECT_EQ(ErrorOf(out, 3, "message"), "\"run\" is a number of seconds from 0 to 86400, not 10000000000000.0");
+    EXPECT_EQ(ErrorOf(out, 8, "message"), "unknown field \"arg\" in a \"call\" request");
+    EXPECT_EQ(ErrorOf(out, 13, "message"), "\"ctl\" is a control number (1, 2, ...), not \"1\"");
+    EXPECT_EQ(ErrorOf(out, 18, "message"), "\"caller\" of offer is a string, not 5551234");
+    EXPECT_EQ(ErrorOf(out, 21, "message"), "unknown field \"every\" in the \"ring\" command");
+    // The clock did not move for the refused runs; the largest run is allowed.
+    EXPECT_EQ((*Answer(out, 7))["result"]["t"], 0.0);
+    EXPECT_EQ((*Answer(out, 25))["result"]["t"], 86400.0);
+    // Nothing was destroyed, created, called or answered differently.
+    for (auto& j : out) EXPECT_FALSE(j.contains("event")) << j.dump();
+    auto logs = LogTextsIn(".");
+    EXPECT_EQ(std::count(logs.begin(), logs.end(), "线路初始化成功!"), 0);
+    EXPECT_EQ((*Answer(out, 26))["result"], json({{"ctl", 2}}));
+    std::vector<int> answers;
+    for (auto& j : out)
+        if (j.contains("messagebox")) answers.push_back(j["messagebox"]["answer"]);
+    EXPECT_EQ(answers, (std::vector<int>{IDOK, IDOK}));  // both notices at exit, "cancel" was refused
+    // A request without an id is answered with a null id.
+    int nullIds = 0;
+    for (auto& j : out)
+        if (j.contains("error") && j["id"].is_null()) ++nullIds;
+    EXPECT_EQ(nullIds, 1);
+}
+
+TEST_F(HostTest, SeveralControlsLiveInOneHostAndLineEventsReachTheNewest) {
+    auto out = Parse(Run("host", R"({"id":1,"call":"InitLine","args":[0]}
+{"id":2,"call":"OpenLine","args":[0]}
+{"id":3,"cmd":"offer","caller":"5551234"}
+{"id":4,"cmd":"ring","count":1}
+{"id":5,"run":1}
+{"id":6,"call":"AnswerTp"}
+{"id":7,"call":"BeginMonitorDtmf","args":[0]}
+{"id":8,"cmd":"keys","keys":"12"}
+{"id":9,"run":0}
+{"id":10,"call":"GetDtmf"}
+{"id":11,"control":"create"}
+{"id":12,"call":"GetDtmf","ctl":1}
+{"id":13,"cmd":"keys","keys":"3"}
+{"id":14,"run":0}
+{"id":15,"call":"GetDtmf","ctl":1}
+{"id":16,"cmd":"hangup"}
+{"id":17,"run":0}
+{"id":18,"call":"HandUp","ctl":2}
+{"id":19,"run":0}
+{"id":20,"cmd":"offer","caller":"5550000"}
+{"id":21,"cmd":"ring","count":2,"interval":1}
+{"id":22,"run":3}
+{"id":23,"control":"destroy","ctl":2}
+{"id":24,"call":"Test","ctl":2}
+{"id":25,"control":"destroy","ctl":2}
+{"id":26,"call":"Test"}
+{"id":27,"run":1}
+{"id":28,"get":"OutID","ctl":1}
+{"id":29,"call":"Test","ctl":9}
+{"id":30,"control":"create"}
+{"id":31,"control":"destroy"}
+{"id":32,"call":"Test"}
+{"id":33,"run":1}
+)"));
+    ASSERT_EQ(status, 0);
+    auto names = [](const std::vector<json>& events) {
+        std::vector<std::string> n;
+        for (auto& e : events)
+            n.push_back(e.contains("event") ? e["event"].get<std::string>() + "@" + e["ctl"].dump()
+                                            : "box@" + e["ctl"].dump());
+        return n;
+    };
+    using V = std::vector<std::string>;
+    // With one control everything reaches control 1.
+    EXPECT_EQ(names(Between(out, 4, 6)), (V{"Ring@1", "CallIDIn@1"}));
+    EXPECT_EQ(names(Between(out, 8, 10)), (V{"IsConnect@1", "DtmfIn@1", "DtmfIn@1"}));
+    EXPECT_EQ((*Answer(out, 10))["result"], "12");
+    // The second control: number 2; its construction emptied the digits the
+    // module keeps for both, and line events now reach it only.
+    EXPECT_EQ((*Answer(out, 11))["result"], json({{"ctl", 2}}));
+    EXPECT_EQ((*Answer(out, 12))["result"], "");
+    EXPECT_EQ(names(Between(out, 13, 15)), (V{"DtmfIn@2"}));
+    EXPECT_EQ((*Answer(out, 15))["result"], "3");
+    EXPECT_EQ(names(Between(out, 16, 20)), (V{"DisConnected@2", "LineIsFree@2"}));
+    // Destroying control 2 (its notice carries its number) leaves control 1 working.
+    EXPECT_EQ(names(Between(out, 21, 23)), (V{"Ring@2", "CallIDIn@2", "Ring@2", "box@2"}));
+    EXPECT_EQ((*Answer(out, 23))["result"], "destroyed");
+    EXPECT_EQ(ErrorOf(out, 24, "message"), "control 2 was destroyed");
+    EXPECT_EQ(ErrorOf(out, 24, "kind"), "request");
+    EXPECT_EQ(ErrorOf(out, 25, "message"), "control 2 was destroyed");
+    EXPECT_EQ((*Answer(out, 26))["result"], 0);
+    EXPECT_EQ(names(Between(out, 26, 28)), (V{"EndPlayAll@1"}));
+    EXPECT_EQ((*Answer(out, 28))["result"], -1);
+    EXPECT_EQ(ErrorOf(out, 29, "message"), "no control 9 (not created)");
+    // Numbers are not reused; without "ctl" requests go to the lowest live one.
+    EXPECT_EQ((*Answer(out, 30))["result"], json({{"ctl", 3}}));
+    EXPECT_EQ(names(Between(out, 30, 32)), (V{"box@1"}));
+    EXPECT_EQ(names(Between(out, 32, 34)), (V{"EndPlayAll@3", "box@3"}));  // the last notice at exit
+}
+
+TEST_F(HostTest, ModemCommandsCheckTheirFieldsBeforeChangingAnything) {
+    auto out = Parse(Run("host", R"({"id":1,"cmd":"device","name":"Changed","low":65539}
+{"id":2,"cmd":"locations","list":[{"id":7,"name":"Office","country":1,"city":"206"},{"id":"x","country":1}]}
+{"id":3,"cmd":"locations","list":[{"id":8,"country":1},5]}
+{"id":4,"cmd":"locations","current":1}
+{"id":5,"cmd":"refuse","function":"lineOpen","error":"0x8000004"}
+{"id":6,"cmd":"refuse","function":"lineOpen","error":"0x8000004Q"}
+{"id":7,"cmd":"refuse","function":"lineOpen","error":-2147483576}
+{"id":8,"cmd":"refuse","function":"lineOpen","error":0}
+{"id":9,"cmd":"ring","count":1001}
+{"id":10,"cmd":"outgoing","mode":"answer","after":1e9}
+{"id":11,"cmd":"device","wave_out":-1}
+{"id":12,"call":"InitLine","args":[0]}
+)"));
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(ErrorOf(out, 1, "kind"), "command");
+    EXPECT_EQ(ErrorOf(out, 1, "message"), "\"low\" and \"high\" go together");
+    EXPECT_EQ(ErrorOf(out, 2, "kind"), "request");
+    EXPECT_EQ(ErrorOf(out, 3, "kind"), "command");
+    // The refused lists left the modem's own location 1 in place.
+    EXPECT_EQ((*Answer(out, 4))["result"], 0);
+    EXPECT_EQ((*Answer(out, 5))["result"], 0);
+    EXPECT_EQ(ErrorOf(out, 6, "kind"), "command");
+    EXPECT_EQ((*Answer(out, 7))["result"], 0);  // a negative code is still a code
+    EXPECT_EQ((*Answer(out, 8))["result"], 0);
+    EXPECT_EQ(ErrorOf(out, 9, "message"), "\"count\" is at most 1000 rings");
+    EXPECT_EQ(ErrorOf(out, 10, "message"), "\"after\" of outgoing is a number of seconds from 0 to 86400, not 1000000000.0");
+    EXPECT_EQ(ErrorOf(out, 11, "kind"), "request");
+    // The device kept its name: the refused command changed nothing.
+    EXPECT_EQ((*Answer(out, 12))["result"], "Marlune Voice Modem");
 }
