@@ -169,6 +169,15 @@ bool Playback::ReleaseOutput(HWAVEOUT out) {
     return ok;
 }
 
+void Playback::ReleaseIdle() {
+    Output* o = Find(hWaveOut);
+    if (!o || o->queued) return;
+    waveOutClose(o->handle);
+    o->closed = true;
+    o->header.reset();
+    Prune();
+}
+
 void Playback::FireEndPlayAll(ControlSite& site) const {
     try {
         site.FireEvent(EVENT_EndPlayAll, {});

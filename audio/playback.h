@@ -53,6 +53,9 @@ public:
     // The end of playback on `out`: reset and close that device (only it)
     // and release its buffer. False when the close failed ("free err").
     bool ReleaseOutput(HWAVEOUT out);
+    // Closes the device opened last when it holds no buffer (a start that
+    // queued nothing).
+    void ReleaseIdle();
     // Fires EndPlayAll; an error out of the firing is logged.
     void FireEndPlayAll(ControlSite& site) const;
 

@@ -100,7 +100,7 @@ void BM_SequencerPerItem(benchmark::State& state) {
         state.PauseTiming();
         list.Clear();
         for (int k = 0; k < items; ++k) list.AddSound("wav\\x.wav", one);
-        if (list.Start(*ctrl, 1) != 0) state.SkipWithError("no start");
+        if (list.Start(*ctrl, 1, true) != 0) state.SkipWithError("no start");
         state.ResumeTiming();
         sim::RunUntil([&] { return list.ItemKinds.empty(); }, 3600 * sim::kSecond);
     }

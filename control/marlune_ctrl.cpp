@@ -28,7 +28,7 @@ void ResetSharedLists(Module& m) {
     m.playList.ItemKinds.clear();
     m.playList.ItemTexts.clear();
     m.playList.ItemSounds.clear();
-    m.DigitWords.clear();
+    m.composer.DigitWords.clear();
 }
 
 }  // namespace
@@ -38,10 +38,6 @@ CMarluneCtrl::CMarluneCtrl(Module& module) : module_(module) {
     module_.core.log.Enable();
     ResetSharedLists(module_);
     module_.core.speech = std::make_unique<CTextToSpeech>();
-    // The end of a list plays its pending text through PlayStr.
-    module_.playList.playPending = [](ControlSite& site, const std::string& text, LONG dev) {
-        return static_cast<CMarluneCtrl&>(site).PlayStr(text, dev);
-    };
 }
 
 CMarluneCtrl::~CMarluneCtrl() {

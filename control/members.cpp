@@ -41,9 +41,13 @@ LONG CMarluneCtrl::Test() {
     return 0;
 }
 
-LONG CMarluneCtrl::PlayStr(const std::string&, LONG) { RaiseNotAvailable("PlayStr"); }
-LONG CMarluneCtrl::PlayTxtFile(const std::string&, LONG) { RaiseNotAvailable("PlayTxtFile"); }
-LONG CMarluneCtrl::PlayAllisEnglish(const std::string&, LONG) { RaiseNotAvailable("PlayAllisEnglish"); }
+LONG CMarluneCtrl::PlayStr(const std::string& PlayStr, LONG Dev) { return module_.composer.PlayStr(*this, PlayStr, Dev); }
+LONG CMarluneCtrl::PlayTxtFile(const std::string& FileName, LONG Dev) {
+    return module_.composer.PlayTxtFile(*this, FileName, Dev);
+}
+LONG CMarluneCtrl::PlayAllisEnglish(const std::string& Str, LONG Dev) {
+    return module_.composer.PlayAllisEnglish(*this, Str, Dev);
+}
 
 // ---- data link ------------------------------------------------------------------
 LONG CMarluneCtrl::SendData(const std::string&) { RaiseNotAvailable("SendData"); }

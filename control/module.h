@@ -10,6 +10,7 @@
 #include "audio/recording.h"
 #include "control/core.h"
 #include "prompts/play_list.h"
+#include "prompts/text_composer.h"
 #include "telephony/line.h"
 
 struct Module {
@@ -23,7 +24,7 @@ struct Module {
     Playback playback{core, line};
     Recorder record{core, line};
     PlaySequencer playList{core, playback};
-    std::vector<std::string> DigitWords;  // the number reader's digit words
+    TextComposer composer{core, line, playback, playList};
     HANDLE CommHandle = nullptr;          // the data call's serial port
 
     void WriteLog(const char* text) const { core.WriteLog(text); }

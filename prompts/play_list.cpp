@@ -20,12 +20,17 @@ bool PlaySequencer::AddEnglish(const std::string& text) {
     return true;
 }
 
-void PlaySequencer::Clear() {
+void PlaySequencer::EmptyItems() {
     ItemKinds.clear();
     ItemTexts.clear();
     ItemSounds.clear();
     ThisF = 1;
+}
+
+void PlaySequencer::Clear() {
+    EmptyItems();
     PendingText.clear();
+    queue.clear();
 }
 
 LONG PlaySequencer::SpeakEnglish(ControlSite& site, LONG device, const std::string& text) {
@@ -39,31 +44,52 @@ LONG PlaySequencer::SpeakEnglish(ControlSite& site, LONG device, const std::stri
     return 0;
 }
 
-LONG PlaySequencer::Start(ControlSite& site, LONG device) {
+LONG PlaySequencer::Start(ControlSite& site, LONG device, bool line) {
     playback_.deviceId = device;
     ThisF = 1;
     if (ItemKinds.empty()) return 0;
-    if (ItemKinds[0] == "e") return SpeakEnglish(site, device, ItemTexts[0]);
-    playback_.sound = ItemSounds[0];
-    LONG opened = device == -1 ? playback_.OpenDefaultWaveOut(site.Window())
-                               : playback_.OpenLineWaveOut(site.Window(), device);
-    if (opened != 0) return opened;
-    if (!playback_.WriteCurrentSound(this)) {
-        EndOfList(site, nullptr);
-        return -8;
+    if (ItemKinds[0] == "e") {
+        SpeakEnglish(site, device, ItemTexts[0]);
+        busy_ = true;
+        return 0;
     }
+    playback_.sound = ItemSounds[0];
+    bool opened = true;
+    if (line) {
+        if (playback_.OpenLineWaveOut(site.Window(), device) != 0) {
+            core_.WriteLog("取语音输出设备失败1!");
+            playback_.ResetLast();
+            opened = false;
+        }
+    } else if (playback_.OpenDefaultWaveOut(site.Window()) != 0) {
+        core_.WriteLog("取语音输出设备失败2!");
+        playback_.ResetLast();
+        EmptyItems();
+        playback_.sound.reset();
+        return -2;
+    }
+    // Without its own device the sound is not queued on another one.
+    HWAVEOUT queued = nullptr;
+    if (opened) {
+        queued = playback_.WriteCurrentSound(this);
+    } else {
+        core_.WriteLog("设备未响应");
+    }
+    if (!queued) {
+        // Nothing plays: the device this start opened goes again.
+        EmptyItems();
+        playback_.sound.reset();
+        playback_.ReleaseIdle();
+        return line ? -1 : -2;
+    }
+    busy_ = true;
     return 0;
 }
 
 void PlaySequencer::OnBufferDone(ControlSite& site, HWAVEOUT out, bool stopped) {
     KillTimer(site.Window(), SpeechTimer);
     // A stopped device ends the list: nothing after it is played.
-    if (stopped) {
-        ItemKinds.clear();
-        ItemTexts.clear();
-        ItemSounds.clear();
-        PendingText.clear();
-    }
+    if (stopped) Clear();
     PlayNext(site, out);
 }
 
@@ -139,32 +165,18 @@ void PlaySequencer::OnTimer(ControlSite& site) {
     EndOfList(site, nullptr);
 }
 
-// The list has run out (or cannot go on): the pending text is played next,
-// or everything is released and EndPlayAll fired.
+// The list has run out (or cannot go on): what the device held is
+// released, then the next text plays or EndPlayAll is fired.
 void PlaySequencer::EndOfList(ControlSite& site, HWAVEOUT out) {
     core_.WriteLog("取得放音消息......所有缓冲放音完毕");
-    ItemKinds.clear();
-    ItemTexts.clear();
-    ItemSounds.clear();
-    ThisF = 1;
+    EmptyItems();
     playback_.sound.reset();
     if (out) playback_.ReleaseOutput(out);
-    if (!PendingText.empty()) {
-        core_.WriteLog("还有等待放音的数据");
-        const std::string text = PendingText;
-        const LONG dev = PendingDev;
-        PendingText.clear();
-        if (playPending) {
-            try {
-                playPending(site, text, dev);
-                ThisF = 1;
-                return;
-            } catch (const AutomationError& e) {
-                // Nothing was started: end as if nothing had been pending.
-                core_.WriteLog(e.what());
-                Clear();
-            }
-        }
-    }
+    Finish(site);
+}
+
+void PlaySequencer::Finish(ControlSite& site) {
+    if (continuation && continuation(site)) return;
+    busy_ = false;
     playback_.FireEndPlayAll(site);
 }

@@ -15,14 +15,14 @@ TEST_F(ControlObjectTest, ConstructionResetsTheSharedListsButNotTheLine) {
     module->playList.ThisF = 5;
     module->playList.ItemKinds = {"e", "wav/a.wav"};
     module->playList.ItemTexts = {"hello", ""};
-    module->DigitWords = {"一"};
+    module->composer.DigitWords = {"一"};
     CMarluneCtrl c(*module);
     EXPECT_TRUE(module->core.log.enabled());
     EXPECT_EQ(module->line.DtmfDigits, "");
     EXPECT_EQ(module->playList.ThisF, 1);
     EXPECT_TRUE(module->playList.ItemKinds.empty());
     EXPECT_TRUE(module->playList.ItemTexts.empty());
-    EXPECT_TRUE(module->DigitWords.empty());
+    EXPECT_TRUE(module->composer.DigitWords.empty());
     EXPECT_EQ(module->line.CallerNumber, "5551234");
     EXPECT_EQ(module->line.hCall, 77u);
     ASSERT_NE(module->core.speech, nullptr);
@@ -83,7 +83,7 @@ TEST_F(ControlObjectTest, DestructionShowsTheBig5NoticeOnceAndForgetsTheActiveCo
     MakeControl();
     module->line.DtmfDigits = "1";
     module->playList.ThisF = 3;
-    module->DigitWords = {"二"};
+    module->composer.DigitWords = {"二"};
     ctrl.reset();
     ASSERT_EQ(sim::MessageBoxes().size(), 1u);
     const auto& box = sim::MessageBoxes()[0];
@@ -96,7 +96,7 @@ TEST_F(ControlObjectTest, DestructionShowsTheBig5NoticeOnceAndForgetsTheActiveCo
     EXPECT_EQ(module->core.ActiveControl, nullptr);
     EXPECT_EQ(module->line.DtmfDigits, "");
     EXPECT_EQ(module->playList.ThisF, 1);
-    EXPECT_TRUE(module->DigitWords.empty());
+    EXPECT_TRUE(module->composer.DigitWords.empty());
     EXPECT_EQ(sim::WindowCount(), 0u);  // the control's window and the speech child are gone
 }
 
