@@ -14,34 +14,38 @@ unsigned long long Join(DWORD high, DWORD low) { return (static_cast<unsigned lo
 }  // namespace
 
 void SoundIndex::Refresh() {
-    WIN32_FILE_ATTRIBUTE_DATA info{};
-    if (!GetFileAttributesExA(kFileName, GetFileExInfoStandard, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // Opened for reading, not shared, at every lookup: an index another
+    // program holds open fails, and a new file is seen at once.
+    HANDLE file = CreateFileA(kFileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         loaded_ = false;
-        throw AutomationError(kFileNotFound, std::string(kFileName) + ": the character sound index was not found");
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            throw AutomationError(kFileNotFound, std::string(kFileName) + ": the character sound index was not found");
+        throw AutomationError(kPermissionDenied, std::string(kFileName) + ": the character sound index cannot be read");
     }
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool ok = GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     Stamp now;
     now.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
     now.written = Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-    now.identity = Join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime);
-    if (loaded_ && now == stamp_) return;
-    Load(now);
+    now.identity = Join(info.nFileIndexHigh, info.nFileIndexLow) ^ (static_cast<unsigned long long>(info.dwVolumeSerialNumber) << 48);
+    if (ok && !(loaded_ && now == stamp_)) ok = Load(file, now);
+    CloseHandle(file);
+    if (!ok) {
+        loaded_ = false;
+        throw AutomationError(kPermissionDenied, std::string(kFileName) + ": the character sound index cannot be read");
+    }
 }
 
-void SoundIndex::Load(const Stamp& stamp) {
+bool SoundIndex::Load(HANDLE file, const Stamp& stamp) {
     loaded_ = false;
-    // Read only, not shared: an index another program holds open fails.
-    HANDLE file = CreateFileA(kFileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        throw AutomationError(kPermissionDenied, std::string(kFileName) + ": the character sound index cannot be read");
     std::string bytes;
     char buf[65536];
     DWORD got = 0;
     bool ok = true;
     while ((ok = ReadFile(file, buf, sizeof buf, &got, nullptr) != FALSE) && got > 0) bytes.append(buf, got);
-    CloseHandle(file);
-    if (!ok)
-        throw AutomationError(kPermissionDenied, std::string(kFileName) + ": the character sound index cannot be read");
+    if (!ok) return false;
 
     // Every offset whose zero-terminated string is exactly two bytes is a
     // key; its name starts four bytes on. The first offset wins.
@@ -56,6 +60,7 @@ void SoundIndex::Load(const Stamp& stamp) {
     bytes_ = std::move(bytes);
     stamp_ = stamp;
     loaded_ = true;
+    return true;
 }
 
 std::string SoundIndex::GetSoundName(const std::string& character) {

@@ -1,9 +1,9 @@
 // The character sound index "hanzi.dat": each entry is a character's two
 // GBK bytes, a 0 byte, one unread byte, and the sound name ending in a 0
 // byte (or the end of the file). The first entry that matches wins. The
-// index is kept in memory between lookups, and re-read as soon as the
-// file's size, write time or identity changes, so a new index takes effect
-// at the very next character.
+// index is kept in memory between lookups and read again as soon as the
+// file's size, write time or identity (volume and file index) changes, so
+// a new index takes effect at the very next character.
 #pragma once
 
 #include <string>
@@ -30,7 +30,7 @@ private:
         bool operator==(const Stamp&) const = default;
     };
     void Refresh();
-    void Load(const Stamp& stamp);
+    bool Load(HANDLE file, const Stamp& stamp);
 
     const Core& core_;
     bool loaded_ = false;

@@ -212,6 +212,13 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
         SetLastError(ErrnoToWin(errno));
         return INVALID_HANDLE_VALUE;
     }
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        // A folder is not a file to open.
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     uintptr_t h = K().nextFile;
     K().nextFile += 4;
     K().files[h] = fd;
@@ -310,6 +317,31 @@ BOOL WINAPI GetFileAttributesExA(LPCSTR name, GET_FILEEX_INFO_LEVELS level, LPVO
     d->ftLastWriteTime = FromTimespec(st.st_mtim);
     d->nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
     d->nFileSizeLow = static_cast<DWORD>(st.st_size);
+    return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    auto it = K().files.find(reinterpret_cast<uintptr_t>(file));
+    struct stat st {};
+    if (it == K().files.end() || !info) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (fstat(it->second, &st) != 0) {
+        SetLastError(ErrnoToWin(errno));
+        return FALSE;
+    }
+    info->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    info->ftCreationTime = FromTimespec(st.st_ctim);
+    info->ftLastAccessTime = FromTimespec(st.st_atim);
+    info->ftLastWriteTime = FromTimespec(st.st_mtim);
+    info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+    info->nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
+    info->nFileSizeLow = static_cast<DWORD>(st.st_size);
+    info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+    info->nFileIndexHigh = static_cast<DWORD>(static_cast<unsigned long long>(st.st_ino) >> 32);
+    info->nFileIndexLow = static_cast<DWORD>(st.st_ino);
     return TRUE;
 }
 
