@@ -65,6 +65,8 @@ protected:
     void SetUp() override {
         MarluneTest::SetUp();
         vmodem_Reset();
+        ASSERT_TRUE(sim::SetTapPath(sim::kSoundCardDevice, "card_tap.wav"));
+        ASSERT_TRUE(sim::SetTapPath(sim::kLineDevice, "line_tap.wav"));
     }
 
     // InitLine/OpenLine on modem device 0, an offered call answered.

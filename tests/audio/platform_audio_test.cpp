@@ -92,6 +92,7 @@ protected:
         window = CreateWindowExA(0, "AudioTestSink", "sink", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(window, nullptr);
         messages().clear();
+        ASSERT_TRUE(sim::SetTapPath(sim::kLineDevice, "line_tap.wav"));
     }
     static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
         if (msg >= MM_WOM_OPEN && msg <= MM_WIM_DATA) messages().push_back({msg, w, l});
