@@ -140,11 +140,8 @@ void Engine::StopAudio() {
 
 extern "C" {
 
+// The engine and its voices are loaded by the first phrase, not here.
 __attribute__((visibility("default"))) void* MarluneComponentCreate(HWND window) {
-    {
-        std::lock_guard<std::mutex> g(gEngineLock);
-        if (!InitEngine()) return nullptr;
-    }
     return new espeak_tts::Engine(window);
 }
 

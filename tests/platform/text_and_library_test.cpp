@@ -81,3 +81,19 @@ TEST_F(LibraryTest, HiddenOrMissingLibrariesDoNotLoad) {
     sim::Reset();
     EXPECT_NE(LoadLibraryA("ESPEAK_TTS.DLL"), nullptr);  // reset lifts the injection
 }
+
+TEST(CodePages, KeptDescriptorsStartCleanAfterAFailedOrCutConversion) {
+    // A strict conversion stopped by a bad sequence, then one cut inside a
+    // double-byte character: the next uses of each direction are whole.
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, "\xCF\xDF\xFF\xFF", 4, nullptr, 0), 0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        EXPECT_EQ(ToWide(936, "\xCF"), u"\xFFFD");
+        EXPECT_EQ(ToWide(936, "\xCF\xDF\xC2\xB7"), u"线路");
+        EXPECT_EQ(ToBytes(936, u"线路"), "\xCF\xDF\xC2\xB7");
+        EXPECT_EQ(ToWide(950, "\xc1\xc2"), u"謝");
+        EXPECT_EQ(ToBytes(950, u"謝"), "\xc1\xc2");
+        EXPECT_EQ(ToBytes(936, u"謝\x20AC"), "\xD6\x78\x80") << "GBK has both";
+    }
+}
