@@ -5,8 +5,9 @@
 #include "riff_wave.h"
 #include "wave_model.h"
 
-namespace sim {
+namespace {
 
+// Raw bytes of `format` as 16-bit mono at the format's rate.
 std::vector<int16_t> DecodeToMono16(const WAVEFORMATEX& f, const void* bytes, size_t size) {
     std::vector<int16_t> out;
     if (!bytes || f.nChannels == 0) return out;
@@ -20,7 +21,7 @@ std::vector<int16_t> DecodeToMono16(const WAVEFORMATEX& f, const void* bytes, si
         for (size_t c = 0; c < f.nChannels; ++c) {
             const uint8_t* s = p + i + c * width;
             if (f.wFormatTag == WAVE_FORMAT_MULAW)
-                sum += MuLawDecode(*s);
+                sum += sim::MuLawDecode(*s);
             else if (width == 1)
                 sum += (static_cast<int>(*s) - 128) << 8;
             else
@@ -31,6 +32,10 @@ std::vector<int16_t> DecodeToMono16(const WAVEFORMATEX& f, const void* bytes, si
     return out;
 }
 
+}  // namespace
+
+namespace sim {
+
 bool LoadWav(const std::string& path, std::vector<int16_t>& samples, DWORD& rate) {
     riff::WaveInfo info;
     std::vector<uint8_t> data;
@@ -38,12 +43,6 @@ bool LoadWav(const std::string& path, std::vector<int16_t>& samples, DWORD& rate
     samples = DecodeToMono16(info.format, data.data(), data.size());
     rate = info.format.nSamplesPerSec;
     return true;
-}
-
-bool WriteWav16(const std::string& path, const std::vector<int16_t>& samples, DWORD rate) {
-    const uint64_t bytes = samples.size() * 2;
-    if (bytes > 0xFFFFFFFFull - 36) return false;
-    return riff::WriteFile(path, riff::Pcm16Format(rate), 16, samples.data(), static_cast<DWORD>(bytes));
 }
 
 }  // namespace sim

@@ -446,10 +446,7 @@ void WriteTaps() {
     for (UINT i = 0; i < kWaveDeviceCount; ++i) FlushTap(i);
 }
 
-void SetInputSamples(UINT device, std::vector<int16_t> samples, DWORD rate, bool anchorAtStart) {
-    SetInputSound(device, std::make_shared<const std::vector<int16_t>>(std::move(samples)), rate, anchorAtStart);
-}
-
+namespace {
 void SetInputSound(UINT device, std::shared_ptr<const std::vector<int16_t>> samples, DWORD rate, bool anchorAtStart) {
     if (device >= kWaveDeviceCount) return;
     Source& s = W().sources[device];
@@ -457,6 +454,11 @@ void SetInputSound(UINT device, std::shared_ptr<const std::vector<int16_t>> samp
     s.rate = rate ? rate : 8000;
     s.anchorAtStart = anchorAtStart;
     s.start = Now();
+}
+}  // namespace
+
+void SetInputSamples(UINT device, std::vector<int16_t> samples, DWORD rate, bool anchorAtStart) {
+    SetInputSound(device, std::make_shared<const std::vector<int16_t>>(std::move(samples)), rate, anchorAtStart);
 }
 
 bool SetInputWav(UINT device, const std::string& path, bool anchorAtStart) {

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,7 +67,6 @@ uint64_t TapLength(UINT device);
 // The samples the input device hears. anchorAtStart false: sample 0 is
 // heard at the current clock time; true: at each waveInStart.
 void SetInputSamples(UINT device, std::vector<int16_t> samples, DWORD rate, bool anchorAtStart);
-void SetInputSound(UINT device, std::shared_ptr<const std::vector<int16_t>> samples, DWORD rate, bool anchorAtStart);
 // Same from a WAV file (PCM 8/16-bit or mu-law, any channels), read and
 // decoded here once (again only when the file changed). False when the
 // file cannot be read.
@@ -90,8 +88,5 @@ void FailMmio(const std::string& function, int count = 1);
 // ---- WAV helpers -------------------------------------------------------
 // Reads a WAV's samples as 16-bit mono (channels averaged).
 bool LoadWav(const std::string& path, std::vector<int16_t>& samples, DWORD& rate);
-bool WriteWav16(const std::string& path, const std::vector<int16_t>& samples, DWORD rate);
-// Converts raw bytes of `format` to 16-bit mono at the format's rate.
-std::vector<int16_t> DecodeToMono16(const WAVEFORMATEX& format, const void* bytes, size_t size);
 
 }  // namespace sim

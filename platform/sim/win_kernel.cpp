@@ -110,12 +110,7 @@ void FailKernel(const std::string& function, int count) {
     std::lock_guard<std::recursive_mutex> g(K().lock);
     K().faults[function] = count;
 }
-void ClearKernelFaults() {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
-    K().faults.clear();
-}
 int LiveGlobalBlocks() { return static_cast<int>(K().global.size()); }
-int LiveLocalBlocks() { return static_cast<int>(K().local.size()); }
 int OpenFileHandles() { return static_cast<int>(K().files.size()); }
 }  // namespace sim
 
