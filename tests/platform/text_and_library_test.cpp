@@ -1,3 +1,6 @@
+#include <dlfcn.h>
+
+#include "platform/sim/component.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -96,4 +99,31 @@ TEST(CodePages, KeptDescriptorsStartCleanAfterAFailedOrCutConversion) {
         EXPECT_EQ(ToBytes(950, u"謝"), "\xc1\xc2");
         EXPECT_EQ(ToBytes(936, u"謝\x20AC"), "\xD6\x78\x80") << "GBK has both";
     }
+}
+
+TEST_F(LibraryTest, TheSpeechEngineLoadsItsEngineWithTheFirstPhraseNotAtCreation) {
+    auto loaded = [] {
+        void* h = dlopen("libespeak-ng.so.1", RTLD_NOW | RTLD_NOLOAD);
+        if (h) dlclose(h);
+        return h != nullptr;
+    };
+    HMODULE lib = LoadLibraryA("ESPEAK_TTS.DLL");
+    ASSERT_NE(lib, nullptr);
+    auto create = reinterpret_cast<MarluneComponentCreateFn>(GetProcAddress(lib, "MarluneComponentCreate"));
+    auto invoke = reinterpret_cast<MarluneComponentInvokeFn>(GetProcAddress(lib, "MarluneComponentInvoke"));
+    auto destroy = reinterpret_cast<MarluneComponentDestroyFn>(GetProcAddress(lib, "MarluneComponentDestroy"));
+    ASSERT_TRUE(create && invoke && destroy);
+    void* engine = create(nullptr);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_FALSE(loaded()) << "creating the component loads no engine";
+    LONG busy = 0;
+    ASSERT_EQ(invoke(engine, 10, DISPATCH_PROPERTYGET, 0, nullptr, &busy, nullptr, 0), S_OK);
+    EXPECT_EQ(busy, 0);
+    EXPECT_FALSE(loaded());
+    char error[128] = {};
+    ASSERT_EQ(invoke(engine, 2, DISPATCH_METHOD, 0, "hello", nullptr, error, sizeof error), S_OK) << error;
+    EXPECT_TRUE(loaded());
+    ASSERT_EQ(invoke(engine, 10, DISPATCH_PROPERTYGET, 0, nullptr, &busy, nullptr, 0), S_OK);
+    EXPECT_EQ(busy, 1) << "the phrase lasts on the clock";
+    destroy(engine);
 }
