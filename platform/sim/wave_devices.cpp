@@ -148,6 +148,16 @@ void FlushTap(UINT device) {
 
 // ---- input --------------------------------------------------------------------
 
+// The mu-law code of every 16-bit sample, indexed by the sample's bits.
+const uint8_t* MuLawCodes() {
+    static const auto* codes = [] {
+        auto* t = new uint8_t[65536];
+        for (int v = -32768; v <= 32767; ++v) t[static_cast<uint16_t>(v)] = sim::MuLawEncode(static_cast<int16_t>(v));
+        return t;
+    }();
+    return codes;
+}
+
 // Fills the first `bytes` of the header from the device's source, from the
 // clock time `start` on, in the open format. Source sample k is heard at
 // source.start + k / source.rate; output frame i takes the sample heard at
@@ -172,6 +182,7 @@ void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD by
     auto* out = reinterpret_cast<uint8_t*>(h.lpData);
     const WORD channels = f.nChannels;
     const bool mulaw = f.wFormatTag == WAVE_FORMAT_MULAW, eight = f.wBitsPerSample == 8;
+    const uint8_t* mulawCodes = mulaw ? MuLawCodes() : nullptr;
     for (DWORD i = 0; i < frames; ++i, out += frame) {
         const int16_t v = k >= 0 && k < count ? src[k] : 0;
         k += stepK;
@@ -180,10 +191,9 @@ void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD by
             ++k;
             rem -= den;
         }
-        if (mulaw) {
-            memset(out, sim::MuLawEncode(v), channels);
-        } else if (eight) {
-            memset(out, static_cast<uint8_t>((v >> 8) + 128), channels);
+        if (mulaw || eight) {
+            const uint8_t code = mulaw ? mulawCodes[static_cast<uint16_t>(v)] : static_cast<uint8_t>((v >> 8) + 128);
+            for (WORD c = 0; c < channels; ++c) out[c] = code;
         } else {
             for (WORD c = 0; c < channels; ++c) {
                 out[2 * c] = static_cast<uint8_t>(v & 0xFF);

@@ -435,6 +435,34 @@ TEST_F(WaveOutTest, FullInputBufferComesBackAfterItsDurationWithSilenceAfterSour
     EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
 }
 
+TEST_F(WaveOutTest, InputAtAnotherRateAndInStereoTakesTheSampleHeardAtEachFrame) {
+    auto voice = wav::Ramp(16000, 7);
+    sim::RunFor(300 * sim::kMilli);
+    sim::SetInputSamples(sim::kSoundCardDevice, voice, 8000, false);  // heard from 0.3 s on
+    sim::RunFor(700 * sim::kMilli);
+    HWAVEIN h = nullptr;
+    WAVEFORMATEX stereo{WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0};
+    ASSERT_EQ(waveInOpen(&h, WAVE_MAPPER, &stereo, 0, 0, 0), MMSYSERR_NOERROR);
+    std::vector<int16_t> buf(2 * 11025, 0x1111);  // half a second
+    WAVEHDR hdr{};
+    hdr.lpData = reinterpret_cast<LPSTR>(buf.data());
+    hdr.dwBufferLength = static_cast<DWORD>(buf.size() * 2);
+    waveInPrepareHeader(h, &hdr, sizeof hdr);
+    waveInAddBuffer(h, &hdr, sizeof hdr);
+    waveInStart(h);
+    sim::RunFor(600 * sim::kMilli);
+    ASSERT_TRUE(hdr.dwFlags & WHDR_DONE);
+    ASSERT_EQ(hdr.dwBytesRecorded, hdr.dwBufferLength);
+    for (size_t i = 0; i < 11025; ++i) {
+        // 0.7 s into the voice, then i / 22050 s on: sample 5600 + floor(i * 8000 / 22050).
+        const int16_t expected = voice[5600 + i * 8000 / 22050];
+        ASSERT_EQ(buf[2 * i], expected) << i;
+        ASSERT_EQ(buf[2 * i + 1], expected) << i;
+    }
+    waveInUnprepareHeader(h, &hdr, sizeof hdr);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
 // ---- kernel -------------------------------------------------------------------
 
 TEST(Kernel, GlobalMemoryIsTrackedAndFaultsInject) {
