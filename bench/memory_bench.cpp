@@ -19,6 +19,12 @@
 
 namespace {
 
+// Removes the scratch folder's files (the taps of long sessions are large).
+void RemoveScratch(const std::string& dir) {
+    for (const char* name : {"line_tap.wav", "card_tap.wav", "large.wav", "prompt.wav", "caller.wav", "message.wav"})
+        remove((dir + "/" + name).c_str());
+}
+
 // Runs fn in a child; what it prints comes out as it is.
 bool InChild(const std::function<int()>& fn) {
     fflush(stdout);
@@ -34,7 +40,7 @@ bool InChild(const std::function<int()>& fn) {
 }
 
 int Calls(bool tap) {
-    bench::EnterScratch("calls");
+    const std::string dir = bench::EnterScratch("calls");
     bench::CallSession session;
     if (tap) sim::SetTapPath(sim::kLineDevice, "line_tap.wav");
     if (!session.ok()) return 1;
@@ -49,6 +55,11 @@ int Calls(bool tap) {
     long at1000 = bench::PeakRssKiB();
     printf("calls tap=%-3s peak after 100 calls: %7.1f MiB, after 1000 calls: %7.1f MiB, ratio %.3f\n",
            tap ? "on" : "off", at100 / 1024.0, at1000 / 1024.0, static_cast<double>(at1000) / at100);
+    if (tap)
+        printf("         line tap holds %.0f s of the session's %.0f s\n",
+               static_cast<double>(sim::TapLength(sim::kLineDevice)) / sim::TapRate(sim::kLineDevice),
+               static_cast<double>(sim::Now()) / sim::kSecond);
+    RemoveScratch(dir);
     return 0;
 }
 
@@ -70,7 +81,7 @@ bool WriteLargeWav(const std::string& path, DWORD bytes) {
 
 int Playback(LONG dev) {
     const DWORD bytes = 50u << 20;
-    bench::EnterScratch("playback");
+    const std::string dir = bench::EnterScratch("playback");
     if (!WriteLargeWav("large.wav", bytes)) return 1;
     bench::CallSession session;
     sim::SetTapPath(sim::kLineDevice, "line_tap.wav");
@@ -85,9 +96,10 @@ int Playback(LONG dev) {
     sim::WriteTaps();
     const long after = bench::PeakRssKiB();
     const double grew = (after - before) * 1024.0;
-    printf("playback %-10s sound %.1f MiB, peak grew %.1f MiB: %.3fx the sound (tap file %s)\n",
+    printf("playback %-10s sound %.1f MiB, peak grew %.1f MiB: %.3fx the sound (tap streamed to %s)\n",
            dev == 0 ? "line" : "sound card", bytes / 1048576.0, grew / 1048576.0, grew / bytes,
            dev == 0 ? "line_tap.wav" : "card_tap.wav");
+    RemoveScratch(dir);
     return 0;
 }
 

@@ -463,6 +463,39 @@ TEST_F(WaveOutTest, InputAtAnotherRateAndInStereoTakesTheSampleHeardAtEachFrame)
     EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
 }
 
+TEST_F(WaveOutTest, InputWavIsDecodedWhenNamedAndAgainOnlyWhenTheFileChanged) {
+    auto record = [&](std::vector<uint8_t>& buf) {
+        HWAVEIN h = nullptr;
+        if (waveInOpen(&h, sim::kLineDevice, &mulaw, 0, 0, 0) != MMSYSERR_NOERROR) return false;
+        WAVEHDR hdr{};
+        hdr.lpData = reinterpret_cast<LPSTR>(buf.data());
+        hdr.dwBufferLength = static_cast<DWORD>(buf.size());
+        waveInPrepareHeader(h, &hdr, sizeof hdr);
+        waveInAddBuffer(h, &hdr, sizeof hdr);
+        waveInStart(h);
+        sim::RunFor(sim::kSecond);
+        waveInUnprepareHeader(h, &hdr, sizeof hdr);
+        return waveInClose(h) == MMSYSERR_NOERROR && (hdr.dwFlags & WHDR_DONE);
+    };
+    EXPECT_FALSE(sim::SetInputWav(sim::kLineDevice, "missing.wav", true));
+    wav::Save("voice.wav", wav::Pcm8k(std::vector<int16_t>(800, 8000)));
+    ASSERT_TRUE(sim::SetInputWav(sim::kLineDevice, "voice.wav", true));
+    // A file that no longer reads is refused; the sound named before stays
+    // and every recording hears it.
+    wav::Save("voice.wav", "not a wav any more");
+    EXPECT_FALSE(sim::SetInputWav(sim::kLineDevice, "voice.wav", true));
+    std::vector<uint8_t> first(800), second(800);
+    ASSERT_TRUE(record(first));
+    ASSERT_TRUE(record(second));
+    EXPECT_EQ(first[10], sim::MuLawEncode(8000));
+    EXPECT_EQ(second, first);
+    // A changed file is decoded again when named.
+    wav::Save("voice.wav", wav::Pcm8k(std::vector<int16_t>(1600, -3000)));
+    ASSERT_TRUE(sim::SetInputWav(sim::kLineDevice, "voice.wav", true));
+    ASSERT_TRUE(record(second));
+    EXPECT_EQ(second[10], sim::MuLawEncode(-3000));
+}
+
 // ---- kernel -------------------------------------------------------------------
 
 TEST(Kernel, GlobalMemoryIsTrackedAndFaultsInject) {
