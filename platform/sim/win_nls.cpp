@@ -30,7 +30,8 @@ const char* IconvName(UINT cp) {
 // One descriptor per direction and code page, opened on first use and kept;
 // each use starts from the initial shift state.
 iconv_t Descriptor(const char* from, const char* to) {
-    static std::map<std::pair<std::string, std::string>, iconv_t> open;
+    // Never destroyed: conversions may run while the process exits.
+    static auto& open = *new std::map<std::pair<std::string, std::string>, iconv_t>();
     auto key = std::make_pair(std::string(from), std::string(to));
     auto it = open.find(key);
     if (it == open.end()) {
