@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "audio/recording.h"
 #include "platform/riff_wave.h"
@@ -37,7 +38,7 @@ Saved WriteRecordingFile(const std::string& path, const WAVEHDR& header) {
     if (file == INVALID_HANDLE_VALUE) return Saved::NotCreated;
     const DWORD n = header.dwBytesRecorded;
     // The format record is written with its cbSize (18 bytes).
-    const std::string head = riff::WaveHeader(kRecordFormat, offsetof(WAVEFORMATEX, cbSize) + sizeof(WORD), n);
+    const std::vector<uint8_t> head = riff::Header(kRecordFormat, offsetof(WAVEFORMATEX, cbSize) + sizeof(WORD), n);
     bool ok = Write(file, head.data(), static_cast<DWORD>(head.size()));
     ok = ok && Write(file, header.lpData, n);
     CloseHandle(file);

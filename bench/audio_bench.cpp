@@ -7,19 +7,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "audio/playback.h"
 #include "audio/wav_reader.h"
 #include "control/marlune_ctrl.h"
+#include "platform/riff_wave.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"
 
 namespace {
-
-std::string U32(uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 
 // A PCM 8 kHz 16-bit file with `dataBytes` of samples, in a scratch folder.
 std::string MakeWav(const std::string& name, size_t dataBytes) {
@@ -27,12 +25,10 @@ std::string MakeWav(const std::string& name, size_t dataBytes) {
         char tmpl[] = "/tmp/marlune-bench-XXXXXX";
         return std::string(mkdtemp(tmpl));
     }();
-    std::string fmt = std::string("\x01\x00\x01\x00", 4) + U32(8000) + U32(16000) + std::string("\x02\x00\x10\x00", 4);
     std::string data(dataBytes, '\0');
     for (size_t i = 0; i < dataBytes; ++i) data[i] = static_cast<char>(i * 31);
-    std::string body = "WAVE" + std::string("fmt ") + U32(16) + fmt + "data" + U32(static_cast<uint32_t>(dataBytes)) + data;
     std::string path = dir + "/" + name;
-    std::ofstream(path, std::ios::binary) << "RIFF" << U32(static_cast<uint32_t>(body.size())) << body;
+    riff::WriteFile(path, riff::Pcm16Format(8000), 16, data.data(), static_cast<DWORD>(dataBytes));
     return path;
 }
 

@@ -45,7 +45,7 @@ json TapJson(UINT device) {
     return {{"device", device},
             {"path", sim::TapPath(device)},
             {"rate", sim::TapRate(device)},
-            {"seconds", static_cast<double>(sim::TapSamples(device).size()) / sim::TapRate(device)}};
+            {"seconds", static_cast<double>(sim::TapLength(device)) / sim::TapRate(device)}};
 }
 
 HostCommandRegistrar callerVoice(
@@ -136,7 +136,8 @@ HostCommandRegistrar tap(
     [](HostContext&, const json& request) -> json {
         UINT device = Device(request, sim::kLineDevice);
         if (request.contains("path")) {
-            sim::SetTapPath(device, Utf8ToAnsi(request["path"].get<std::string>()));
+            if (!sim::SetTapPath(device, Utf8ToAnsi(request["path"].get<std::string>())))
+                throw HostCommandError("cannot create the tap file " + request["path"].get<std::string>());
         } else if (sim::TapPath(device).empty()) {
             throw HostCommandError("no path set for this device's tap");
         } else {

@@ -7,13 +7,13 @@
 
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "control/event_log.h"
 #include "host/json_host.h"
+#include "platform/riff_wave.h"
 #include "platform/sim/sim.h"
 
 namespace {
@@ -29,23 +29,7 @@ void WriteTones(const std::string& path, const std::vector<std::pair<double, dou
                 hz > 0 ? 8000 * fade * std::sin(2 * M_PI * hz * i / 8000.0) : 0));
         }
     }
-    uint32_t data = static_cast<uint32_t>(samples.size() * 2);
-    auto u32 = [](std::ofstream& f, uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [](std::ofstream& f, uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-    std::ofstream f(path, std::ios::binary);
-    f.write("RIFF", 4);
-    u32(f, 36 + data);
-    f.write("WAVEfmt ", 8);
-    u32(f, 16);
-    u16(f, 1);
-    u16(f, 1);
-    u32(f, 8000);
-    u32(f, 16000);
-    u16(f, 2);
-    u16(f, 16);
-    f.write("data", 4);
-    u32(f, data);
-    f.write(reinterpret_cast<const char*>(samples.data()), data);
+    riff::WriteFile(path, riff::Pcm16Format(8000), 16, samples.data(), static_cast<DWORD>(samples.size() * 2));
 }
 
 const std::vector<std::string> kScript = {

@@ -2,6 +2,7 @@
 // put 8 = output wave device id, invoke 2 = speak text (returns at once),
 // get 10 = non-zero while the phrase is being spoken. A phrase lasts its
 // real synthesized duration on the platform clock.
+#include <dlfcn.h>
 #include <espeak-ng/speak_lib.h>
 
 #include <cstdio>
@@ -26,14 +27,36 @@ int SynthCallback(short* wav, int count, espeak_EVENT*) {
     return 0;
 }
 
+// libespeak-ng and what it pulls in (audio servers, codecs) are loaded with
+// the first phrase, so that creating the component costs nothing.
+struct EspeakLibrary {
+    decltype(&espeak_Initialize) initialize = nullptr;
+    decltype(&espeak_SetVoiceByName) setVoiceByName = nullptr;
+    decltype(&espeak_SetSynthCallback) setSynthCallback = nullptr;
+    decltype(&espeak_Synth) synth = nullptr;
+    decltype(&espeak_Synchronize) synchronize = nullptr;
+
+    bool Load() {
+        void* lib = dlopen("libespeak-ng.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) lib = dlopen(MARLUNE_ESPEAK_NG_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!lib) return false;
+        initialize = reinterpret_cast<decltype(initialize)>(dlsym(lib, "espeak_Initialize"));
+        setVoiceByName = reinterpret_cast<decltype(setVoiceByName)>(dlsym(lib, "espeak_SetVoiceByName"));
+        setSynthCallback = reinterpret_cast<decltype(setSynthCallback)>(dlsym(lib, "espeak_SetSynthCallback"));
+        synth = reinterpret_cast<decltype(synth)>(dlsym(lib, "espeak_Synth"));
+        synchronize = reinterpret_cast<decltype(synchronize)>(dlsym(lib, "espeak_Synchronize"));
+        return initialize && setVoiceByName && setSynthCallback && synth && synchronize;
+    }
+} gEspeak;
+
 bool InitEngine() {
     if (gSampleRate == 0) {
-        int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, 0);
-        if (rate <= 0 || espeak_SetVoiceByName("en") != EE_OK) {
+        int rate = gEspeak.Load() ? gEspeak.initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, 0) : 0;
+        if (rate <= 0 || gEspeak.setVoiceByName("en") != EE_OK) {
             gSampleRate = -1;
         } else {
             gSampleRate = rate;
-            espeak_SetSynthCallback(SynthCallback);
+            gEspeak.setSynthCallback(SynthCallback);
         }
     }
     return gSampleRate > 0;
@@ -52,9 +75,9 @@ bool Synthesize(const std::string& utf8, std::vector<short>& samples, int& sampl
     if (!InitEngine()) return false;
     samples.clear();
     gCollect = &samples;
-    espeak_ERROR r = espeak_Synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr,
-                                  nullptr);
-    espeak_Synchronize();
+    espeak_ERROR r = gEspeak.synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr,
+                                   nullptr);
+    gEspeak.synchronize();
     gCollect = nullptr;
     sampleRate = gSampleRate;
     return r == EE_OK;
@@ -140,11 +163,8 @@ void Engine::StopAudio() {
 
 extern "C" {
 
+// The engine and its voices are loaded by the first phrase, not here.
 __attribute__((visibility("default"))) void* MarluneComponentCreate(HWND window) {
-    {
-        std::lock_guard<std::mutex> g(gEngineLock);
-        if (!InitEngine()) return nullptr;
-    }
     return new espeak_tts::Engine(window);
 }
 

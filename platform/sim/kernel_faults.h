@@ -12,10 +12,8 @@ namespace sim {
 // CreateFileA INVALID_HANDLE_VALUE, WriteFile/ReadFile FALSE; each sets
 // the last error. The first `after` calls still succeed.
 void FailKernel(const std::string& function, int count = 1, int after = 0);
-void ClearKernelFaults();
 // Blocks of global and local memory not yet freed.
 int LiveGlobalBlocks();
-int LiveLocalBlocks();
 // File handles not yet closed.
 int OpenFileHandles();
 

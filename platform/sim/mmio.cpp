@@ -1,5 +1,7 @@
 // Multimedia file I/O over stdio: read-only RIFF access with forward chunk
-// searches, as the WAV reader uses it.
+// searches, as the WAV reader uses it. Chunk sizes are claims: positions
+// are computed in 64 bits and a search never goes past the file's end.
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -11,6 +13,7 @@
 struct MmioFile {
     FILE* file;
     char* buffer;
+    long long size;  // bytes in the file
 };
 
 namespace {
@@ -45,6 +48,12 @@ bool ReadU32(FILE* f, DWORD& v) {
     return true;
 }
 
+// Moves to `to` when it lies inside the file (its end included).
+bool SeekInside(MmioFile* h, long long to) {
+    if (to < 0 || to > h->size) return false;
+    return fseeko(h->file, static_cast<off_t>(to), SEEK_SET) == 0;
+}
+
 }  // namespace
 
 namespace sim {
@@ -59,7 +68,13 @@ HMMIO WINAPI mmioOpenA(LPSTR fileName, LPMMIOINFO, DWORD flags) {
     if (flags & (MMIO_WRITE | MMIO_READWRITE)) return nullptr;  // reading only
     FILE* f = fopen(sim::NativePath(fileName).c_str(), "rb");
     if (!f) return nullptr;
-    auto* h = new MmioFile{f, nullptr};
+    long long size = -1;
+    if (fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
+    if (size < 0 || fseeko(f, 0, SEEK_SET) != 0) {
+        fclose(f);
+        return nullptr;
+    }
+    auto* h = new MmioFile{f, nullptr, size};
     if (flags & MMIO_ALLOCBUF) {
         h->buffer = new char[kIoBuffer];
         setvbuf(f, h->buffer, _IOFBF, kIoBuffer);
@@ -89,27 +104,38 @@ LONG WINAPI mmioRead(HMMIO hmmio, HPSTR buffer, LONG count) {
 
 LONG WINAPI mmioSeek(HMMIO hmmio, LONG offset, int origin) {
     auto* h = reinterpret_cast<MmioFile*>(hmmio);
-    if (!h || (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END)) return -1;
-    if (fseek(h->file, offset, origin) != 0) return -1;
-    long pos = ftell(h->file);
-    return pos < 0 || pos > 0x7FFFFFFFL ? -1 : static_cast<LONG>(pos);
+    if (!h) return -1;
+    long long base;
+    switch (origin) {
+        case SEEK_SET: base = 0; break;
+        case SEEK_CUR: base = ftello(h->file); break;
+        case SEEK_END: base = h->size; break;
+        default: return -1;
+    }
+    const long long to = base + offset;
+    if (base < 0 || to < 0 || to > 0x7FFFFFFFLL) return -1;
+    if (fseeko(h->file, static_cast<off_t>(to), SEEK_SET) != 0) return -1;
+    return static_cast<LONG>(to);
 }
 
 // Reads chunk headers forward from the current position until one matches
 // (FINDRIFF/FINDLIST: id and form type; FINDCHUNK: id; no flag: the next
-// chunk), staying inside the parent when there is one. Skipped chunks are
-// passed with their pad byte.
+// chunk), staying inside the parent when there is one and inside the file.
+// Skipped chunks are passed with their pad byte; a chunk that claims more
+// than the file holds ends the search.
 MMRESULT WINAPI mmioDescend(HMMIO hmmio, LPMMCKINFO ck, const MMCKINFO* parent, UINT flags) {
     auto* h = reinterpret_cast<MmioFile*>(hmmio);
     if (!h || !ck) return MMSYSERR_INVALPARAM;
     if (Fault("mmioDescend")) return MMIOERR_CHUNKNOTFOUND;
-    const long long end = parent ? static_cast<long long>(parent->dwDataOffset) + parent->cksize : -1;
+    long long end = h->size;
+    if (parent) end = std::min(end, static_cast<long long>(parent->dwDataOffset) + parent->cksize);
     for (;;) {
-        long long pos = ftell(h->file);
-        if (end >= 0 && pos + 8 > end) return MMIOERR_CHUNKNOTFOUND;
+        const long long pos = ftello(h->file);
+        if (pos < 0 || pos + 8 > end) return MMIOERR_CHUNKNOTFOUND;
         DWORD id = 0, size = 0, type = 0;
         if (!ReadU32(h->file, id) || !ReadU32(h->file, size)) return MMIOERR_CHUNKNOTFOUND;
-        const DWORD dataOffset = static_cast<DWORD>(pos + 8);
+        const long long dataOffset = pos + 8;
+        if (dataOffset > 0xFFFFFFFFLL) return MMIOERR_CHUNKNOTFOUND;
         const bool container = id == FOURCC_RIFF || id == FOURCC_LIST;
         if (container && !ReadU32(h->file, type)) return MMIOERR_CHUNKNOTFOUND;
         bool match;
@@ -125,21 +151,23 @@ MMRESULT WINAPI mmioDescend(HMMIO hmmio, LPMMCKINFO ck, const MMCKINFO* parent, 
             ck->ckid = id;
             ck->cksize = size;
             ck->fccType = container ? type : 0;
-            ck->dwDataOffset = dataOffset;
+            ck->dwDataOffset = static_cast<DWORD>(dataOffset);
             ck->dwFlags = 0;
             return MMSYSERR_NOERROR;
         }
-        long long next = static_cast<long long>(dataOffset) + size + (size & 1);
-        if (fseek(h->file, static_cast<long>(next), SEEK_SET) != 0) return MMIOERR_CHUNKNOTFOUND;
+        const long long next = dataOffset + size + (size & 1);
+        if (next > end || !SeekInside(h, next)) return MMIOERR_CHUNKNOTFOUND;
     }
 }
 
+// Moves past the chunk and its pad byte; to the end of the file when the
+// chunk claims more than the file holds.
 MMRESULT WINAPI mmioAscend(HMMIO hmmio, LPMMCKINFO ck, UINT) {
     auto* h = reinterpret_cast<MmioFile*>(hmmio);
     if (!h || !ck) return MMSYSERR_INVALPARAM;
     if (Fault("mmioAscend")) return MMIOERR_CANNOTREAD;
     long long next = static_cast<long long>(ck->dwDataOffset) + ck->cksize + (ck->cksize & 1);
-    if (fseek(h->file, static_cast<long>(next), SEEK_SET) != 0) return MMIOERR_CANNOTREAD;
+    if (!SeekInside(h, std::min(next, h->size))) return MMIOERR_CANNOTREAD;
     return MMSYSERR_NOERROR;
 }
 

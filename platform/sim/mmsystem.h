@@ -118,10 +118,10 @@ extern "C" {
 HMMIO WINAPI mmioOpenA(LPSTR fileName, LPMMIOINFO info, DWORD flags);
 MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT flags);
 LONG WINAPI mmioRead(HMMIO hmmio, HPSTR buffer, LONG count);
-// origin: SEEK_SET, SEEK_CUR or SEEK_END; the new position, or -1.
-LONG WINAPI mmioSeek(HMMIO hmmio, LONG offset, int origin);
 MMRESULT WINAPI mmioDescend(HMMIO hmmio, LPMMCKINFO ck, const MMCKINFO* parent, UINT flags);
 MMRESULT WINAPI mmioAscend(HMMIO hmmio, LPMMCKINFO ck, UINT flags);
+// origin SEEK_SET, SEEK_CUR or SEEK_END; the new position, or -1.
+LONG WINAPI mmioSeek(HMMIO hmmio, LONG offset, int origin);
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
                             DWORD_PTR instance, DWORD flags);

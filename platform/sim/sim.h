@@ -26,7 +26,6 @@ constexpr Micros kMilli = 1000;
 // mode the same loop waits on the wall clock instead.
 Micros Now();
 void SetRealTime(bool realTime);
-bool IsRealTime();
 // Wall-clock seconds (time_t) at clock start; WallTime() = epoch + Now().
 void SetEpoch(time_t epoch);
 time_t WallTime();
@@ -83,8 +82,6 @@ bool GetWindowInfo(HWND hwnd, WindowInfo* info);
 std::vector<HWND> ChildWindows(HWND parent);
 // Whether a window timer with this id runs on the window.
 bool TimerRunning(HWND hwnd, UINT_PTR id);
-// Makes the next CreateWindowExA of the named class fail (once).
-void FailNextWindowCreate(const std::string& className);
 
 // Resets every piece of platform state: windows, queues, timers, scheduled
 // work, clock (back to virtual, at 0), boxes, debug output, and every

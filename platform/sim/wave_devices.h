@@ -3,8 +3,9 @@
 // Device ids, the same for output and input: 0 is the default sound card
 // (what WAVE_MAPPER maps to), 1 is the modem's line device (the id the
 // virtual modem reports for "wave/out" and "wave/in" of the current call).
-// Each output device keeps a tap of what it played: 16-bit mono PCM at the
-// device's tap rate, from clock 0, silence where nothing played. Each input
+// An output device whose tap has a path streams what it plays to that WAV
+// file: 16-bit mono PCM at the device's tap rate, from clock 0, silence
+// where nothing played; nothing is kept in memory. Each input
 // device records from a source: samples placed on the clock, silence
 // outside them.
 #pragma once
@@ -50,19 +51,25 @@ void ClearWaveFaults();
 
 // ---- output taps -------------------------------------------------------
 DWORD TapRate(UINT device);
-const std::vector<int16_t>& TapSamples(UINT device);
-// Where the tap is written as a WAV; written on every close of the device
-// and by WriteTaps(). Empty: kept in memory only.
-void SetTapPath(UINT device, const std::string& path);
+// Starts the device's tap file at `path` (empty: no tap). Samples are
+// written as the device plays; the header is brought up to date on every
+// close of the device, by WriteTaps() and by the readers below. False when
+// the file cannot be created (the device then has no tap).
+bool SetTapPath(UINT device, const std::string& path);
 std::string TapPath(UINT device);
 void WriteTaps();
+// What the tap file holds up to now (empty without a tap), and its length
+// in samples.
+std::vector<int16_t> TapSamples(UINT device);
+uint64_t TapLength(UINT device);
 
 // ---- input sources -----------------------------------------------------
 // The samples the input device hears. anchorAtStart false: sample 0 is
 // heard at the current clock time; true: at each waveInStart.
 void SetInputSamples(UINT device, std::vector<int16_t> samples, DWORD rate, bool anchorAtStart);
-// Same from a WAV file (PCM 8/16-bit or mu-law, any channels). False when
-// the file cannot be read.
+// Same from a WAV file (PCM 8/16-bit or mu-law, any channels), read and
+// decoded here once (again only when the file changed). False when the
+// file cannot be read.
 bool SetInputWav(UINT device, const std::string& path, bool anchorAtStart);
 void ClearInput(UINT device);
 
@@ -81,8 +88,5 @@ void FailMmio(const std::string& function, int count = 1);
 // ---- WAV helpers -------------------------------------------------------
 // Reads a WAV's samples as 16-bit mono (channels averaged).
 bool LoadWav(const std::string& path, std::vector<int16_t>& samples, DWORD& rate);
-bool WriteWav16(const std::string& path, const std::vector<int16_t>& samples, DWORD rate);
-// Converts raw bytes of `format` to 16-bit mono at the format's rate.
-std::vector<int16_t> DecodeToMono16(const WAVEFORMATEX& format, const void* bytes, size_t size);
 
 }  // namespace sim

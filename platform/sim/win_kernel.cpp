@@ -125,13 +125,7 @@ void FailKernel(const std::string& function, int count, int after) {
     K().faults[function] = count;
     K().skips[function] = after;
 }
-void ClearKernelFaults() {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
-    K().faults.clear();
-    K().skips.clear();
-}
 int LiveGlobalBlocks() { return static_cast<int>(K().global.size()); }
-int LiveLocalBlocks() { return static_cast<int>(K().local.size()); }
 int OpenFileHandles() { return static_cast<int>(K().files.size()); }
 }  // namespace sim
 

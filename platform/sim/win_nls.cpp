@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "sim.h"
 #include "win_user.h"
@@ -25,11 +27,27 @@ const char* IconvName(UINT cp) {
     }
 }
 
+// One descriptor per direction and code page, opened on first use and kept;
+// each use starts from the initial shift state.
+iconv_t Descriptor(const char* from, const char* to) {
+    // Never destroyed: conversions may run while the process exits.
+    static auto& open = *new std::map<std::pair<std::string, std::string>, iconv_t>();
+    auto key = std::make_pair(std::string(from), std::string(to));
+    auto it = open.find(key);
+    if (it == open.end()) {
+        iconv_t cd = iconv_open(to, from);
+        if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+        it = open.emplace(key, cd).first;
+    }
+    iconv(it->second, nullptr, nullptr, nullptr, nullptr);
+    return it->second;
+}
+
 // Converts bytes between two iconv encodings. Invalid input is replaced
 // with `replacement` (in the target encoding) unless strict.
 bool Convert(const char* from, const char* to, const char* in, size_t inLen, std::string& out, bool strict,
              const std::string& replacement, bool* replaced) {
-    iconv_t cd = iconv_open(to, from);
+    iconv_t cd = Descriptor(from, to);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     out.clear();
     char buf[4096];
@@ -56,7 +74,6 @@ bool Convert(const char* from, const char* to, const char* in, size_t inLen, std
             if (replaced) *replaced = true;
         }
     }
-    iconv_close(cd);
     return ok;
 }
 

@@ -63,7 +63,6 @@ struct State {
     std::function<void(const sim::MessageBoxRecord&)> boxObserver;
     std::vector<std::string> debug;
     std::vector<std::function<void()>> resetHooks;
-    std::string failNextCreate;
     bool quit = false;
 };
 
@@ -167,8 +166,6 @@ void SetRealTime(bool realTime) {
     s.realTime = realTime;
 }
 
-bool IsRealTime() { return S().realTime; }
-
 void SetEpoch(time_t epoch) {
     S().epoch = epoch - static_cast<time_t>(Now() / kSecond);
     S().epochSet = true;
@@ -244,8 +241,6 @@ void SetMessageBoxObserver(std::function<void(const MessageBoxRecord&)> observer
 const std::vector<MessageBoxRecord>& MessageBoxes() { return S().boxes; }
 const std::vector<std::string>& DebugOutput() { return S().debug; }
 size_t WindowCount() { return S().windows.size(); }
-void FailNextWindowCreate(const std::string& className) { S().failNextCreate = className; }
-
 bool GetWindowInfo(HWND hwnd, WindowInfo* info) {
     Window* w = Find(hwnd);
     if (!w) return false;
@@ -292,7 +287,6 @@ void Reset() {
         s.boxPolicy = nullptr;
         s.boxObserver = nullptr;
         s.debug.clear();
-        s.failNextCreate.clear();
         s.quit = false;
     }
     for (auto& hook : s.resetHooks) hook();
@@ -323,11 +317,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     auto ci = s.classes.find(cls);
     if (ci == s.classes.end()) {
         tLastError = 1407;  // ERROR_CANNOT_FIND_WND_CLASS
-        return nullptr;
-    }
-    if (!s.failNextCreate.empty() && s.failNextCreate == cls) {
-        s.failNextCreate.clear();
-        tLastError = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
     if (parent && parent != HWND_MESSAGE && !Find(parent)) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "peers/virtual_modem/virtual_modem.h"
+#include "platform/riff_wave.h"
 #include "platform/sim/g711.h"
 #include "platform/sim/kernel_faults.h"
 #include "platform/sim/wave_devices.h"
@@ -51,7 +52,20 @@ inline std::vector<int16_t> Ramp(size_t n, int seed = 1) {
 
 // 8 kHz mono 16-bit PCM file of the samples.
 inline std::string Pcm8k(const std::vector<int16_t>& samples) {
-    return Riff("WAVE", Chunk("fmt ", Fmt(1, 1, 8000, 16)) + Chunk("data", Pcm16(samples)));
+    const std::string data = Pcm16(samples);
+    auto header = riff::Header(riff::Pcm16Format(8000), 16, static_cast<DWORD>(data.size()));
+    return std::string(header.begin(), header.end()) + data;
+}
+
+// The samples of a 16-bit PCM WAV held in memory (empty when it is not one).
+inline std::vector<int16_t> Samples16(const std::string& bytes) {
+    riff::WaveInfo info;
+    std::vector<int16_t> v;
+    if (!riff::Parse(bytes.data(), bytes.size(), info) || info.format.wBitsPerSample != 16) return v;
+    v.resize(info.dataSize / 2);
+    for (size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<int16_t>(riff::GetU16(reinterpret_cast<const uint8_t*>(bytes.data()) + info.dataOffset + 2 * i));
+    return v;
 }
 
 inline void Save(const std::string& path, const std::string& bytes) {
@@ -65,6 +79,8 @@ protected:
     void SetUp() override {
         MarluneTest::SetUp();
         vmodem_Reset();
+        ASSERT_TRUE(sim::SetTapPath(sim::kSoundCardDevice, "card_tap.wav"));
+        ASSERT_TRUE(sim::SetTapPath(sim::kLineDevice, "line_tap.wav"));
     }
 
     // InitLine/OpenLine on modem device 0, an offered call answered.

@@ -79,6 +79,91 @@ TEST_F(MmioTest, ReadStopsAtEndOfFile) {
     EXPECT_EQ(mmioOpenA(missing.data(), nullptr, MMIO_ALLOCBUF), nullptr);
 }
 
+TEST_F(MmioTest, HostileChunkSizesEndTheSearchInsideTheFile) {
+    const std::string fmt = wav::Chunk("fmt ", wav::Fmt(1, 1, 8000, 16));
+    struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"junk claiming 0xFFFFFFFF", wav::Riff("WAVE", "junk" + wav::U32(0xFFFFFFFFu) + fmt)},
+        {"junk claiming 0xFFFFFFFE", wav::Riff("WAVE", "junk" + wav::U32(0xFFFFFFFEu) + fmt)},
+        {"junk reaching back to 0 in 32 bits", wav::Riff("WAVE", "junk" + wav::U32(0xFFFFFFF0u) + fmt)},
+        {"junk one byte past the end", wav::Riff("WAVE", "junk" + wav::U32(static_cast<uint32_t>(fmt.size()) + 1) + fmt)},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        wav::Save("h.wav", c.bytes);
+        std::string name = "h.wav";
+        HMMIO h = mmioOpenA(name.data(), nullptr, MMIO_ALLOCBUF);
+        ASSERT_NE(h, nullptr);
+        MMCKINFO riff{};
+        riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
+        ASSERT_EQ(mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF), MMSYSERR_NOERROR);
+        MMCKINFO sub{};
+        sub.ckid = mmioFOURCC('f', 'm', 't', ' ');
+        EXPECT_EQ(mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
+        // The position stayed inside the file.
+        LONG here = mmioSeek(h, 0, SEEK_CUR);
+        EXPECT_GE(here, 0);
+        EXPECT_LE(here, static_cast<LONG>(c.bytes.size()));
+        mmioClose(h, 0);
+    }
+    // A RIFF claiming 4 GiB is searched only as far as the file goes.
+    wav::Save("r.wav", "RIFF" + wav::U32(0xFFFFFFFFu) + "WAVE" + wav::Chunk("junk", "ab"));
+    std::string name = "r.wav";
+    HMMIO h = mmioOpenA(name.data(), nullptr, 0);
+    MMCKINFO riff{};
+    riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
+    ASSERT_EQ(mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF), MMSYSERR_NOERROR);
+    EXPECT_EQ(riff.cksize, 0xFFFFFFFFu);
+    MMCKINFO sub{};
+    sub.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    EXPECT_EQ(mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
+    mmioClose(h, 0);
+}
+
+TEST_F(MmioTest, DataClaimingMoreThanTheFileReadsWhatIsThereAndAscendStopsAtTheEnd) {
+    std::string bytes = wav::Riff("WAVE", wav::Chunk("fmt ", wav::Fmt(1, 1, 8000, 16)) + "data" +
+                                              wav::U32(0xFFFFFFFFu) + "0123456789");
+    wav::Save("d.wav", bytes);
+    std::string name = "d.wav";
+    HMMIO h = mmioOpenA(name.data(), nullptr, MMIO_ALLOCBUF);
+    MMCKINFO riff{};
+    riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
+    ASSERT_EQ(mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF), MMSYSERR_NOERROR);
+    MMCKINFO sub{};
+    sub.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    ASSERT_EQ(mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK), MMSYSERR_NOERROR);
+    EXPECT_EQ(sub.cksize, 0xFFFFFFFFu);
+    char buf[64];
+    EXPECT_EQ(mmioRead(h, buf, sizeof buf), 10);
+    EXPECT_EQ(std::string(buf, 10), "0123456789");
+    ASSERT_EQ(mmioAscend(h, &sub, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(mmioSeek(h, 0, SEEK_CUR), static_cast<LONG>(bytes.size()));
+    MMCKINFO next{};
+    EXPECT_EQ(mmioDescend(h, &next, &riff, 0), MMIOERR_CHUNKNOTFOUND);
+    mmioClose(h, 0);
+}
+
+TEST_F(MmioTest, SeekFollowsOriginsAndRefusesOutsideTheFile) {
+    wav::Save("s.bin", "0123456789");
+    std::string name = "s.bin";
+    HMMIO h = mmioOpenA(name.data(), nullptr, MMIO_ALLOCBUF);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(mmioSeek(h, 0, SEEK_END), 10) << "the file size";
+    EXPECT_EQ(mmioSeek(h, 3, SEEK_SET), 3);
+    char c = 0;
+    EXPECT_EQ(mmioRead(h, &c, 1), 1);
+    EXPECT_EQ(c, '3');
+    EXPECT_EQ(mmioSeek(h, 2, SEEK_CUR), 6);
+    EXPECT_EQ(mmioSeek(h, -4, SEEK_END), 6);
+    EXPECT_EQ(mmioSeek(h, -7, SEEK_CUR), -1);
+    EXPECT_EQ(mmioSeek(h, 0, 99), -1);
+    EXPECT_EQ(mmioSeek(nullptr, 0, SEEK_SET), -1);
+    EXPECT_EQ(mmioSeek(h, 0, SEEK_CUR), 6) << "a refused seek leaves the position";
+    mmioClose(h, 0);
+}
+
 // ---- wave output --------------------------------------------------------------
 
 class WaveOutTest : public MarluneTest {
@@ -92,6 +177,7 @@ protected:
         window = CreateWindowExA(0, "AudioTestSink", "sink", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(window, nullptr);
         messages().clear();
+        ASSERT_TRUE(sim::SetTapPath(sim::kLineDevice, "line_tap.wav"));
     }
     static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
         if (msg >= MM_WOM_OPEN && msg <= MM_WIM_DATA) messages().push_back({msg, w, l});
@@ -224,6 +310,74 @@ TEST_F(WaveOutTest, InjectedFailuresMatchFunctionAndDevice) {
     EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &pcm8k, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
 }
 
+// The tap file as it is on disk (no flush).
+std::vector<int16_t> OnDisk(const std::string& path) { return wav::Samples16(testenv::ReadFile(path)); }
+
+TEST_F(WaveOutTest, TapIsStreamedAsItPlaysAndValidAfterEachFlush) {
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, sim::kLineDevice, &pcm8k, 0, 0, 0), MMSYSERR_NOERROR);
+    auto samples = wav::Ramp(16000);  // two seconds
+    WAVEHDR hdr{};
+    hdr.lpData = reinterpret_cast<LPSTR>(samples.data());
+    hdr.dwBufferLength = 32000;
+    waveOutPrepareHeader(h, &hdr, sizeof hdr);
+    sim::RunFor(250 * sim::kMilli);
+    ASSERT_EQ(waveOutWrite(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    sim::RunFor(sim::kSecond);
+    // Written up to now: nothing of what is still to play.
+    sim::WriteTaps();
+    auto half = OnDisk("line_tap.wav");
+    ASSERT_EQ(half.size(), 10000u);
+    EXPECT_EQ(half[1999], 0);
+    EXPECT_TRUE(std::equal(samples.begin(), samples.begin() + 8000, half.begin() + 2000));
+    EXPECT_EQ(sim::TapLength(sim::kLineDevice), 10000u);
+    sim::RunFor(2 * sim::kSecond);
+    waveOutUnprepareHeader(h, &hdr, sizeof hdr);
+    ASSERT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+    auto all = OnDisk("line_tap.wav");
+    ASSERT_EQ(all.size(), 18000u) << "closing the device brings the header up to date";
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), all.begin() + 2000));
+}
+
+TEST_F(WaveOutTest, NoTapWithoutAPathAndTheSoundCardTapIsResampled) {
+    ASSERT_TRUE(sim::SetTapPath(sim::kLineDevice, ""));
+    EXPECT_FALSE(sim::SetTapPath(sim::kSoundCardDevice, "no/such/dir/tap.wav"));
+    EXPECT_EQ(sim::TapPath(sim::kSoundCardDevice), "");
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, sim::kLineDevice, &pcm8k, 0, 0, 0), MMSYSERR_NOERROR);
+    std::vector<int16_t> tone(8000, 500);
+    WAVEHDR hdr{};
+    hdr.lpData = reinterpret_cast<LPSTR>(tone.data());
+    hdr.dwBufferLength = 16000;
+    waveOutPrepareHeader(h, &hdr, sizeof hdr);
+    waveOutWrite(h, &hdr, sizeof hdr);
+    sim::RunFor(2 * sim::kSecond);
+    EXPECT_TRUE(sim::TapSamples(sim::kLineDevice).empty());
+    EXPECT_EQ(sim::TapLength(sim::kLineDevice), 0u);
+    waveOutClose(h);
+
+    // 8 kHz into the 22,050 Hz tap of the sound card, interpolated.
+    ASSERT_TRUE(sim::SetTapPath(sim::kSoundCardDevice, "card.wav"));
+    std::vector<int16_t> ramp(8000);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i);
+    hdr = WAVEHDR{};
+    hdr.lpData = reinterpret_cast<LPSTR>(ramp.data());
+    hdr.dwBufferLength = 16000;
+    ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &pcm8k, 0, 0, 0), MMSYSERR_NOERROR);
+    waveOutPrepareHeader(h, &hdr, sizeof hdr);
+    const sim::Micros start = sim::Now();
+    waveOutWrite(h, &hdr, sizeof hdr);
+    sim::RunFor(2 * sim::kSecond);
+    waveOutClose(h);
+    auto tap = sim::TapSamples(sim::kSoundCardDevice);
+    const size_t first = static_cast<size_t>(start * 22050 / sim::kSecond);
+    ASSERT_EQ(tap.size(), first + 22050);
+    for (size_t i = 0; i < 22050; i += 1001) {
+        double expected = static_cast<double>(i) * 8000 / 22050;
+        EXPECT_NEAR(tap[first + i], expected, 0.51) << i;
+    }
+}
+
 // ---- wave input ---------------------------------------------------------------
 
 TEST_F(WaveOutTest, InputFillsFromSourceAndResetReturnsPartialBuffer) {
@@ -279,6 +433,67 @@ TEST_F(WaveOutTest, FullInputBufferComesBackAfterItsDurationWithSilenceAfterSour
     EXPECT_EQ(static_cast<uint8_t>(buf[10]), (3000 >> 8) + 128);
     EXPECT_EQ(static_cast<uint8_t>(buf[7000]), 128) << "silence after the source ends";
     EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, InputAtAnotherRateAndInStereoTakesTheSampleHeardAtEachFrame) {
+    auto voice = wav::Ramp(16000, 7);
+    sim::RunFor(300 * sim::kMilli);
+    sim::SetInputSamples(sim::kSoundCardDevice, voice, 8000, false);  // heard from 0.3 s on
+    sim::RunFor(700 * sim::kMilli);
+    HWAVEIN h = nullptr;
+    WAVEFORMATEX stereo{WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0};
+    ASSERT_EQ(waveInOpen(&h, WAVE_MAPPER, &stereo, 0, 0, 0), MMSYSERR_NOERROR);
+    std::vector<int16_t> buf(2 * 11025, 0x1111);  // half a second
+    WAVEHDR hdr{};
+    hdr.lpData = reinterpret_cast<LPSTR>(buf.data());
+    hdr.dwBufferLength = static_cast<DWORD>(buf.size() * 2);
+    waveInPrepareHeader(h, &hdr, sizeof hdr);
+    waveInAddBuffer(h, &hdr, sizeof hdr);
+    waveInStart(h);
+    sim::RunFor(600 * sim::kMilli);
+    ASSERT_TRUE(hdr.dwFlags & WHDR_DONE);
+    ASSERT_EQ(hdr.dwBytesRecorded, hdr.dwBufferLength);
+    for (size_t i = 0; i < 11025; ++i) {
+        // 0.7 s into the voice, then i / 22050 s on: sample 5600 + floor(i * 8000 / 22050).
+        const int16_t expected = voice[5600 + i * 8000 / 22050];
+        ASSERT_EQ(buf[2 * i], expected) << i;
+        ASSERT_EQ(buf[2 * i + 1], expected) << i;
+    }
+    waveInUnprepareHeader(h, &hdr, sizeof hdr);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, InputWavIsDecodedWhenNamedAndAgainOnlyWhenTheFileChanged) {
+    auto record = [&](std::vector<uint8_t>& buf) {
+        HWAVEIN h = nullptr;
+        if (waveInOpen(&h, sim::kLineDevice, &mulaw, 0, 0, 0) != MMSYSERR_NOERROR) return false;
+        WAVEHDR hdr{};
+        hdr.lpData = reinterpret_cast<LPSTR>(buf.data());
+        hdr.dwBufferLength = static_cast<DWORD>(buf.size());
+        waveInPrepareHeader(h, &hdr, sizeof hdr);
+        waveInAddBuffer(h, &hdr, sizeof hdr);
+        waveInStart(h);
+        sim::RunFor(sim::kSecond);
+        waveInUnprepareHeader(h, &hdr, sizeof hdr);
+        return waveInClose(h) == MMSYSERR_NOERROR && (hdr.dwFlags & WHDR_DONE);
+    };
+    EXPECT_FALSE(sim::SetInputWav(sim::kLineDevice, "missing.wav", true));
+    wav::Save("voice.wav", wav::Pcm8k(std::vector<int16_t>(800, 8000)));
+    ASSERT_TRUE(sim::SetInputWav(sim::kLineDevice, "voice.wav", true));
+    // A file that no longer reads is refused; the sound named before stays
+    // and every recording hears it.
+    wav::Save("voice.wav", "not a wav any more");
+    EXPECT_FALSE(sim::SetInputWav(sim::kLineDevice, "voice.wav", true));
+    std::vector<uint8_t> first(800), second(800);
+    ASSERT_TRUE(record(first));
+    ASSERT_TRUE(record(second));
+    EXPECT_EQ(first[10], sim::MuLawEncode(8000));
+    EXPECT_EQ(second, first);
+    // A changed file is decoded again when named.
+    wav::Save("voice.wav", wav::Pcm8k(std::vector<int16_t>(1600, -3000)));
+    ASSERT_TRUE(sim::SetInputWav(sim::kLineDevice, "voice.wav", true));
+    ASSERT_TRUE(record(second));
+    EXPECT_EQ(second[10], sim::MuLawEncode(-3000));
 }
 
 // ---- kernel -------------------------------------------------------------------

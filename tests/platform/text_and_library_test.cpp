@@ -1,3 +1,6 @@
+#include <dlfcn.h>
+
+#include "platform/sim/component.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -80,4 +83,47 @@ TEST_F(LibraryTest, HiddenOrMissingLibrariesDoNotLoad) {
     EXPECT_EQ(sim::LoadAttempts("ESPEAK_TTS.DLL"), 1);
     sim::Reset();
     EXPECT_NE(LoadLibraryA("ESPEAK_TTS.DLL"), nullptr);  // reset lifts the injection
+}
+
+TEST(CodePages, KeptDescriptorsStartCleanAfterAFailedOrCutConversion) {
+    // A strict conversion stopped by a bad sequence, then one cut inside a
+    // double-byte character: the next uses of each direction are whole.
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, "\xCF\xDF\xFF\xFF", 4, nullptr, 0), 0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        EXPECT_EQ(ToWide(936, "\xCF"), u"\xFFFD");
+        EXPECT_EQ(ToWide(936, "\xCF\xDF\xC2\xB7"), u"线路");
+        EXPECT_EQ(ToBytes(936, u"线路"), "\xCF\xDF\xC2\xB7");
+        EXPECT_EQ(ToWide(950, "\xc1\xc2"), u"謝");
+        EXPECT_EQ(ToBytes(950, u"謝"), "\xc1\xc2");
+        EXPECT_EQ(ToBytes(936, u"謝\x20AC"), "\xD6\x78\x80") << "GBK has both";
+    }
+}
+
+TEST_F(LibraryTest, TheSpeechEngineLoadsItsEngineWithTheFirstPhraseNotAtCreation) {
+    auto loaded = [] {
+        void* h = dlopen("libespeak-ng.so.1", RTLD_NOW | RTLD_NOLOAD);
+        if (h) dlclose(h);
+        return h != nullptr;
+    };
+    HMODULE lib = LoadLibraryA("ESPEAK_TTS.DLL");
+    ASSERT_NE(lib, nullptr);
+    auto create = reinterpret_cast<MarluneComponentCreateFn>(GetProcAddress(lib, "MarluneComponentCreate"));
+    auto invoke = reinterpret_cast<MarluneComponentInvokeFn>(GetProcAddress(lib, "MarluneComponentInvoke"));
+    auto destroy = reinterpret_cast<MarluneComponentDestroyFn>(GetProcAddress(lib, "MarluneComponentDestroy"));
+    ASSERT_TRUE(create && invoke && destroy);
+    void* engine = create(nullptr);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_FALSE(loaded()) << "creating the component loads no engine";
+    LONG busy = 0;
+    ASSERT_EQ(invoke(engine, 10, DISPATCH_PROPERTYGET, 0, nullptr, &busy, nullptr, 0), S_OK);
+    EXPECT_EQ(busy, 0);
+    EXPECT_FALSE(loaded());
+    char error[128] = {};
+    ASSERT_EQ(invoke(engine, 2, DISPATCH_METHOD, 0, "hello", nullptr, error, sizeof error), S_OK) << error;
+    EXPECT_TRUE(loaded());
+    ASSERT_EQ(invoke(engine, 10, DISPATCH_PROPERTYGET, 0, nullptr, &busy, nullptr, 0), S_OK);
+    EXPECT_EQ(busy, 1) << "the phrase lasts on the clock";
+    destroy(engine);
 }

@@ -1,0 +1,240 @@
+// The caller-side control API of the virtual modem (vmodem_*): devices,
+// locations, offered calls, rings, keys, hang-up, outgoing-call outcomes,
+// injected refusals and hostile records, and the state read back by tests.
+#include <algorithm>
+#include <cstring>
+
+#include "peers/virtual_modem/modem_state.h"
+#include "platform/sim/sim.h"
+
+using namespace vmodem_impl;
+
+// ============================================================================
+// Control API
+// ============================================================================
+
+extern "C" {
+
+void vmodem_Reset(void) { Defaults(M()); }
+
+uint32_t vmodem_DeviceCount(void) { return static_cast<uint32_t>(M().devices.size()); }
+
+uint32_t vmodem_AddDevice(const char* name, uint32_t lowVersion, uint32_t highVersion) {
+    Device d = M().devices.empty() ? Device() : M().devices.front();
+    d.name = name ? name : "";
+    d.lowVersion = lowVersion;
+    d.highVersion = highVersion;
+    M().devices.push_back(d);
+    return static_cast<uint32_t>(M().devices.size() - 1);
+}
+
+int vmodem_SetDeviceName(uint32_t device, const char* name) {
+    if (device >= M().devices.size() || !name) return -1;
+    M().devices[device].name = name;
+    return 0;
+}
+
+int vmodem_SetDeviceVersions(uint32_t device, uint32_t lowVersion, uint32_t highVersion) {
+    if (device >= M().devices.size()) return -1;
+    M().devices[device].lowVersion = lowVersion;
+    M().devices[device].highVersion = highVersion;
+    return 0;
+}
+
+int vmodem_SetWaveIds(uint32_t device, uint32_t waveOut, uint32_t waveIn) {
+    if (device >= M().devices.size()) return -1;
+    M().devices[device].waveOut = waveOut;
+    M().devices[device].waveIn = waveIn;
+    return 0;
+}
+
+int vmodem_SetDataPort(uint32_t device, void* handle, const char* portName) {
+    if (device >= M().devices.size()) return -1;
+    M().devices[device].dataHandle = handle;
+    M().devices[device].dataPort = portName ? portName : "";
+    return 0;
+}
+
+int vmodem_SetReportsLineConnect(uint32_t device, int reports) {
+    if (device >= M().devices.size()) return -1;
+    M().devices[device].reportsLineConnect = reports != 0;
+    return 0;
+}
+
+int vmodem_SetOutgoing(uint32_t device, int behaviour, uint32_t delayMs) {
+    if (device >= M().devices.size() || behaviour < VMODEM_OUTGOING_MANUAL || behaviour > VMODEM_OUTGOING_NOANSWER)
+        return -1;
+    M().devices[device].outgoing = behaviour;
+    M().devices[device].outgoingDelayMs = delayMs;
+    return 0;
+}
+
+void vmodem_ClearLocations(void) {
+    M().locations.clear();
+    M().currentLocation = 0;
+}
+
+void vmodem_AddLocation(uint32_t id, const char* name, uint32_t countryCode, const char* cityCode) {
+    M().locations.push_back({id, name ? name : "", countryCode, cityCode ? cityCode : ""});
+}
+
+int vmodem_SetCurrentLocation(uint32_t id) {
+    for (auto& l : M().locations)
+        if (l.id == id) {
+            M().currentLocation = id;
+            return 0;
+        }
+    return -1;
+}
+
+uint32_t vmodem_Offer(uint32_t device, const char* callerId) {
+    Modem& m = M();
+    HLINE line = OpenLineOf(device);
+    Line* l = FindLine(line);
+    if (!l || !(l->privileges & LINECALLPRIVILEGE_OWNER)) return 0;
+    if (CurrentCallOf(device)) return 0;  // the line is busy
+    HCALL h = m.nextCall++;
+    Call c;
+    c.line = line;
+    c.incoming = true;
+    c.state = LINECALLSTATE_OFFERING;
+    c.hasCallerId = callerId != nullptr;
+    c.callerId = callerId ? callerId : "";
+    m.calls[h] = c;
+    SetCallState(h, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, LINECALLPRIVILEGE_OWNER);
+    return h;
+}
+
+int vmodem_Ring(uint32_t device) {
+    HCALL h = CurrentCallOf(device);
+    Call* c = FindCall(h);
+    if (!c || c->state != LINECALLSTATE_OFFERING) return -1;
+    ++c->rings;
+    PostLineDevState(c->line, LINEDEVSTATE_RINGING, 0, c->rings);
+    if (c->hasCallerId && !c->callerIdSent) {
+        c->callerIdSent = true;
+        PostToLine(c->line, h, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
+    }
+    return static_cast<int>(c->rings);
+}
+
+int vmodem_SendCallerId(uint32_t device, const char* callerId) {
+    HCALL h = CurrentCallOf(device);
+    Call* c = FindCall(h);
+    if (!c || !c->incoming || !callerId) return -1;
+    c->hasCallerId = true;
+    c->callerIdSent = true;
+    c->callerId = callerId;
+    PostToLine(c->line, h, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
+    return 0;
+}
+
+int vmodem_PressKeys(uint32_t device, const char* keys) {
+    return SendDigits(device, keys, LINEDIGITMODE_DTMF, "0123456789*#ABCD");
+}
+
+int vmodem_PulseDigits(uint32_t device, const char* digits) {
+    return SendDigits(device, digits, LINEDIGITMODE_PULSE, "0123456789");
+}
+
+int vmodem_HangUp(uint32_t device) {
+    HCALL h = CurrentCallOf(device);
+    Call* c = FindCall(h);
+    if (!c || c->state == LINECALLSTATE_DISCONNECTED) return -1;
+    HLINE line = c->line;
+    bool wasConnected = c->state == LINECALLSTATE_CONNECTED;
+    SetCallState(h, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+    Line* l = FindLine(line);
+    if (wasConnected && l && M().devices[l->device].reportsLineConnect)
+        PostLineDevState(line, LINEDEVSTATE_DISCONNECTED, 0, 0);
+    return 0;
+}
+
+int vmodem_AnswerOutgoing(uint32_t device) {
+    HCALL h = RingingOutgoingCall(device);
+    if (!h) return -1;
+    ConnectOutgoing(h);
+    return 0;
+}
+
+int vmodem_RejectOutgoing(uint32_t device) {
+    HCALL h = RingingOutgoingCall(device);
+    if (!h) return -1;
+    EndOutgoing(h, false);
+    return 0;
+}
+
+int vmodem_BusyOutgoing(uint32_t device) {
+    HCALL h = RingingOutgoingCall(device);
+    if (!h) return -1;
+    EndOutgoing(h, true);
+    return 0;
+}
+
+int vmodem_CloseLine(uint32_t device) {
+    Modem& m = M();
+    HLINE line = OpenLineOf(device);
+    if (!line) return -1;
+    PostToLine(line, line, LINE_CLOSE, 0, 0, 0);
+    for (auto it = m.calls.begin(); it != m.calls.end();)
+        it = it->second.line == line ? m.calls.erase(it) : std::next(it);
+    m.lines.erase(line);
+    return 0;
+}
+
+int vmodem_Notify(uint32_t device, uint32_t hDevice, uint32_t message, uintptr_t param1, uintptr_t param2,
+                  uintptr_t param3) {
+    HLINE line = OpenLineOf(device);
+    if (!line) return -1;
+    PostToLine(line, hDevice, message, param1, param2, param3);
+    return 0;
+}
+
+void vmodem_Refuse(const char* function, int32_t error) {
+    if (!function) return;
+    if (error == 0)
+        M().refusals.erase(function);
+    else
+        M().refusals[function] = error;
+}
+
+void vmodem_SetHostile(int kind) { M().hostile = kind; }
+
+void vmodem_HideExport(const char* function, int hidden) {
+    if (function) sim::HideExport(kDllName, function, hidden != 0);
+}
+
+void vmodem_HideLibrary(int hidden) { sim::HideLibrary(kDllName, hidden != 0); }
+
+int vmodem_CallCount(const char* function) {
+    auto it = M().callCounts.find(function ? function : "");
+    return it == M().callCounts.end() ? 0 : it->second;
+}
+
+uint32_t vmodem_OpenLine(uint32_t device) { return OpenLineOf(device); }
+uint32_t vmodem_CurrentCall(uint32_t device) { return CurrentCallOf(device); }
+
+uint32_t vmodem_CallState(uint32_t hCall) {
+    const Call* c = FindCall(hCall);
+    return c ? c->state : 0;
+}
+
+uint32_t vmodem_MonitorModes(uint32_t hCall) {
+    const Call* c = FindCall(hCall);
+    return c ? c->monitorModes : 0;
+}
+
+uint32_t vmodem_StatusMask(uint32_t device) {
+    const Line* l = FindLine(OpenLineOf(device));
+    return l ? l->lineStates : 0;
+}
+
+const char* vmodem_LastDialed(void) { return M().lastDialed.c_str(); }
+
+size_t vmodem_LastCallParams(void* buffer, size_t size) {
+    const auto& p = M().lastCallParams;
+    if (buffer) std::memcpy(buffer, p.data(), std::min(size, p.size()));
+    return p.size();
+}
+
+}  // extern "C"

@@ -1,0 +1,62 @@
+#include "peers/virtual_modem/record_writer.h"
+
+namespace vmodem_impl {
+
+void RecordWriter::Finish() {
+    bool fits = Fits();
+    DWORD used = fits ? needed_ : fixed_;
+    if (fits) {
+        for (auto& p : pieces_) {
+            std::memcpy(base_ + p.at, p.data.data(), p.data.size());
+            Set(p.sizeField, static_cast<DWORD>(p.data.size()));
+            Set(p.offsetField, p.at);
+        }
+    }
+    DWORD needed = needed_;
+    switch (M().hostile) {
+        case VMODEM_HOSTILE_OFFSET:
+            for (auto& p : pieces_)
+                if (fits) Set(p.offsetField, used + 8);
+            break;
+        case VMODEM_HOSTILE_SIZE:
+            for (auto& p : pieces_)
+                if (fits) Set(p.sizeField, used - p.at + 64);
+            break;
+        case VMODEM_HOSTILE_WRAP:
+            for (auto& p : pieces_) {
+                if (!fits) continue;
+                Set(p.offsetField, 0xFFFFFFF0u);
+                Set(p.sizeField, 0x20);
+            }
+            break;
+        case VMODEM_HOSTILE_USED:
+            if (fits) {
+                used = 0xFFFFFFF0u;
+                for (auto& p : pieces_) Set(p.offsetField, total_ + 16);
+            }
+            break;
+        case VMODEM_HOSTILE_NEEDED:
+            needed = 0xFFFFFF00u;
+            break;
+        default:
+            break;
+    }
+    Set(sizeof(DWORD), needed);
+    Set(2 * sizeof(DWORD), used);
+}
+
+std::string WithZero(const std::string& s) { return std::string(s.c_str(), s.size() + 1); }
+
+std::string Bytes(const void* p, size_t n) { return std::string(static_cast<const char*>(p), n); }
+
+void ClearRecord(void* record, DWORD fixedSize) {
+    std::memset(static_cast<BYTE*>(record) + sizeof(DWORD), 0, fixedSize - sizeof(DWORD));
+}
+
+DWORD TotalSize(const void* record) {
+    DWORD total;
+    std::memcpy(&total, record, sizeof total);
+    return total;
+}
+
+}  // namespace vmodem_impl
