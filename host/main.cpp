@@ -2,6 +2,8 @@
 //   marlune host [--real-time]   JSON lines on stdin/stdout
 //   marlune demo                 a short demonstration call, printed
 //   marlune describe             the automation surface
+//   marlune number RUN           the Chinese reading of a number run
+//   marlune say TEXT [--out FILE] [--line]   speak a text, write what was heard
 //   marlune help                 this text and the host's commands
 #include <cstdio>
 #include <cstring>
@@ -10,10 +12,13 @@
 #include "host/host_commands.h"
 #include "host/json_host.h"
 
+int NumberCommand(int argc, char** argv);
+int SayCommand(int argc, char** argv);
+
 namespace {
 
 int Help() {
-    printf("usage: marlune host [--real-time] | demo | describe | help\n\n");
+    printf("usage: marlune host [--real-time] | demo | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
     printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
@@ -38,6 +43,8 @@ int main(int argc, char** argv) {
     }
     if (verb == "demo") return RunDemo();
     if (verb == "describe") return Describe();
+    if (verb == "number") return NumberCommand(argc, argv);
+    if (verb == "say") return SayCommand(argc, argv);
     if (verb == "help" || verb == "--help" || verb == "-h") return Help();
     fprintf(stderr, "marlune: unknown command '%s'\n", verb.c_str());
     Help();
