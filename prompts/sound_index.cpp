@@ -9,36 +9,26 @@ namespace {
 constexpr SCODE kFileNotFound = static_cast<SCODE>(0x800A0035);
 constexpr SCODE kPermissionDenied = static_cast<SCODE>(0x800A0046);
 
-unsigned long long Join(DWORD high, DWORD low) { return (static_cast<unsigned long long>(high) << 32) | low; }
-
 }  // namespace
 
 void SoundIndex::Refresh() {
-    // Opened for reading, not shared, at every lookup: an index another
-    // program holds open fails, and a new file is seen at once.
-    HANDLE file = CreateFileA(kFileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    platform::FileStamp now;
+    if (!platform::StampOf(kFileName, now) || now.directory) {
         loaded_ = false;
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            throw AutomationError(kFileNotFound, std::string(kFileName) + ": the character sound index was not found");
-        throw AutomationError(kPermissionDenied, std::string(kFileName) + ": the character sound index cannot be read");
+        throw AutomationError(kFileNotFound, std::string(kFileName) + ": the character sound index was not found");
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    bool ok = GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    Stamp now;
-    now.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
-    now.written = Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-    now.identity = Join(info.nFileIndexHigh, info.nFileIndexLow) ^ (static_cast<unsigned long long>(info.dwVolumeSerialNumber) << 48);
-    if (ok && !(loaded_ && now == stamp_)) ok = Load(file, now);
-    CloseHandle(file);
+    if (loaded_ && now == stamp_) return;
+    // Read only, not shared: an index another program holds open fails.
+    HANDLE file = CreateFileA(kFileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool ok = file != INVALID_HANDLE_VALUE && Load(file, now);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     if (!ok) {
         loaded_ = false;
         throw AutomationError(kPermissionDenied, std::string(kFileName) + ": the character sound index cannot be read");
     }
 }
 
-bool SoundIndex::Load(HANDLE file, const Stamp& stamp) {
+bool SoundIndex::Load(HANDLE file, const platform::FileStamp& stamp) {
     loaded_ = false;
     std::string bytes;
     char buf[65536];

@@ -2,14 +2,16 @@
 // GBK bytes, a 0 byte, one unread byte, and the sound name ending in a 0
 // byte (or the end of the file). The first entry that matches wins. The
 // index is kept in memory between lookups and read again as soon as the
-// file's size, write time or identity (volume and file index) changes, so
-// a new index takes effect at the very next character.
+// file's size, write time or identity changes (platform::StampOf, looked at
+// for every character), so a new index takes effect at the very next
+// character.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "control/core.h"
+#include "platform/file_stamp.h"
 
 class SoundIndex {
 public:
@@ -25,16 +27,12 @@ public:
     std::string GetSoundName(const std::string& character);
 
 private:
-    struct Stamp {
-        unsigned long long size = 0, written = 0, identity = 0;
-        bool operator==(const Stamp&) const = default;
-    };
     void Refresh();
-    bool Load(HANDLE file, const Stamp& stamp);
+    bool Load(HANDLE file, const platform::FileStamp& stamp);
 
     const Core& core_;
     bool loaded_ = false;
-    Stamp stamp_;
+    platform::FileStamp stamp_;
     std::string bytes_;
     // Per two-byte key (lead byte * 256 + trail byte): where the first
     // matching entry's name starts in bytes_, or -1.
