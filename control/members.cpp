@@ -46,8 +46,8 @@ LONG CMarluneCtrl::PlayTxtFile(const std::string&, LONG) { RaiseNotAvailable("Pl
 LONG CMarluneCtrl::PlayAllisEnglish(const std::string&, LONG) { RaiseNotAvailable("PlayAllisEnglish"); }
 
 // ---- data link ------------------------------------------------------------------
-LONG CMarluneCtrl::SendData(const std::string&) { RaiseNotAvailable("SendData"); }
-LONG CMarluneCtrl::SendFile(const std::string&) { RaiseNotAvailable("SendFile"); }
+LONG CMarluneCtrl::SendData(const std::string& SendStr) { return module_.datalink.SendData(SendStr); }
+LONG CMarluneCtrl::SendFile(const std::string& FileName) { return module_.datalink.SendFile(FileName); }
 
 // ---- the board functions of other line hardware ------------------------------
 // Kept for hosts written against them. ChangeCall and listen share one

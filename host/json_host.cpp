@@ -135,11 +135,13 @@ JsonHost::JsonHost(Output out) : out_(std::move(out)), module_(Module::Current()
                     {"text_bytes", Hex(box.text)},
                     {"answer", box.answer}}}});
     });
+    sim::SetDebugOutputObserver([this](const std::string& text) { Emit(json{{"debug", AnsiToUtf8(text)}}); });
 }
 
 JsonHost::~JsonHost() {
     DestroyControl();
     sim::SetMessageBoxObserver(nullptr);
+    sim::SetDebugOutputObserver(nullptr);
 }
 
 double JsonHost::Seconds() const { return static_cast<double>(sim::Now()) / sim::kSecond; }

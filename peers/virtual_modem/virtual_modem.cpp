@@ -4,6 +4,7 @@
 // callback through a hidden window of the thread that initialised, so they
 // arrive from that thread's message loop.
 #include "peers/virtual_modem/virtual_modem.h"
+#include "peers/virtual_modem/data_port.h"
 
 #include <algorithm>
 #include <cstring>
@@ -188,6 +189,7 @@ void SetCallState(HCALL hCall, DWORD state, DWORD mode, DWORD privilege = 0) {
     if (it == M().calls.end()) return;
     it->second.state = state;
     if (state == LINECALLSTATE_IDLE) it->second.monitorModes = 0;
+    if (state == LINECALLSTATE_DISCONNECTED || state == LINECALLSTATE_IDLE) vmodem_data::CallEnded(hCall);
     PostToLine(it->second.line, hCall, LINE_CALLSTATE, state, mode, privilege);
 }
 
@@ -556,8 +558,10 @@ TAPI_EXPORT lineClose(HLINE hLine) {
     Modem& m = M();
     if (!m.lines.count(hLine)) return Err(LINEERR_INVALLINEHANDLE);
     // Closing the line ends and frees its calls.
-    for (auto it = m.calls.begin(); it != m.calls.end();)
+    for (auto it = m.calls.begin(); it != m.calls.end();) {
+        if (it->second.line == hLine) vmodem_data::CallEnded(it->first);
         it = it->second.line == hLine ? m.calls.erase(it) : std::next(it);
+    }
     m.lines.erase(hLine);
     return 0;
 }
@@ -613,7 +617,7 @@ TAPI_EXPORT lineGetCallInfoA(HCALL hCall, LPLINECALLINFO info) {
     info->hLine = c->line;
     info->dwLineDeviceID = l ? l->device : 0;
     info->dwBearerMode = LINEBEARERMODE_VOICE;
-    info->dwMediaMode = LINEMEDIAMODE_AUTOMATEDVOICE;
+    info->dwMediaMode = vmodem_data::MediaMode(hCall);
     info->dwCallID = hCall;
     info->dwCallStates = 0x00007FFF;
     info->dwMonitorDigitModes = c->monitorModes;
@@ -665,7 +669,11 @@ TAPI_EXPORT lineGetIDA(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSele
         value = Bytes(&d.waveIn, sizeof d.waveIn);
     } else if (cls == "comm/datamodem") {
         if (dwSelect != LINECALLSELECT_CALL) return Err(LINEERR_INVALDEVICECLASS);
-        value = Bytes(&d.dataHandle, sizeof d.dataHandle) + WithZero(d.dataPort);
+        HANDLE port = d.dataHandle;
+        // A port is lent only when the record holds it.
+        if (TotalSize(lpDeviceID) >= sizeof(VARSTRING) + sizeof port + d.dataPort.size() + 1)
+            if (LONG e = vmodem_data::LendPort(hCall, l->device, &port)) return Err(e);
+        value = Bytes(&port, sizeof port) + WithZero(d.dataPort);
     } else if (cls == "tapi/line") {
         DWORD id = l->device;
         value = Bytes(&id, sizeof id);
@@ -792,6 +800,7 @@ TAPI_EXPORT lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, 
     m.calls[h] = c;
     m.lastDialed = dest;
     *lphCall = h;
+    vmodem_data::CallPlaced(h, l->device);
     LONG id = Reply(hLine);
     SetCallState(h, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL, LINECALLPRIVILEGE_OWNER);
     SetCallState(h, LINECALLSTATE_DIALING, 0);
@@ -821,7 +830,10 @@ TAPI_EXPORT lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, 
 
 extern "C" {
 
-void vmodem_Reset(void) { Defaults(M()); }
+void vmodem_Reset(void) {
+    Defaults(M());
+    vmodem_data::Reset();
+}
 
 uint32_t vmodem_DeviceCount(void) { return static_cast<uint32_t>(M().devices.size()); }
 
@@ -982,8 +994,10 @@ int vmodem_CloseLine(uint32_t device) {
     HLINE line = OpenLineOf(device);
     if (!line) return -1;
     PostToLine(line, line, LINE_CLOSE, 0, 0, 0);
-    for (auto it = m.calls.begin(); it != m.calls.end();)
+    for (auto it = m.calls.begin(); it != m.calls.end();) {
+        if (it->second.line == line) vmodem_data::CallEnded(it->first);
         it = it->second.line == line ? m.calls.erase(it) : std::next(it);
+    }
     m.lines.erase(line);
     return 0;
 }

@@ -71,7 +71,7 @@ TEST_F(HostTest, AScriptedSessionAnswersCallsErrorsEventsAndTheNotice) {
                          R"({"id":7,"call":"NoSuch"})"
                          "\n"
                          "not json\n"
-                         R"({"id":8,"call":"SendFile","args":["a.txt"]})"
+                         R"({"id":8,"call":"PlayTxtFile","args":["a.txt",0]})"
                          "\n"
                          R"({"id":9,"cmd":"no-such-command"})"
                          "\n"
