@@ -151,8 +151,8 @@ LONG DataLink::SendData(const std::string& SendStr) {
 }
 
 LONG DataLink::SendFile(const std::string& FileName) {
-    HANDLE file = CreateFileA(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
     std::unique_ptr<char[]> piece(new char[kFilePieceSize]);
 

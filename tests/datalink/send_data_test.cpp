@@ -107,6 +107,23 @@ TEST_F(SendDataTest, AHandleThatIsNoPortShowsCaptionOneAndGivesMinusFour) {
                             "debug:File handle is not a comm handle.\n"}));
 }
 
+TEST_F(SendDataTest, ARecordWhoseStringLiesOutsideItHoldsNoPort) {
+    ConnectData();
+    for (int kind : {VMODEM_HOSTILE_OFFSET, VMODEM_HOSTILE_WRAP, VMODEM_HOSTILE_USED}) {
+        SCOPED_TRACE(kind);
+        vmodem_SetHostile(kind);
+        trace.clear();
+        EXPECT_EQ(ctrl->SendData("x"), -4);
+        EXPECT_EQ(trace, (Texts{std::string("debug:") + kConnected, "box:1/err",
+                                "debug:File handle is not a comm handle.\n"}));
+    }
+    vmodem_SetHostile(VMODEM_HOSTILE_NONE);
+    EXPECT_EQ(vmodem_DataReceived(0), 0u);
+    EXPECT_EQ(sim::LiveLocalBlocks(), 0);
+    EXPECT_EQ(ctrl->SendData("x"), 0);
+    EXPECT_EQ(Received(), "x");
+}
+
 TEST_F(SendDataTest, APortAlreadyHeldRefusesTheNextWithCaptionTwo) {
     ConnectData();
     HANDLE held = OwnPort();
