@@ -124,6 +124,3 @@ private:
     std::vector<std::pair<DWORD, IEventSink*>> sinks_;
     DWORD nextCookie_ = 1;
 };
-
-// The "not available yet" error of members whose subsystem is not built.
-[[noreturn]] void RaiseNotAvailable(const char* member);

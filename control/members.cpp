@@ -1,7 +1,5 @@
 // The automation members: each forwards to the subsystem that implements
-// it. Members whose subsystem is not built yet answer with a clear "not
-// available yet" error instead of a made-up result.
-#include "control/automation_error.h"
+// it.
 #include "control/marlune_ctrl.h"
 
 // ---- telephony --------------------------------------------------------------
@@ -50,8 +48,8 @@ LONG CMarluneCtrl::PlayAllisEnglish(const std::string& Str, LONG Dev) {
 }
 
 // ---- data link ------------------------------------------------------------------
-LONG CMarluneCtrl::SendData(const std::string&) { RaiseNotAvailable("SendData"); }
-LONG CMarluneCtrl::SendFile(const std::string&) { RaiseNotAvailable("SendFile"); }
+LONG CMarluneCtrl::SendData(const std::string& SendStr) { return module_.datalink.SendData(SendStr); }
+LONG CMarluneCtrl::SendFile(const std::string& FileName) { return module_.datalink.SendFile(FileName); }
 
 // ---- the board functions of other line hardware ------------------------------
 // Kept for hosts written against them. ChangeCall and listen share one
@@ -64,7 +62,3 @@ LONG CMarluneCtrl::InitSetCard(const std::string&) { return BoardNoOp1(); }
 LONG CMarluneCtrl::MakeParty(LONG) { return BoardNoOp1(); }
 LONG CMarluneCtrl::GetDialogicVbus() { return 0; }
 LONG CMarluneCtrl::GetDialogicNbus() { return 0; }
-
-[[noreturn]] void RaiseNotAvailable(const char* member) {
-    throw AutomationError(E_NOTIMPL, std::string(member) + " is not available yet in this build");
-}

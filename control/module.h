@@ -9,6 +9,7 @@
 #include "audio/playback.h"
 #include "audio/recording.h"
 #include "control/core.h"
+#include "datalink/data_link.h"
 #include "prompts/play_list.h"
 #include "prompts/text_composer.h"
 #include "telephony/line.h"
@@ -25,7 +26,7 @@ struct Module {
     Recorder record{core, line};
     PlaySequencer playList{core, playback};
     TextComposer composer{core, line, playback, playList};
-    HANDLE CommHandle = nullptr;          // the data call's serial port
+    DataLink datalink{core, line};
 
     void WriteLog(const char* text) const { core.WriteLog(text); }
     void WriteLog(const std::string& text) const { core.WriteLog(text); }

@@ -209,11 +209,13 @@ JsonHost::JsonHost(Output out) : out_(std::move(out)), module_(Module::Current()
         if (addressed_) j["ctl"] = addressed_;
         Emit(j);
     });
+    sim::SetDebugOutputObserver([this](const std::string& text) { Emit(json{{"debug", AnsiToUtf8(text)}}); });
 }
 
 JsonHost::~JsonHost() {
     while (!controls_.empty()) DestroyControl(controls_.begin()->first);
     sim::SetMessageBoxObserver(nullptr);
+    sim::SetDebugOutputObserver(nullptr);
 }
 
 double JsonHost::Seconds() const { return static_cast<double>(sim::Now()) / sim::kSecond; }

@@ -13,6 +13,7 @@
 #include "sim/win_library.h"
 #include "sim/win_gdi.h"
 #include "sim/win_kernel.h"
+#include "sim/win_comm.h"
 #include "sim/mmsystem.h"
 #include "sim/tapi.h"
 #endif

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "peers/virtual_modem/data_port.h"
 #include "peers/virtual_modem/modem_state.h"
 #include "platform/sim/sim.h"
 
@@ -15,7 +16,10 @@ using namespace vmodem_impl;
 
 extern "C" {
 
-void vmodem_Reset(void) { Defaults(M()); }
+void vmodem_Reset(void) {
+    Defaults(M());
+    vmodem_data::Reset();
+}
 
 uint32_t vmodem_DeviceCount(void) { return static_cast<uint32_t>(M().devices.size()); }
 
@@ -176,8 +180,10 @@ int vmodem_CloseLine(uint32_t device) {
     HLINE line = OpenLineOf(device);
     if (!line) return -1;
     PostToLine(line, line, LINE_CLOSE, 0, 0, 0);
-    for (auto it = m.calls.begin(); it != m.calls.end();)
+    for (auto it = m.calls.begin(); it != m.calls.end();) {
+        if (it->second.line == line) vmodem_data::CallEnded(it->first);
         it = it->second.line == line ? m.calls.erase(it) : std::next(it);
+    }
     m.lines.erase(line);
     return 0;
 }

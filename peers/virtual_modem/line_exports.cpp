@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "peers/virtual_modem/data_port.h"
 #include "peers/virtual_modem/record_writer.h"
 #include "platform/sim/sim.h"
 
@@ -131,8 +132,10 @@ TAPI_EXPORT lineClose(HLINE hLine) {
     Modem& m = M();
     if (!m.lines.count(hLine)) return Err(LINEERR_INVALLINEHANDLE);
     // Closing the line ends and frees its calls.
-    for (auto it = m.calls.begin(); it != m.calls.end();)
+    for (auto it = m.calls.begin(); it != m.calls.end();) {
+        if (it->second.line == hLine) vmodem_data::CallEnded(it->first);
         it = it->second.line == hLine ? m.calls.erase(it) : std::next(it);
+    }
     m.lines.erase(hLine);
     return 0;
 }
@@ -188,7 +191,7 @@ TAPI_EXPORT lineGetCallInfoA(HCALL hCall, LPLINECALLINFO info) {
     info->hLine = c->line;
     info->dwLineDeviceID = l ? l->device : 0;
     info->dwBearerMode = LINEBEARERMODE_VOICE;
-    info->dwMediaMode = LINEMEDIAMODE_AUTOMATEDVOICE;
+    info->dwMediaMode = vmodem_data::MediaMode(hCall);
     info->dwCallID = hCall;
     info->dwCallStates = 0x00007FFF;
     info->dwMonitorDigitModes = c->monitorModes;
@@ -240,7 +243,11 @@ TAPI_EXPORT lineGetIDA(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSele
         value = Bytes(&d.waveIn, sizeof d.waveIn);
     } else if (cls == "comm/datamodem") {
         if (dwSelect != LINECALLSELECT_CALL) return Err(LINEERR_INVALDEVICECLASS);
-        value = Bytes(&d.dataHandle, sizeof d.dataHandle) + WithZero(d.dataPort);
+        HANDLE port = d.dataHandle;
+        // A port is lent only when the record holds it.
+        if (TotalSize(lpDeviceID) >= sizeof(VARSTRING) + sizeof port + d.dataPort.size() + 1)
+            if (LONG e = vmodem_data::LendPort(hCall, l->device, &port)) return Err(e);
+        value = Bytes(&port, sizeof port) + WithZero(d.dataPort);
     } else if (cls == "tapi/line") {
         DWORD id = l->device;
         value = Bytes(&id, sizeof id);
@@ -367,6 +374,7 @@ TAPI_EXPORT lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, 
     m.calls[h] = c;
     m.lastDialed = dest;
     *lphCall = h;
+    vmodem_data::CallPlaced(h, l->device);
     LONG id = Reply(hLine);
     SetCallState(h, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL, LINECALLPRIVILEGE_OWNER);
     SetCallState(h, LINECALLSTATE_DIALING, 0);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "peers/virtual_modem/modem_state.h"
+#include "peers/virtual_modem/data_port.h"
 #include "platform/sim/sim.h"
 
 namespace vmodem_impl {
@@ -83,6 +84,7 @@ void SetCallState(HCALL hCall, DWORD state, DWORD mode, DWORD privilege) {
     if (it == M().calls.end()) return;
     it->second.state = state;
     if (state == LINECALLSTATE_IDLE) it->second.monitorModes = 0;
+    if (state == LINECALLSTATE_DISCONNECTED || state == LINECALLSTATE_IDLE) vmodem_data::CallEnded(hCall);
     PostToLine(it->second.line, hCall, LINE_CALLSTATE, state, mode, privilege);
 }
 

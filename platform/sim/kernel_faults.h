@@ -7,13 +7,14 @@
 namespace sim {
 
 // The next `count` calls of `function` ("GlobalAlloc", "GlobalLock",
-// "LocalAlloc", "CreateFileA", "WriteFile", "ReadFile") fail (-1: until
-// cleared). GlobalAlloc/LocalAlloc return null, GlobalLock null,
-// CreateFileA INVALID_HANDLE_VALUE, WriteFile/ReadFile FALSE; each sets
-// the last error. The first `after` calls still succeed.
+// "LocalAlloc", "LocalSize", "CreateFileA", "WriteFile", "ReadFile") fail
+// (-1: until cleared). GlobalAlloc/LocalAlloc return null, GlobalLock null,
+// LocalSize 0, CreateFileA INVALID_HANDLE_VALUE, WriteFile/ReadFile FALSE;
+// each but LocalSize sets the last error. The first `after` calls still succeed.
 void FailKernel(const std::string& function, int count = 1, int after = 0);
 // Blocks of global and local memory not yet freed.
 int LiveGlobalBlocks();
+int LiveLocalBlocks();
 // File handles not yet closed.
 int OpenFileHandles();
 

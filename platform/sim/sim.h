@@ -63,7 +63,10 @@ void SetMessageBoxObserver(std::function<void(const MessageBoxRecord&)> observer
 const std::vector<MessageBoxRecord>& MessageBoxes();
 
 // ---- debugger output ---------------------------------------------------
+// Every OutputDebugStringA text, in order; the observer sees each as it is
+// written.
 const std::vector<std::string>& DebugOutput();
+void SetDebugOutputObserver(std::function<void(const std::string&)> observer);
 
 // ---- windows -----------------------------------------------------------
 // Number of live windows (for leak checks in tests).

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 
+#include "comm_objects.h"
 #include "kernel_faults.h"
 #include "sim.h"
 #include "win_user.h"
@@ -22,6 +23,7 @@ struct KernelState {
     std::recursive_mutex lock;
     std::set<void*> global;
     std::set<void*> local;
+    std::map<void*, SIZE_T> sizes;  // requested size of each block
     std::map<uintptr_t, int> files;  // handle value -> descriptor
     uintptr_t nextFile = 0x4000;
     std::map<std::string, int> faults;
@@ -62,6 +64,7 @@ void* Allocate(std::set<void*>& blocks, UINT flags, SIZE_T size) {
         return nullptr;
     }
     blocks.insert(p);
+    K().sizes[p] = size;
     return p;
 }
 
@@ -73,6 +76,7 @@ void* Release(std::set<void*>& blocks, void* mem) {
         return mem;
     }
     blocks.erase(it);
+    K().sizes.erase(mem);
     free(mem);
     return nullptr;
 }
@@ -126,6 +130,7 @@ void FailKernel(const std::string& function, int count, int after) {
     K().skips[function] = after;
 }
 int LiveGlobalBlocks() { return static_cast<int>(K().global.size()); }
+int LiveLocalBlocks() { return static_cast<int>(K().local.size()); }
 int OpenFileHandles() { return static_cast<int>(K().files.size()); }
 }  // namespace sim
 
@@ -179,6 +184,16 @@ HLOCAL WINAPI LocalFree(HLOCAL mem) {
     return Release(K().local, mem);
 }
 
+SIZE_T WINAPI LocalSize(HLOCAL mem) {
+    std::lock_guard<std::recursive_mutex> g(K().lock);
+    if (Fault("LocalSize")) return 0;
+    if (!mem || !K().local.count(mem)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return K().sizes[mem];
+}
+
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
                           HANDLE) {
     std::lock_guard<std::recursive_mutex> g(K().lock);
@@ -222,6 +237,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
 
 // Overlapped requests complete at once; the OVERLAPPED record reports it.
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (simcomm::Owns(file)) return simcomm::Write(file, buffer, count, written, overlapped);
     if (written) *written = 0;
     int fd = DescriptorFor("WriteFile", file);
     if (fd < 0) return FALSE;
@@ -266,6 +282,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOV
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
+    if (simcomm::Close(handle)) return TRUE;
     std::lock_guard<std::recursive_mutex> g(K().lock);
     auto it = K().files.find(reinterpret_cast<uintptr_t>(handle));
     if (it == K().files.end()) {
@@ -340,6 +357,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
 }
 
 DWORD WINAPI GetFileType(HANDLE file) {
+    if (simcomm::Owns(file)) return simcomm::IsPort(file) ? FILE_TYPE_CHAR : FILE_TYPE_UNKNOWN;
     std::lock_guard<std::recursive_mutex> g(K().lock);
     int fd = Descriptor(file);
     struct stat st {};

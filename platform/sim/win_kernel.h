@@ -80,6 +80,7 @@ BOOL WINAPI GlobalUnlock(HGLOBAL mem);
 HGLOBAL WINAPI GlobalFree(HGLOBAL mem);
 HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T size);
 HLOCAL WINAPI LocalFree(HLOCAL mem);
+SIZE_T WINAPI LocalSize(HLOCAL mem);
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE templateFile);

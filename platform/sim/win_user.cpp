@@ -61,7 +61,6 @@ struct State {
     std::vector<sim::MessageBoxRecord> boxes;
     std::function<int(const sim::MessageBoxRecord&)> boxPolicy;
     std::function<void(const sim::MessageBoxRecord&)> boxObserver;
-    std::vector<std::string> debug;
     std::vector<std::function<void()>> resetHooks;
     bool quit = false;
 };
@@ -239,7 +238,6 @@ void SetMessageBoxObserver(std::function<void(const MessageBoxRecord&)> observer
     S().boxObserver = std::move(observer);
 }
 const std::vector<MessageBoxRecord>& MessageBoxes() { return S().boxes; }
-const std::vector<std::string>& DebugOutput() { return S().debug; }
 size_t WindowCount() { return S().windows.size(); }
 bool GetWindowInfo(HWND hwnd, WindowInfo* info) {
     Window* w = Find(hwnd);
@@ -286,7 +284,6 @@ void Reset() {
         s.boxes.clear();
         s.boxPolicy = nullptr;
         s.boxObserver = nullptr;
-        s.debug.clear();
         s.quit = false;
     }
     for (auto& hook : s.resetHooks) hook();
@@ -527,11 +524,6 @@ void WINAPI Sleep(DWORD ms) { AdvanceTo(sim::Now() + static_cast<sim::Micros>(ms
 
 DWORD WINAPI GetLastError() { return tLastError; }
 void WINAPI SetLastError(DWORD err) { tLastError = err; }
-
-void WINAPI OutputDebugStringA(LPCSTR text) {
-    S().debug.emplace_back(text ? text : "");
-    if (getenv("MARLUNE_DEBUG_OUTPUT")) fprintf(stderr, "%s", text ? text : "");
-}
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR) { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000)); }
 

@@ -72,7 +72,7 @@ TEST_F(HostTest, AScriptedSessionAnswersCallsErrorsEventsAndTheNotice) {
                          R"({"id":7,"call":"NoSuch"})"
                          "\n"
                          "not json\n"
-                         R"({"id":8,"call":"SendFile","args":["a.txt"]})"
+                         R"({"id":8,"call":"PlayTxtFile","args":["a.txt",0]})"
                          "\n"
                          R"({"id":9,"cmd":"no-such-command"})"
                          "\n"
@@ -112,8 +112,8 @@ TEST_F(HostTest, AScriptedSessionAnswersCallsErrorsEventsAndTheNotice) {
     ASSERT_NE(bad, nullptr);
     EXPECT_EQ((*bad)["error"]["hresult"], "0x80020009");
     EXPECT_EQ((*bad)["error"]["kind"], "automation");
-    EXPECT_EQ((*bad)["error"]["scode"], "0x80004001");  // E_NOTIMPL
-    EXPECT_NE((*bad)["error"]["message"].get<std::string>().find("not available yet"), std::string::npos);
+    EXPECT_EQ((*bad)["error"]["scode"], "0x800A0035");  // file not found
+    EXPECT_NE((*bad)["error"]["message"].get<std::string>().find("a.txt"), std::string::npos);
     EXPECT_EQ((*Answer(out, 9))["error"]["kind"], "request");
     EXPECT_TRUE((*Answer(out, 9))["error"].contains("message"));
     // Destroying the control shows the notice, reported with its Big5 reading.
