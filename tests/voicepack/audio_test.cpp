@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -11,7 +12,8 @@ namespace {
 
 Samples Tone(double hz, double seconds, int rate, double amplitude = 10000) {
     Samples s(static_cast<size_t>(seconds * rate));
-    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>(amplitude * std::sin(2 * M_PI * hz * i / rate));
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<int16_t>(std::clamp(amplitude * std::sin(2 * M_PI * hz * i / rate), -32768.0, 32767.0));
     return s;
 }
 
@@ -52,6 +54,8 @@ TEST(Check, LengthAndLoudnessBounds) {
     EXPECT_EQ(CheckSound(Tone(300, 0.15, kPackRate), kPackRate), "");
     EXPECT_NE(CheckSound(Tone(300, 0.3, kPackRate, 20), kPackRate), "");  // -64 dBFS
     EXPECT_NE(CheckSound(Samples(2400, 0), kPackRate), "");
+    EXPECT_EQ(CheckSound(Tone(300, 0.3, kPackRate, 32000), kPackRate), "");
+    EXPECT_NE(CheckSound(Tone(300, 0.3, kPackRate, 40000), kPackRate), "");  // clipped at full scale
     Samples click(2400, 0);  // one loud sample in silence: not speech
     click[100] = 30000;
     EXPECT_NE(CheckSound(click, kPackRate), "");

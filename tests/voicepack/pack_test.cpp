@@ -103,6 +103,7 @@ TEST_F(Pack, EverySoundNamedExistsAndIsShortAudiblePcm) {
         EXPECT_GE(seconds, 0.15) << name;
         EXPECT_LE(seconds, 0.8) << name;
         EXPECT_GE(PeakDbfs(w.samples), -30) << name;
+        EXPECT_LT(PeakDbfs(w.samples), -0.01) << name;  // no clipping
         EXPECT_GE(RmsDbfs(w.samples), -45) << name;
     }
 }

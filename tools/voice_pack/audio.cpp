@@ -107,6 +107,7 @@ std::string CheckSound(const Samples& s, int rate) {
     if (seconds < kMinSeconds || seconds > kMaxSeconds)
         return "lasts " + std::to_string(seconds) + " s, outside " + std::to_string(kMinSeconds) + " to " +
                std::to_string(kMaxSeconds) + " s";
+    if (std::any_of(s.begin(), s.end(), [](int16_t v) { return v >= 32767 || v <= -32767; })) return "clips";
     if (PeakDbfs(s) < -30) return "is silent: peak " + std::to_string(PeakDbfs(s)) + " dBFS";
     if (RmsDbfs(s) < -45) return "is silent: RMS " + std::to_string(RmsDbfs(s)) + " dBFS";
     if (AudibleSeconds(s, rate) < kMinAudibleSeconds)

@@ -25,7 +25,7 @@ Samples TrimSilence(const Samples& in, int rate);
 constexpr double kMinAudibleSeconds = 0.05;
 
 // Why the sound does not belong in the pack ("" when it does): its length
-// is outside 0.15 to 0.8 s, or it is silent (peak under -30 dBFS, RMS under
+// is outside 0.15 to 0.8 s, it clips (a sample at full scale), or it is silent (peak under -30 dBFS, RMS under
 // -45 dBFS, or less than 0.05 s of it in 5 ms frames of -40 dBFS or more).
 std::string CheckSound(const Samples& s, int rate);
 

@@ -10,6 +10,7 @@ namespace voice_pack {
 namespace {
 
 constexpr int kWordsPerMinute = 150;
+constexpr int kVolume = 70;
 
 Samples* g_sink = nullptr;
 
@@ -34,6 +35,8 @@ int InitialiseOnce() {
     // A little slower than the default 175 words a minute: the neutral tone
     // stays long enough to be heard on its own, and prompts are clearer.
     espeak_SetParameter(espeakRATE, kWordsPerMinute, 0);
+    // At the default volume of 100 the loudest syllables clip once resampled.
+    espeak_SetParameter(espeakVOLUME, kVolume, 0);
     espeak_SetSynthCallback(OnSamples);
     return rate;
 }
