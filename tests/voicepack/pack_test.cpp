@@ -80,7 +80,7 @@ TEST_F(Pack, KnownReadings) {
     const std::pair<const char*, const char*> known[] = {
         {"你", "ni3"}, {"好", "hao3"}, {"无", "wu2"}, {"一", "yi1"}, {"元", "yuan2"},
         {"十", "shi2"}, {"点", "dian3"}, {"零", "ling2"}, {"余", "yu2"}, {"额", "e2"},
-        {"儿", "er2"}, {"圣", "sheng4"}, {"个", "ge4"}, {"吗", "ma5"},  // corrected readings
+        {"儿", "er2"}, {"圣", "sheng4"}, {"个", "ge4"}, {"吗", "ma5"}, {"厂", "chang3"},  // corrected readings
     };
     for (auto [character, name] : known) EXPECT_EQ(Lookup(Index(), character), name) << name;
     EXPECT_EQ(Lookup(Index(), "\xA3\xAC"), "_long");  // full-width comma: not a hanzi, no entry
