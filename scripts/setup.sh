@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev
   libespeak-ng-dev espeak-ng-data
-  sox
+  sox libsoxr-dev rime-data-terra-pinyin
   g++-mingw-w64-x86-64 mingw-w64-tools
 )
 

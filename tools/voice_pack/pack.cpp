@@ -1,0 +1,125 @@
+#include "tools/voice_pack/pack.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "tools/voice_pack/audio.h"
+#include "tools/voice_pack/pinyin.h"
+#include "tools/voice_pack/speak.h"
+
+namespace voice_pack {
+namespace fs = std::filesystem;
+namespace {
+
+const char* const kFallbackCharacter = "无";
+
+// Speaks, resamples, trims and checks one syllable; writes wav/<name>.wav.
+std::string MakeSound(Speaker& speaker, const std::string& name, const fs::path& wav_dir) {
+    std::string phonemes = PinyinToPhonemes(name);
+    Spoken spoken = speaker.Speak(phonemes);
+    if (std::string why = CheckTrace(phonemes, spoken.trace); !why.empty()) return name + ": " + why;
+    Samples s = TrimSilence(Resample(spoken.samples, spoken.rate, kPackRate), kPackRate);
+    if (std::string why = CheckSound(s, kPackRate); !why.empty()) return name + ": " + why;
+    WriteFile((wav_dir / (name + ".wav")).string(), WavBytes(s, kPackRate));
+    return "";
+}
+
+// Worker: every jobs-th sound from first; problems go to stderr, one a line.
+// espeak-ng carries a little state from one utterance to the next (a sound
+// may differ by a few samples with the one spoken before it), so the split
+// is fixed: the same inputs and job count give the same files.
+int RunWorker(const std::vector<std::string>& sounds, size_t first, size_t jobs, const fs::path& wav_dir) {
+    int failed = 0;
+    try {
+        Speaker speaker;
+        for (size_t i = first; i < sounds.size(); i += jobs) {
+            std::string why = MakeSound(speaker, sounds[i], wav_dir);
+            if (!why.empty()) {
+                std::fprintf(stderr, "voice_pack: %s\n", why.c_str());
+                failed = 1;
+            }
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "voice_pack: %s\n", e.what());
+        failed = 1;
+    }
+    return failed;
+}
+
+}  // namespace
+
+PackPlan PlanPack(const std::vector<Hanzi>& hanzi, const std::map<std::string, std::vector<Reading>>& dict,
+                  const std::map<std::string, std::string>& corrections) {
+    PackPlan plan;
+    std::set<std::string> sounds, known;
+    for (const Hanzi& h : hanzi) {
+        known.insert(h.utf8);
+        std::string reading;
+        if (auto c = corrections.find(h.utf8); c != corrections.end()) {
+            reading = c->second;
+        } else if (auto d = dict.find(h.utf8); d != dict.end()) {
+            reading = HeaviestReading(d->second);
+        }
+        if (reading.empty()) {
+            plan.errors.push_back(h.utf8 + ": no reading");
+            continue;
+        }
+        if (PinyinToPhonemes(reading).empty()) {
+            plan.errors.push_back(h.utf8 + ": reading \"" + reading + "\" is not a toneful pinyin syllable");
+            continue;
+        }
+        plan.index.push_back({h.gbk, reading});
+        sounds.insert(reading);
+        if (h.utf8 == kFallbackCharacter) plan.fallback_sound = reading;
+    }
+    for (const auto& [character, reading] : corrections)
+        if (!known.count(character)) plan.errors.push_back(character + ": corrected but not among the characters");
+    if (plan.fallback_sound.empty()) plan.errors.push_back(std::string(kFallbackCharacter) + ": missing, no wu2.wav");
+    plan.sounds.assign(sounds.begin(), sounds.end());
+    return plan;
+}
+
+std::vector<std::string> WritePack(const PackPlan& plan, const std::string& dir, int jobs) {
+    std::vector<std::string> problems;
+    const fs::path root(dir), wav_dir = root / "wav";
+    fs::create_directories(wav_dir);
+    for (const auto& entry : fs::directory_iterator(wav_dir))
+        if (entry.path().extension() == ".wav") fs::remove(entry.path());
+    fs::remove(root / "hanzi.dat");
+
+    std::fflush(nullptr);
+    const size_t workers = std::max<size_t>(1, std::min<size_t>(jobs, plan.sounds.size()));
+    std::vector<pid_t> pids;
+    for (size_t w = 0; w < workers; ++w) {
+        pid_t pid = fork();
+        if (pid == 0) _exit(RunWorker(plan.sounds, w, workers, wav_dir));
+        if (pid < 0) {
+            problems.push_back("cannot start a worker process");
+            break;
+        }
+        pids.push_back(pid);
+    }
+    for (pid_t pid : pids) {
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            problems.push_back("a synthesis worker failed (see above)");
+    }
+    if (!problems.empty()) return problems;
+
+    Samples beep = Beep(kPackRate);
+    if (std::string why = CheckSound(beep, kPackRate); !why.empty()) return {"_long: " + why};
+    WriteFile((wav_dir / "_long.wav").string(), WavBytes(beep, kPackRate));
+    fs::copy_file(wav_dir / (plan.fallback_sound + ".wav"), root / "wu2.wav", fs::copy_options::overwrite_existing);
+    const fs::path tmp = root / "hanzi.dat.tmp";
+    WriteFile(tmp.string(), BuildIndex(plan.index));
+    fs::rename(tmp, root / "hanzi.dat");
+    return problems;
+}
+
+}  // namespace voice_pack
