@@ -1,32 +1,44 @@
-// The play-list sequencer with lists built here: sounds, English phrases,
-// pending text, missing sounds, stops and device failures.
+// The play-list sequencer, with lists composed by PlayStr from a small voice
+// pack: sounds, English phrases, pending text, missing sounds, stops and
+// device failures.
 #include "audio/playback.h"
 #include "audio/wav_reader.h"
 #include "control/text_to_speech.h"
 #include "prompts/play_list.h"
+#include <sys/stat.h>
+
 #include "tests/audio/audio_fixture.h"
 
 namespace {
 
 class PlayListTest : public AudioTest {
 protected:
+    // Characters 甲乙丙丁 sound wav\s0 to wav\s3; 戊 names a sound that
+    // is missing, with no fallback sound either.
     void SetUp() override {
         AudioTest::SetUp();
         MakeControl();
+        sim::SetTapPath(sim::kLineDevice, "line_tap.wav");
+        mkdir("wav", 0777);
+        std::string index;
         for (int i = 0; i < 4; ++i) {
             sounds.push_back(wav::Ramp(800 + 400 * i, i + 1));  // 0.1 s, 0.15 s, ...
-            wav::Save("s" + std::to_string(i) + ".wav", wav::Pcm8k(sounds.back()));
+            wav::Save("wav/s" + std::to_string(i) + ".wav", wav::Pcm8k(sounds.back()));
+            index += kChars[i] + std::string(1, '\0') + "x" + "s" + std::to_string(i) + std::string(1, '\0');
         }
+        index += kChars[4] + std::string(1, '\0') + "x" + "gone" + std::string(1, '\0');
+        wav::Save("hanzi.dat", index);
     }
     PlaySequencer& list() { return module->playList; }
-    void AddSound(int n) {
-        SoundRef sound;
-        ASSERT_EQ(ReadWav(module->core, ("s" + std::to_string(n) + ".wav").c_str(), sound), 0);
-        ASSERT_TRUE(list().AddSound("wav\\s" + std::to_string(n) + ".wav", sound));
-    }
-    void AddEnglish(const std::string& text) { ASSERT_TRUE(list().AddEnglish(text)); }
-    // Starts item 0 as the composer does, on `device` (-1: default).
-    void Start(LONG device) { ASSERT_EQ(list().Start(*ctrl, device, device != -1), 0); }
+    // The text to compose grows item by item.
+    void AddSound(int n) { text += kChars[n]; }
+    void AddMissing() { text += kChars[4]; }
+    void AddEnglish(const std::string& words) { text += " " + words + " "; }
+    // PlayStr of the text on the line (device 1) or the sound card (-1).
+    void Start(LONG device) { ASSERT_EQ(ctrl->PlayStr(text, device == -1 ? 1 : 0), 0); }
+
+    static inline const std::string kChars[5] = {"甲", "乙", "丙", "丁", "戊"};
+    std::string text;
     bool RunToEnd(sim::Micros limit = 30 * sim::kSecond) {
         return sim::RunUntil([&] { return sink.count(EVENT_EndPlayAll) > 0; }, limit);
     }
@@ -135,11 +147,13 @@ TEST_F(PlayListTest, SingleItemEndsAtFirstNotification) {
 
 TEST_F(PlayListTest, SoundWithoutDataEndsTheListEarly) {
     AddSound(0);
-    AddSound(1);
+    AddMissing();
     AddSound(2);
-    // Item 1 has no sound; item 2 must not be played.
-    list().ItemSounds[1].reset();
+    // Item 1 has no sound (its file and the fallback are missing); item 2
+    // must not be played.
     Start(-1);
+    ASSERT_EQ(list().ItemSounds.size(), 3u);
+    EXPECT_EQ(list().ItemSounds[1], nullptr);
     MarkLog();
     ASSERT_TRUE(RunToEnd());
     EXPECT_EQ(NewLog(), (Texts{"单个播放完毕", "lpWaveData1[ThisF]==NULL", "取得放音消息......所有缓冲放音完毕"}));
@@ -147,13 +161,19 @@ TEST_F(PlayListTest, SoundWithoutDataEndsTheListEarly) {
     ExpectIdle();
 }
 
+// Items may share one sound; it is released with the last of them. (Built
+// on the sequencer directly: the composer reads each item's own.)
 TEST_F(PlayListTest, ItemsSharingBlocksAreReleasedOnce) {
-    AddSound(0);
-    AddSound(1);
-    // A failed read leaves the previous sound current: item 2 shares item 1's blocks.
-    std::weak_ptr<const Sound> shared = list().ItemSounds[1];
-    ASSERT_TRUE(list().AddSound("wav\\missing.wav", list().ItemSounds[1]));
-    Start(-1);
+    SoundRef first, second;
+    ASSERT_EQ(ReadWav(module->core, "wav/s0.wav", first), 0);
+    ASSERT_EQ(ReadWav(module->core, "wav/s1.wav", second), 0);
+    ASSERT_TRUE(list().AddSound("wav\\s0.wav", first));
+    ASSERT_TRUE(list().AddSound("wav\\s1.wav", second));
+    ASSERT_TRUE(list().AddSound("wav\\missing.wav", second));
+    std::weak_ptr<const Sound> shared = second;
+    first.reset();
+    second.reset();
+    ASSERT_EQ(list().Start(*ctrl, -1, false), 0);
     ASSERT_TRUE(RunToEnd());
     EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 3);
     ExpectIdle();
@@ -162,15 +182,17 @@ TEST_F(PlayListTest, ItemsSharingBlocksAreReleasedOnce) {
 
 TEST_F(PlayListTest, PendingTextThatCannotStartStillEndsOnce) {
     AddSound(0);
+    Start(-1);
     list().PendingText = "剩下的文字";
     list().PendingDev = 1;
-    Start(-1);
+    // The index is gone by the time the rest is composed.
+    std::rename("hanzi.dat", "away.dat");
     MarkLog();
     ASSERT_TRUE(RunToEnd());
     auto log = NewLog();
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log[2], "还有等待放音的数据");
-    // No index here: the pending text cannot be composed, and says why.
+    // Without the index the pending text cannot be composed, and says why.
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& e) {
         return e.find("hanzi.dat") != std::string::npos;
     }));
@@ -181,8 +203,8 @@ TEST_F(PlayListTest, PendingTextThatCannotStartStillEndsOnce) {
 
 TEST_F(PlayListTest, StopPlayWavEndsTheListWithOneEndPlayAll) {
     for (int i = 0; i < 4; ++i) AddSound(i);
-    list().PendingText = "不再播放";
     Start(-1);
+    list().PendingText = "不再播放";
     sim::RunUntil([&] { return list().ThisF == 2; }, sim::kSecond);
     EXPECT_EQ(ctrl->StopPlayWav(), 0);
     EXPECT_TRUE(list().ItemKinds.empty());
@@ -248,7 +270,7 @@ TEST_F(PlayListTest, TestMethodWithNothingPlayingEndsOnce) {
 TEST_F(PlayListTest, TestDuringAPlayWavLeavesThatPlaybackAlone) {
     // 0.1 s of sound on the default device; the tick of Test ends the empty
     // list at once, but the sound plays on and ends with its own EndPlayAll.
-    ASSERT_EQ(ctrl->PlayWav("s0.wav", 1), 0);
+    ASSERT_EQ(ctrl->PlayWav("wav\\s0.wav", 1), 0);
     EXPECT_EQ(ctrl->Test(), 0);
     sim::RunFor(2 * sim::kMilli);
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
@@ -261,8 +283,8 @@ TEST_F(PlayListTest, TestDuringAPlayWavLeavesThatPlaybackAlone) {
 }
 
 TEST_F(PlayListTest, ListHoldsNineThousandNineHundredNinetyNineItems) {
-    AddSound(0);
-    SoundRef one = list().ItemSounds[0];
+    SoundRef one;
+    ASSERT_EQ(ReadWav(module->core, "wav/s0.wav", one), 0);
     while (list().ItemCount() < 9998) ASSERT_TRUE(list().AddSound("wav\\s0.wav", one));
     EXPECT_TRUE(list().AddEnglish("last"));
     EXPECT_FALSE(list().AddSound("wav\\s0.wav", one));
