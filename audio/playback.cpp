@@ -97,6 +97,7 @@ LONG Playback::Open(HWND window, LONG id, bool line) {
     Output o;
     o.handle = handle;
     o.deviceId = id;
+    o.window = window;
     o.header = std::make_unique<WAVEHDR>();
     outputs_.push_back(std::move(o));
     core_.WriteLog("开空间完毕");
@@ -207,15 +208,20 @@ LRESULT Playback::OnWomDone(ControlSite& site, HWAVEOUT out, WAVEHDR* header) {
     return 0;
 }
 
-void Playback::Shutdown() {
+void Playback::Shutdown() { Abandon(nullptr); }
+
+void Playback::Abandon(HWND window) {
     for (auto& o : outputs_) {
+        if (window && o.window != window) continue;
         if (!o.closed) {
             waveOutReset(o.handle);
             waveOutClose(o.handle);
+            o.closed = true;
         }
         if (o.header && (o.header->dwFlags & WHDR_PREPARED)) waveOutUnprepareHeader(o.handle, o.header.get(), kHeaderSize);
+        o.queued = false;
     }
-    outputs_.clear();
+    Prune();
 }
 
 LONG Playback::PlayWav(ControlSite& site, const std::string& FileName, LONG Dev) {

@@ -62,9 +62,11 @@ public:
     // ---- notifications -------------------------------------------------
     LRESULT OnWomDone(ControlSite& site, HWAVEOUT out, WAVEHDR* header);
 
-    // Stops every device and forgets every buffer (the control is going
+    // Stops every device and forgets every buffer (the module is going
     // away and their notifications will not arrive).
     void Shutdown();
+    // The same for the devices that report to `window`, which is going away.
+    void Abandon(HWND window);
 
     // ---- for tests --------------------------------------------------------
     // Outputs open or with a buffer still out.
@@ -75,6 +77,7 @@ private:
     struct Output {
         HWAVEOUT handle = nullptr;
         LONG deviceId = 0;
+        HWND window = nullptr;            // where its notifications go
         std::unique_ptr<WAVEHDR> header;  // the one header of this open
         SoundRef playing;                 // the sound the queued header carries
         PlaybackClient* client = nullptr;

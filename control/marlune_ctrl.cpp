@@ -46,6 +46,8 @@ CMarluneCtrl::~CMarluneCtrl() {
         // Notifications to this window will not arrive once it is gone: a
         // recording it holds is saved now, and its stopped buffers released.
         module_.record.Abandon(hwnd_);
+        module_.playback.Abandon(hwnd_);
+        module_.playList.Reset();
     } catch (...) {
         // nothing must escape a destructor
     }

@@ -27,6 +27,11 @@ void PlaySequencer::EmptyItems() {
     ThisF = 1;
 }
 
+void PlaySequencer::Reset() {
+    Clear();
+    busy_ = false;
+}
+
 void PlaySequencer::Clear() {
     EmptyItems();
     PendingText.clear();

@@ -62,6 +62,8 @@ public:
 
     // Empties the list and forgets the pending and queued texts.
     void Clear();
+    // Clear, and nothing plays any more (the control that played is gone).
+    void Reset();
 
     // ---- notifications -------------------------------------------------
     void OnBufferDone(ControlSite& site, HWAVEOUT out, bool stopped) override;

@@ -161,8 +161,9 @@ LONG TextComposer::PlayStr(ControlSite& site, const std::string& text, LONG Dev)
         list_.MarkBusy();
         if (r == 0) {
             // Nothing to play: the end is reported after this call has
-            // returned, by the poll timer's first idle tick.
-            SetTimer(site.Window(), SpeechTimer, SpeechTimerPeriod, nullptr);
+            // returned, by the poll timer's first idle tick (at once when
+            // there is no window to tick).
+            if (!SetTimer(site.Window(), SpeechTimer, SpeechTimerPeriod, nullptr)) list_.Finish(site);
         } else {
             list_.Finish(site);  // ends as a list whose sound could not be queued
         }

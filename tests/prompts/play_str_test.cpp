@@ -258,3 +258,26 @@ TEST_F(PlayStrTest, AMissingIndexFailsTheCallAndLeavesTheListEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+// A control destroyed in the middle of a text leaves nothing behind: the
+// next control speaks at once instead of queueing behind a list that will
+// never end.
+TEST_F(PlayStrTest, DestroyedControlLeavesTheNextOneFreeToSpeak) {
+    ASSERT_EQ(Say("你好你好", 1), 0);
+    sim::RunFor(60 * sim::kMilli);
+    ctrl.reset();
+    EXPECT_EQ(module->playback.OutputCount(), 0u);
+    EXPECT_FALSE(module->playList.Busy());
+    sim::RunFor(sim::kSecond);
+    CMarluneCtrl& next = MakeControl();
+    MarkLog();
+    ASSERT_EQ(next.PlayStr("好", 1), 0);
+    auto log = NewLog();
+    EXPECT_EQ(std::find(log.begin(), log.end(), "PlayStr queued"), log.end());
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+}
+
+}  // namespace
