@@ -11,20 +11,19 @@ LONG Fail(const Core& core, HMMIO h, LONG code, const char* text) {
     return code;
 }
 
-// The bytes the file holds from the chunk's data on; -1 when unknown.
-long long BytesAfter(HMMIO h, const MMCKINFO& chunk) {
-    LONG end = mmioSeek(h, 0, SEEK_END);
-    if (end < 0 || mmioSeek(h, static_cast<LONG>(chunk.dwDataOffset), SEEK_SET) < 0) return -1;
-    return static_cast<long long>(end) - chunk.dwDataOffset;
+// The file's size, learnt before the chunk searches; -1 when unknown.
+long long FileSize(HMMIO h) {
+    const LONG end = mmioSeek(h, 0, SEEK_END);
+    return end >= 0 && mmioSeek(h, 0, SEEK_SET) == 0 ? end : -1;
 }
 
 // Reads the chunk's declared size into a new block. A size the file cannot
 // hold (or one beyond what one read can take) is refused before any
 // allocation; false with `block` empty then, and on a short read.
 enum class ChunkRead { Ok, NoMemory, Short };
-ChunkRead ReadChunk(HMMIO h, const MMCKINFO& chunk, HeapBlock& block) {
-    const long long available = BytesAfter(h, chunk);
-    if (available < 0 || chunk.cksize > available || chunk.cksize > 0x7FFFFFFFu) return ChunkRead::Short;
+ChunkRead ReadChunk(HMMIO h, long long fileSize, const MMCKINFO& chunk, HeapBlock& block) {
+    const long long available = fileSize - static_cast<long long>(chunk.dwDataOffset);
+    if (fileSize < 0 || available < 0 || chunk.cksize > available || chunk.cksize > 0x7FFFFFFFu) return ChunkRead::Short;
     if (chunk.cksize == 0) return ChunkRead::Ok;  // an empty record: no device takes it
     block = HeapBlock::Allocate(chunk.cksize);
     if (!block) return ChunkRead::NoMemory;
@@ -47,6 +46,7 @@ LONG ReadWav(const Core& core, const char* path, SoundRef& sound) {
         return -1;
     }
 
+    const long long fileSize = FileSize(h);
     MMCKINFO riff{};
     riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
     if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR) return Fail(core, h, -2, "读入语音err8");
@@ -56,7 +56,7 @@ LONG ReadWav(const Core& core, const char* path, SoundRef& sound) {
     if (mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return Fail(core, h, -3, "读入语音err7");
 
     auto read = std::make_shared<Sound>();
-    switch (ReadChunk(h, sub, read->format)) {
+    switch (ReadChunk(h, fileSize, sub, read->format)) {
         case ChunkRead::Ok: break;
         case ChunkRead::NoMemory: return Fail(core, h, -4, "读入语音err6");
         case ChunkRead::Short: return Fail(core, h, -5, "读入语音err5");
@@ -66,7 +66,7 @@ LONG ReadWav(const Core& core, const char* path, SoundRef& sound) {
     sub.ckid = mmioFOURCC('d', 'a', 't', 'a');
     if (mmioDescend(h, &sub, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return Fail(core, h, -6, "读入语音err4");
     if (sub.cksize == 0) return Fail(core, h, -7, "读入语音err3");
-    switch (ReadChunk(h, sub, read->data)) {
+    switch (ReadChunk(h, fileSize, sub, read->data)) {
         case ChunkRead::Ok: break;
         case ChunkRead::NoMemory: return Fail(core, h, -8, "读入语音err2");
         case ChunkRead::Short: return Fail(core, h, -9, "读入语音err1");
