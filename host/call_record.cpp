@@ -109,7 +109,10 @@ void CallTracker::Method(double t, const std::string& name, const json& args) {
     } else if (name == "RecordWav") {
         call->recordings.push_back({args.size() > 1 ? ArgText(args[1]) : "", -1, -1, ""});
         call->marks.push_back({t, CallMark::Control, "RecordWav"});
-    } else if (name == "StopRecord" || name == "AnswerTp" || name == "HandUp" || name == "StopPlayWav" ||
+    } else if (name == "StopPlayWav") {
+        ClosePhrases(t);  // cut short
+        call->marks.push_back({t, CallMark::Control, name});
+    } else if (name == "StopRecord" || name == "AnswerTp" || name == "HandUp" ||
                name == "CallOut") {
         call->marks.push_back({t, CallMark::Control, name});
     }

@@ -62,8 +62,8 @@ void LuaHost::Impl::Deliver() {
         events.pop_front();
         const std::string name = e["event"].get<std::string>();
         const json& args = e["args"];
-        tracker.Event(e.value("t", Now()), name, args);
         if (opt.trace) printf("%8.3f  %s(%s)\n", e.value("t", Now()), name.c_str(), Args(args).c_str());
+        tracker.Event(e.value("t", Now()), name, args);
         lua_pushcfunction(L, LuaMessage);
         int status = LUA_OK;
         if (lua_getglobal(L, name.c_str()) == LUA_TFUNCTION) {
