@@ -97,10 +97,12 @@ int RunDemo(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "--json") {
             json = true;
+        } else if (a == "--real-time") {
+            o.realTime = true;
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
         } else {
-            fprintf(stderr, "usage: marlune demo [--out DIR] [--json]\n");
+            fprintf(stderr, "usage: marlune demo [--out DIR] [--real-time] [--json]\n");
             return 2;
         }
     }

@@ -22,7 +22,7 @@ namespace {
 
 int Help() {
     printf("usage: marlune host [--real-time] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n"
-           "       | demo [--out DIR] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
+           "       | demo [--out DIR] [--real-time] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
     printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
