@@ -104,9 +104,12 @@ int LuaMessage(lua_State* L) {
 namespace {
 
 // ---- errors -------------------------------------------------------------------
+// Lua raises errors with longjmp, which skips C++ destructors: every
+// function here builds its answer or error value in an inner scope and
+// raises only once the C++ objects of that scope are gone.
 
-// Raises an automation failure of the host as a Lua error table.
-[[noreturn]] void RaiseAutomation(lua_State* L, const json& error) {
+// Pushes an automation failure of the host as a Lua error table.
+void PushAutomationError(lua_State* L, const json& error) {
     lua_createtable(L, 0, 8);
     luaL_where(L, 1);
     lua_setfield(L, -2, "where");
@@ -127,8 +130,13 @@ namespace {
         lua_setfield(L, -2, "scode");
     }
     luaL_setmetatable(L, kErrorType);
-    lua_error(L);
-    abort();  // not reached
+}
+
+// Pushes a message with the script position, as luaL_error does.
+void PushMessage(lua_State* L, const std::string& message) {
+    luaL_where(L, 1);
+    lua_pushstring(L, message.c_str());
+    lua_concat(L, 2);
 }
 
 int ErrorToString(lua_State* L) {
@@ -139,71 +147,93 @@ int ErrorToString(lua_State* L) {
     return 1;
 }
 
-// An answer: its result pushed, or its error raised.
-int Answer(lua_State* L, const json& answer) {
+// Pushes an answer's result (true) or its error value (false).
+bool PushAnswer(lua_State* L, const json& answer, const std::string& prefix = "") {
     if (answer.contains("error")) {
         const json& e = answer["error"];
-        if (e.value("kind", "") == "automation") RaiseAutomation(L, e);
-        return luaL_error(L, "%s", e.value("message", std::string("failed")).c_str());
+        if (e.value("kind", "") == "automation")
+            PushAutomationError(L, e);
+        else
+            PushMessage(L, prefix + e.value("message", std::string("failed")));
+        return false;
     }
     PushJson(L, answer.contains("result") ? answer["result"] : json());
-    return 1;
+    return true;
 }
 
 // ---- the control --------------------------------------------------------------------
 
+// The member of that name, or null with the automation error pushed.
 const MemberInfo* Member(lua_State* L, const char* name) {
     DISPID dispid = DISPID_UNKNOWN;
-    if (FAILED(automation::GetIDOfName(std::string(name), &dispid)))
-        RaiseAutomation(L, json{{"message", std::string("unknown name: ") + name}, {"hresult", "0x80020006"}});
-    return automation::FindMember(dispid);
+    if (SUCCEEDED(automation::GetIDOfName(std::string(name), &dispid))) return automation::FindMember(dispid);
+    PushAutomationError(L, json{{"message", std::string("unknown name: ") + name}, {"hresult", "0x80020006"}});
+    return nullptr;
 }
 
 // A method, bound by name: ctl:Name(...) or ctl.Name(...).
 int CallMethod(lua_State* L) {
-    Impl& s = LuaHost::Impl::Of(L);
-    const char* name = lua_tostring(L, lua_upvalueindex(1));
-    int first = luaL_testudata(L, 1, kControlType) ? 2 : 1;
-    json args = json::array();
-    for (int i = first; i <= lua_gettop(L); ++i) args.push_back(LuaToJson(L, i));
-    json answer = s.Request(json{{"call", name}, {"args", args}});
-    if (!answer.contains("error")) s.tracker.Method(s.Now(), name, args);
-    return Answer(L, answer);
+    bool ok;
+    {
+        Impl& s = LuaHost::Impl::Of(L);
+        const char* name = lua_tostring(L, lua_upvalueindex(1));
+        int first = luaL_testudata(L, 1, kControlType) ? 2 : 1;
+        json args = json::array();
+        for (int i = first; i <= lua_gettop(L); ++i) args.push_back(LuaToJson(L, i));
+        json answer = s.Request(json{{"call", name}, {"args", args}});
+        if (!answer.contains("error")) s.tracker.Method(s.Now(), name, args);
+        ok = PushAnswer(L, answer);
+    }
+    return ok ? 1 : lua_error(L);
 }
 
 int ControlIndex(lua_State* L) {
-    const MemberInfo* m = Member(L, luaL_checkstring(L, 2));
-    if (m->kind == MemberKind::Method) {
-        lua_pushstring(L, m->name);
-        lua_pushcclosure(L, CallMethod, 1);
-        return 1;
+    const char* key = luaL_checkstring(L, 2);
+    bool ok;
+    {
+        const MemberInfo* m = Member(L, key);
+        if (!m) {
+            ok = false;
+        } else if (m->kind == MemberKind::Method) {
+            lua_pushstring(L, m->name);
+            lua_pushcclosure(L, CallMethod, 1);
+            ok = true;
+        } else {
+            ok = PushAnswer(L, LuaHost::Impl::Of(L).Request(json{{"get", m->name}}));
+        }
     }
-    return Answer(L, LuaHost::Impl::Of(L).Request(json{{"get", m->name}}));
+    return ok ? 1 : lua_error(L);
 }
 
 int ControlNewIndex(lua_State* L) {
-    const MemberInfo* m = Member(L, luaL_checkstring(L, 2));
-    Answer(L, LuaHost::Impl::Of(L).Request(json{{"put", m->name}, {"value", LuaToJson(L, 3)}}));
-    return 0;
+    const char* key = luaL_checkstring(L, 2);
+    bool ok;
+    {
+        const MemberInfo* m = Member(L, key);
+        ok = m && PushAnswer(L, LuaHost::Impl::Of(L).Request(json{{"put", m->name}, {"value", LuaToJson(L, 3)}}));
+    }
+    return ok ? 0 : lua_error(L);
 }
 
 // ---- the caller's side --------------------------------------------------------------
 
 int CallCommand(lua_State* L) {
-    Impl& s = LuaHost::Impl::Of(L);
-    const std::string name = lua_tostring(L, lua_upvalueindex(1));
-    json request = json::object();
-    if (!lua_isnoneornil(L, 1)) {
-        luaL_checktype(L, 1, LUA_TTABLE);
-        request = LuaToJson(L, 1);
-        if (!request.is_object()) request = json::object();  // an empty table reads as an empty array
+    if (!lua_isnoneornil(L, 1)) luaL_checktype(L, 1, LUA_TTABLE);
+    bool ok;
+    {
+        Impl& s = LuaHost::Impl::Of(L);
+        const std::string name = lua_tostring(L, lua_upvalueindex(1));
+        json request = json::object();
+        if (!lua_isnoneornil(L, 1)) {
+            request = LuaToJson(L, 1);
+            if (!request.is_object()) request = json::object();  // an empty table reads as an empty array
+        }
+        request["cmd"] = name;
+        json answer = s.Request(request);
+        ok = PushAnswer(L, answer, "caller." + name + ": ");
+        if (ok) s.tracker.Command(s.Now(), name, request);
     }
-    request["cmd"] = name;
-    json answer = s.Request(request);
-    if (answer.contains("error"))
-        return luaL_error(L, "caller.%s: %s", name.c_str(), answer["error"].value("message", std::string()).c_str());
-    s.tracker.Command(s.Now(), name, request);
-    return Answer(L, answer);
+    return ok ? 1 : lua_error(L);
 }
 
 int CallerIndex(lua_State* L) {
@@ -273,14 +303,25 @@ int Stop(lua_State* L) {
 int WriteTones(lua_State* L) {
     const char* path = luaL_checkstring(L, 1);
     luaL_checktype(L, 2, LUA_TTABLE);
-    std::vector<int16_t> samples;
+    // Checked first: the samples are made without raising.
     for (lua_Integer i = 1; i <= static_cast<lua_Integer>(lua_rawlen(L, 2)); ++i) {
         lua_rawgeti(L, 2, i);
         luaL_argcheck(L, lua_istable(L, -1), 2, "a list of {hz, seconds}");
         lua_rawgeti(L, -1, 1);
         lua_rawgeti(L, -2, 2);
-        double hz = luaL_checknumber(L, -2), seconds = luaL_checknumber(L, -1);
+        luaL_checknumber(L, -2);
+        double seconds = luaL_checknumber(L, -1);
         luaL_argcheck(L, seconds >= 0 && seconds <= 600, 2, "seconds from 0 to 600");
+        lua_pop(L, 3);
+    }
+    bool written;
+    {
+    std::vector<int16_t> samples;
+    for (lua_Integer i = 1; i <= static_cast<lua_Integer>(lua_rawlen(L, 2)); ++i) {
+        lua_rawgeti(L, 2, i);
+        lua_rawgeti(L, -1, 1);
+        lua_rawgeti(L, -2, 2);
+        double hz = lua_tonumber(L, -2), seconds = lua_tonumber(L, -1);
         lua_pop(L, 3);
         int n = static_cast<int>(seconds * 8000);
         for (int k = 0; k < n; ++k) {
@@ -288,9 +329,10 @@ int WriteTones(lua_State* L) {
             samples.push_back(static_cast<int16_t>(hz > 0 ? 8000 * fade * std::sin(2 * M_PI * hz * k / 8000.0) : 0));
         }
     }
-    if (!riff::WriteFile(path, riff::Pcm16Format(8000), 16, samples.data(), static_cast<DWORD>(samples.size() * 2)))
-        return luaL_error(L, "cannot write %s", path);
-    return 0;
+    written = riff::WriteFile(path, riff::Pcm16Format(8000), 16, samples.data(),
+                              static_cast<DWORD>(samples.size() * 2));
+    }
+    return written ? 0 : luaL_error(L, "cannot write %s", path);
 }
 
 }  // namespace

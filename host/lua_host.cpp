@@ -10,6 +10,7 @@
 
 #include "host/lua_session.h"
 #include "host/paths.h"
+#include "host/timeline.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"
 
@@ -246,6 +247,7 @@ int LuaHost::Run() {
     s.L = nullptr;
     std::signal(SIGINT, previous);
     links.Remove();
+    ReleaseTimelineCaches();
     if (chdir(home.c_str()) != 0) return fail("cannot return to " + home);
     if (s.Failed()) return fail(s.failure);
     return 0;

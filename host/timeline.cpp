@@ -2,6 +2,7 @@
 
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cmath>
@@ -223,4 +224,9 @@ bool DrawTimeline(const TimelineInput& in, const std::string& svgPath, const std
     ok = cairo_surface_write_to_png(png, pngPath.c_str()) == CAIRO_STATUS_SUCCESS && ok;
     cairo_surface_destroy(png);
     return ok;
+}
+
+void ReleaseTimelineCaches() {
+    cairo_debug_reset_static_data();
+    FcFini();
 }

@@ -25,3 +25,6 @@ struct TimelineInput {
 
 // False when a file could not be written.
 bool DrawTimeline(const TimelineInput& in, const std::string& svgPath, const std::string& pngPath);
+// Frees cairo's and fontconfig's caches (at the end of a session, after
+// the last picture), so a leak checker sees only real leaks.
+void ReleaseTimelineCaches();
