@@ -1,9 +1,15 @@
-// `marlune demo`: one incoming call, scripted through the host protocol and
-// printed as its JSON lines: the line rings with a caller id, the control
-// answers, plays a greeting, collects two keys, records the caller's
-// message, and the call ends. It closes with where the log and the sound
-// files went.
+// `marlune demo`: the sample balance line (examples/balance.lua) serving
+// three scripted callers (examples/balance_callers.lua), a summary of each
+// call printed as it ends, then where the outputs are.
+//
+// `marlune demo --json`: one incoming call scripted through the host
+// protocol and printed as its JSON lines: the line rings with a caller id,
+// the control answers, plays a greeting, collects two keys, records the
+// caller's message, and the call ends. It closes with where the log and the
+// sound files went.
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <cmath>
 #include <cstdint>
@@ -13,6 +19,8 @@
 
 #include "control/event_log.h"
 #include "host/json_host.h"
+#include "host/lua_host.h"
+#include "host/paths.h"
 #include "platform/riff_wave.h"
 #include "platform/sim/sim.h"
 
@@ -59,7 +67,7 @@ const std::vector<std::string> kScript = {
 
 }  // namespace
 
-int RunDemo() {
+int RunJsonDemo() {
     // The greeting is a short chime; the caller "speaks" a lower melody.
     WriteTones("greeting.wav", {{660, 0.3}, {880, 0.3}, {990, 0.6}});
     WriteTones("caller.wav", {{330, 0.5}, {0, 0.2}, {392, 0.5}, {0, 0.2}, {440, 1.0}});
@@ -78,6 +86,37 @@ int RunDemo() {
     std::string dir = getcwd(cwd, sizeof cwd) ? cwd : ".";
     std::cout << "sounds: " << dir << "/greeting.wav (played), " << dir << "/message.wav (recorded), " << dir
               << "/line_tap.wav (what the line heard)\n";
+    std::cout << "log: " << dir << "/" << EventLog::FileNameFor(sim::WallTime()) << '\n';
+    return 0;
+}
+
+int RunDemo(int argc, char** argv) {
+    LuaRunOptions o;
+    bool json = false;
+    for (int i = 2; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--json") {
+            json = true;
+        } else if (a == "--real-time") {
+            o.realTime = true;
+        } else if (a == "--out" && i + 1 < argc) {
+            o.outDir = argv[++i];
+        } else {
+            fprintf(stderr, "usage: marlune demo [--out DIR] [--real-time] [--json]\n");
+            return 2;
+        }
+    }
+    if (json) return RunJsonDemo();
+    const std::string examples = paths::ExamplesDir();
+    o.app = examples + "/balance.lua";
+    o.callers = examples + "/balance_callers.lua";
+    std::cout << "The balance line (" << o.app << ") answers three simulated callers:\n\n";
+    LuaHost host(o);
+    if (host.Run() != 0) return 1;
+    const std::string dir = paths::Absolute(o.outDir, paths::Cwd());
+    std::cout << "outputs: " << dir << "/call-N/ for each call: log.txt (the log of the call), heard.wav (what the\n"
+              << "         caller heard), the recording, timeline.svg and timeline.png (the call on a time axis)\n"
+              << "         " << dir << "/line_tap.wav: the whole session as the line played it\n";
     std::cout << "log: " << dir << "/" << EventLog::FileNameFor(sim::WallTime()) << '\n';
     return 0;
 }

@@ -79,7 +79,8 @@ private:
 
 // Runs the host on stdin/stdout until end of input.
 int RunHost(bool realTime);
-// Runs the built-in demonstration script, printing what happens.
-int RunDemo();
+// `marlune demo [--out DIR] [--json]`: three callers on the sample balance
+// line (--json: the request-by-request demonstration of the JSON host).
+int RunDemo(int argc, char** argv);
 // Prints the automation surface as a type-library viewer would.
 int Describe();

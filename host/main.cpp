@@ -1,6 +1,8 @@
 // marlune: the Linux host of the control.
 //   marlune host [--real-time]   JSON lines on stdin/stdout
-//   marlune demo                 a short demonstration call, printed
+//   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for S] [--trace]
+//                                a voice application in Lua
+//   marlune demo                 three callers on the sample balance line
 //   marlune describe             the automation surface
 //   marlune number RUN           the Chinese reading of a number run
 //   marlune say TEXT [--out FILE] [--line]   speak a text, write what was heard
@@ -11,6 +13,7 @@
 
 #include "host/host_commands.h"
 #include "host/json_host.h"
+#include "host/lua_host.h"
 
 int NumberCommand(int argc, char** argv);
 int SayCommand(int argc, char** argv);
@@ -18,7 +21,8 @@ int SayCommand(int argc, char** argv);
 namespace {
 
 int Help() {
-    printf("usage: marlune host [--real-time] | demo | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
+    printf("usage: marlune host [--real-time] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n"
+           "       | demo [--out DIR] [--real-time] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
     printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
@@ -41,7 +45,8 @@ int main(int argc, char** argv) {
         bool realTime = argc > 2 && strcmp(argv[2], "--real-time") == 0;
         return RunHost(realTime);
     }
-    if (verb == "demo") return RunDemo();
+    if (verb == "run") return RunScriptCommand(argc, argv);
+    if (verb == "demo") return RunDemo(argc, argv);
     if (verb == "describe") return Describe();
     if (verb == "number") return NumberCommand(argc, argv);
     if (verb == "say") return SayCommand(argc, argv);

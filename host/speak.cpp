@@ -14,6 +14,7 @@
 
 #include "control/event_log.h"
 #include "host/json_host.h"
+#include "host/paths.h"
 #include "platform/code_page.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"
@@ -23,35 +24,9 @@ namespace {
 
 constexpr UINT kGbk = 936;
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
-
-std::string Absolute(const std::string& path, const std::string& from) {
-    return !path.empty() && path[0] == '/' ? path : from + "/" + path;
-}
-
-std::string ProgramDir() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string exe(buf, static_cast<size_t>(n));
-    return exe.substr(0, exe.rfind('/'));
-}
-
-// The voice pack: $MARLUNE_VOICE_DIR, the one built beside the program, or
-// the one the build made.
-std::string VoicePackDir() {
-    if (const char* env = getenv("MARLUNE_VOICE_DIR"); env && *env) return env;
-    const std::string beside = ProgramDir() + "/../share/voice";
-    if (Exists(beside + "/hanzi.dat")) return beside;
-#ifdef MARLUNE_VOICE_DIR
-    return MARLUNE_VOICE_DIR;
-#else
-    return beside;
-#endif
-}
+using paths::Absolute;
+using paths::Exists;
+using paths::VoicePackDir;
 
 // Appends the scratch folder's log to the caller's daily log.
 void KeepLog(const std::string& scratchDir, const std::string& home) {

@@ -9,6 +9,7 @@ packages=(
   nlohmann-json3-dev
   libespeak-ng-dev espeak-ng-data
   sox libsoxr-dev rime-data-terra-pinyin
+  liblua5.4-dev libcairo2-dev fonts-wqy-microhei
   g++-mingw-w64-x86-64 mingw-w64-tools
 )
 

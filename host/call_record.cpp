@@ -1,0 +1,224 @@
+#include "host/call_record.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "control/event_log.h"
+#include "host/paths.h"
+#include "host/timeline.h"
+#include "platform/code_page.h"
+#include "platform/riff_wave.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/wave_devices.h"
+
+using nlohmann::json;
+
+namespace {
+
+std::string ArgText(const json& j) { return j.is_string() ? j.get<std::string>() : j.dump(); }
+
+std::string Base(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+uint64_t FileSize(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+std::string ReadFrom(const std::string& path, uint64_t offset) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TimelineSound LoadSound(const std::string& path, const std::string& name, double start) {
+    TimelineSound s;
+    s.name = name;
+    s.start = start;
+    DWORD rate = 8000;
+    if (sim::LoadWav(path, s.samples, rate)) s.rate = rate;
+    return s;
+}
+
+std::string Seconds(double t) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%.1f s", t);
+    return buf;
+}
+
+}  // namespace
+
+CallRecord& CallTracker::Begin(double t, bool outgoing, const std::string& party) {
+    if (Active()) Finish(t);
+    CallRecord call;
+    call.number = static_cast<int>(calls_.size()) + 1;
+    call.outgoing = outgoing;
+    call.party = party;
+    call.start = t;
+    call.logFile = EventLog::FileNameFor(sim::WallTime());
+    call.logFrom = FileSize(outDir_ + "/" + call.logFile);
+    calls_.push_back(call);
+    current_ = static_cast<int>(calls_.size()) - 1;
+    return calls_.back();
+}
+
+void CallTracker::Event(double t, const std::string& name, const json& args) {
+    if (!Active() && (name == "Ring" || name == "CallIDIn" || name == "IsConnect")) Begin(t, false, "");
+    CallRecord* call = Current();
+    if (!call) return;
+    if (name == "DtmfIn") {
+        std::string key = args.size() > 1 ? ArgText(args[1]) : "?";
+        call->keys += key;
+        call->marks.push_back({t, CallMark::Key, key});
+        return;
+    }
+    std::string label = name;
+    if ((name == "Ring" || name == "RecordDevOpen") && !args.empty()) label += " " + ArgText(args[0]);
+    call->marks.push_back({t, CallMark::Event, label});
+    if (name == "IsConnect" && call->connected < 0) call->connected = t;
+    if (name == "EndPlayAll") ClosePhrases(t);
+    if (name == "RecordDevOpen") {
+        for (auto& r : call->recordings)
+            if (r.start < 0) {
+                r.start = t;
+                break;
+            }
+    }
+    if (name == "EndRecord") {
+        for (auto& r : call->recordings)
+            if (r.start >= 0 && r.end < 0) r.end = t;
+    }
+    if (name == "LineIsFree") Finish(t);
+}
+
+void CallTracker::Method(double t, const std::string& name, const json& args) {
+    if (name == "CallOut" && !Active()) Begin(t, true, args.size() > 1 ? ArgText(args[1]) : "");
+    CallRecord* call = Current();
+    if (!call) return;
+    if (name == "PlayStr" || name == "PlayWav" || name == "PlayTxtFile" || name == "PlayAllisEnglish") {
+        if (!args.empty()) call->phrases.push_back({t, -1, ArgText(args[0])});
+    } else if (name == "RecordWav") {
+        call->recordings.push_back({args.size() > 1 ? ArgText(args[1]) : "", -1, -1, ""});
+        call->marks.push_back({t, CallMark::Control, "RecordWav"});
+    } else if (name == "StopPlayWav") {
+        ClosePhrases(t);  // cut short
+        call->marks.push_back({t, CallMark::Control, name});
+    } else if (name == "StopRecord" || name == "AnswerTp" || name == "HandUp" ||
+               name == "CallOut") {
+        call->marks.push_back({t, CallMark::Control, name});
+    }
+}
+
+void CallTracker::Command(double t, const std::string& name, const json& request) {
+    if (name == "offer" || name == "data_offer") {
+        Begin(t, false, request.value("caller", std::string()));
+        Current()->marks.push_back({t, CallMark::Caller, "offered"});
+        return;
+    }
+    CallRecord* call = Current();
+    if (!call) return;
+    if (name == "keys") {
+        call->marks.push_back({t, CallMark::Caller, "presses " + request.value("keys", std::string())});
+    } else if (name == "hangup") {
+        call->callerHungUp = true;
+        call->marks.push_back({t, CallMark::Caller, "hangs up"});
+    } else if (name == "caller_voice") {
+        call->marks.push_back({t, CallMark::Caller, "speaks"});
+    } else if (name == "answer" || name == "busy" || name == "reject") {
+        call->marks.push_back({t, CallMark::Caller, name == "answer" ? "answers" : name});
+    }
+}
+
+// Prompts still open end now; several open at once (queued behind each
+// other) share the time since the first began.
+void CallTracker::ClosePhrases(double t) {
+    CallRecord* call = Current();
+    if (!call) return;
+    std::vector<CallPhrase*> open;
+    for (auto& p : call->phrases)
+        if (p.end < 0) open.push_back(&p);
+    if (open.empty()) return;
+    double from = open.front()->start, step = (t - from) / static_cast<double>(open.size());
+    for (size_t i = 0; i < open.size(); ++i) {
+        open[i]->start = std::max(open[i]->start, from + step * static_cast<double>(i));
+        open[i]->end = std::max(open[i]->start, from + step * static_cast<double>(i + 1));
+    }
+}
+
+void CallTracker::Finish(double t) {
+    CallRecord* call = Current();
+    if (!call) return;
+    ClosePhrases(t);
+    call->end = t;
+    for (auto& r : call->recordings)
+        if (r.start >= 0 && r.end < 0) r.end = t;
+    WriteOutputs(*call);
+    current_ = -1;
+    if (onFinished) onFinished(*call);
+}
+
+void CallTracker::WriteOutputs(CallRecord& call) {
+    call.dir = outDir_ + "/call-" + std::to_string(call.number);
+    paths::MakeDirs(call.dir);
+
+    // The log entries written during the call, as UTF-8.
+    std::string log = ReadFrom(outDir_ + "/" + call.logFile, call.logFrom);
+    std::ofstream(call.dir + "/log.txt", std::ios::binary) << codepage::Convert(log, 936, CP_UTF8);
+
+    TimelineInput in;
+    in.call = &call;
+    // What the caller heard: the line tap from the call's start to its end.
+    sim::WriteTaps();
+    if (!sim::TapPath(sim::kLineDevice).empty()) {
+        const DWORD rate = sim::TapRate(sim::kLineDevice);
+        std::vector<int16_t> all = sim::TapSamples(sim::kLineDevice);
+        size_t from = std::min(all.size(), static_cast<size_t>(call.start * rate));
+        size_t to = std::min(all.size(), static_cast<size_t>(call.end * rate));
+        in.heard = TimelineSound{"heard", call.start, static_cast<unsigned>(rate),
+                                 std::vector<int16_t>(all.begin() + from, all.begin() + std::max(from, to))};
+        riff::WriteFile(call.dir + "/heard.wav", riff::Pcm16Format(rate), 16, in.heard.samples.data(),
+                        static_cast<DWORD>(in.heard.samples.size() * 2));
+    }
+    for (auto& r : call.recordings) {
+        if (r.path.empty() || r.start < 0) continue;
+        const std::string source = paths::Absolute(sim::NativePath(r.path.c_str()), outDir_);
+        if (!paths::Exists(source)) continue;
+        r.copy = call.dir + "/" + Base(sim::NativePath(r.path.c_str()));
+        std::ifstream src(source, std::ios::binary);
+        std::ofstream(r.copy, std::ios::binary) << src.rdbuf();
+        in.recorded.push_back(LoadSound(source, Base(r.copy), r.start));
+    }
+    DrawTimeline(in, call.dir + "/timeline.svg", call.dir + "/timeline.png");
+}
+
+std::string CallTracker::Summary(const CallRecord& call) {
+    std::ostringstream s;
+    s << "call " << call.number << ": " << (call.outgoing ? "outgoing to " : "incoming from ")
+      << (call.party.empty() ? "(no number)" : call.party) << ", " << Seconds(call.start) << " to "
+      << Seconds(call.end);
+    if (call.connected >= 0)
+        s << ", connected at " << Seconds(call.connected);
+    else
+        s << ", never connected";
+    s << "\n  keys:      " << (call.keys.empty() ? "(none)" : call.keys) << "\n";
+    for (size_t i = 0; i < call.phrases.size(); ++i)
+        s << (i == 0 ? "  said:      " : "             ") << call.phrases[i].text << "\n";
+    for (auto& r : call.recordings)
+        if (!r.copy.empty())
+            s << "  recording: " << r.copy << " (" << Seconds(r.end - r.start) << ")\n";
+    double hangup = -1;
+    for (auto& m : call.marks)
+        if (m.kind == CallMark::Caller && m.label == "hangs up") hangup = m.t;
+    s << "  ended:     " << (call.callerHungUp ? "the caller hung up at " + Seconds(hangup) : "the service hung up")
+      << "\n  files:     " << call.dir << "/ (log.txt, heard.wav, timeline.svg, timeline.png)\n";
+    return s.str();
+}

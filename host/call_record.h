@@ -1,0 +1,84 @@
+// What the scripting host keeps of each call: when it started and ended,
+// the events, the caller's actions and the control's prompts on one time
+// line, the keys, the recordings. When a call ends its outputs are written
+// to a folder of its own ("call-N" in the output folder): the slice of the
+// log it wrote (UTF-8), what the caller heard (from the line tap), copies
+// of its recordings and the timeline picture.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+struct CallMark {
+    double t;
+    enum Kind { Event, Key, Caller, Control } kind;
+    std::string label;
+};
+
+// A prompt the control played: from the call that asked for it to the end
+// of playing (EndPlayAll, or the end of the call).
+struct CallPhrase {
+    double start;
+    double end;
+    std::string text;
+};
+
+struct CallRecording {
+    std::string path;    // as the application named it (relative to the output folder)
+    double start = -1;   // RecordDevOpen
+    double end = -1;     // EndRecord
+    std::string copy;    // the copy in the call's folder
+};
+
+struct CallRecord {
+    int number = 0;
+    bool outgoing = false;
+    std::string party;  // the caller's number, or the number dialled
+    double start = 0;
+    double end = -1;
+    double connected = -1;
+    bool callerHungUp = false;
+    std::vector<CallMark> marks;
+    std::string keys;
+    std::vector<CallPhrase> phrases;
+    std::vector<CallRecording> recordings;
+    std::string dir;  // the call's output folder
+    uint64_t logFrom = 0;
+    std::string logFile;
+};
+
+class CallTracker {
+public:
+    // outDir: the output folder (the control's working folder, which holds
+    // its log and recordings); linePath: the line tap.
+    explicit CallTracker(std::string outDir) : outDir_(std::move(outDir)) {}
+
+    // What happened, at clock time t (seconds).
+    void Event(double t, const std::string& name, const nlohmann::json& args);
+    void Method(double t, const std::string& name, const nlohmann::json& args);
+    void Command(double t, const std::string& name, const nlohmann::json& request);
+
+    bool Active() const { return current_ >= 0; }
+    // Ends the current call at t, if there is one, and writes its outputs.
+    void Finish(double t);
+    const std::vector<CallRecord>& calls() const { return calls_; }
+    // Called with each call once its outputs are written.
+    std::function<void(const CallRecord&)> onFinished;
+
+    // A short human-readable account of a call.
+    static std::string Summary(const CallRecord& call);
+
+private:
+    CallRecord& Begin(double t, bool outgoing, const std::string& party);
+    CallRecord* Current() { return current_ >= 0 ? &calls_[current_] : nullptr; }
+    void ClosePhrases(double t);
+    void WriteOutputs(CallRecord& call);
+
+    std::string outDir_;
+    std::vector<CallRecord> calls_;
+    int current_ = -1;
+};

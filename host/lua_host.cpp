@@ -1,0 +1,289 @@
+#include "host/lua_host.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "host/lua_session.h"
+#include "host/paths.h"
+#include "host/timeline.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/wave_devices.h"
+
+using nlohmann::json;
+
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+std::string Dir(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+bool ReadText(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    return true;
+}
+
+std::string Args(const json& args) {
+    std::string s;
+    for (auto& a : args) s += (s.empty() ? "" : ", ") + a.dump(-1, ' ', false, json::error_handler_t::replace);
+    return s;
+}
+
+}  // namespace
+
+// ---- the session's inside ------------------------------------------------------
+
+double LuaHost::Impl::Now() const { return static_cast<double>(sim::Now()) / sim::kSecond; }
+
+json LuaHost::Impl::Request(json request) {
+    request["id"] = nextId++;
+    answer = json();
+    host->Handle(request);
+    return answer;
+}
+
+void LuaHost::Impl::Fail(const std::string& message) {
+    if (failure.empty()) failure = message;
+}
+
+void LuaHost::Impl::Deliver() {
+    while (!events.empty() && !Failed()) {
+        json e = std::move(events.front());
+        events.pop_front();
+        const std::string name = e["event"].get<std::string>();
+        const json& args = e["args"];
+        if (opt.trace) printf("%8.3f  %s(%s)\n", e.value("t", Now()), name.c_str(), Args(args).c_str());
+        tracker.Event(e.value("t", Now()), name, args);
+        lua_pushcfunction(L, LuaMessage);
+        int status = LUA_OK;
+        if (lua_getglobal(L, name.c_str()) == LUA_TFUNCTION) {
+            for (auto& a : args) PushJson(L, a);
+            inHandler = true;
+            status = lua_pcall(L, static_cast<int>(args.size()), 0, -static_cast<int>(args.size()) - 2);
+            inHandler = false;
+        } else {
+            lua_pop(L, 1);
+        }
+        if (status != LUA_OK) Fail(std::string(lua_tostring(L, -1)) + " (in the " + name + " handler)");
+        lua_pop(L, status != LUA_OK ? 2 : 1);
+        // Tasks waiting for this event go on, in the order they began waiting.
+        std::vector<Waiter> due;
+        for (size_t i = 0; i < waiters.size();) {
+            if (waiters[i].event == name) {
+                due.push_back(waiters[i]);
+                waiters.erase(waiters.begin() + static_cast<long>(i));
+            } else {
+                ++i;
+            }
+        }
+        for (auto& w : due) {
+            sim::Cancel(w.timeout);
+            lua_pushboolean(w.co, 1);
+            for (auto& a : args) PushJson(w.co, a);
+            Resume(w.co, w.ref, 1 + static_cast<int>(args.size()));
+        }
+    }
+}
+
+void LuaHost::Impl::RunClock(double seconds) {
+    const sim::Micros deadline = sim::Now() + static_cast<sim::Micros>(seconds * sim::kSecond);
+    for (;;) {
+        Deliver();
+        if (Failed() || stopped || gInterrupted) return;
+        sim::Micros left = deadline - sim::Now();
+        if (left <= 0) return;
+        // On the wall clock, wake now and then to notice an interrupt.
+        if (opt.realTime) left = std::min<sim::Micros>(left, sim::kSecond / 4);
+        sim::RunUntil([this] { return !events.empty() || stopped || Failed() || gInterrupted; }, left);
+    }
+}
+
+// Each task runs as a coroutine: wait(s) yields the seconds, and the task
+// goes on when they have passed; wait_event(name, timeout) yields both and
+// goes on after the event's handler (true and the event's arguments) or at
+// the timeout (false).
+void LuaHost::Impl::ScheduleTask(double at) {
+    lua_State* co = lua_newthread(L);
+    lua_insert(L, -2);
+    lua_xmove(L, co, 1);  // the function
+    int ref = luaL_ref(L, LUA_REGISTRYINDEX);  // keeps the thread alive
+    ++tasks;
+    sim::Micros when = std::max<sim::Micros>(sim::Now(), static_cast<sim::Micros>(at * sim::kSecond));
+    scheduled.push_back(sim::Schedule(when, [this, co, ref] { Resume(co, ref, 0); }));
+}
+
+void LuaHost::Impl::Resume(lua_State* co, int ref, int nargs) {
+    if (Failed() || stopped) return;
+    int results = 0;
+    int status = lua_resume(co, L, nargs, &results);
+    if (status == LUA_YIELD) {
+        if (results >= 2 && lua_type(co, -results) == LUA_TSTRING) {
+            std::string event = lua_tostring(co, -results);
+            double timeout = lua_tonumber(co, -results + 1);
+            lua_pop(co, results);
+            uint64_t id = sim::ScheduleAfter(static_cast<sim::Micros>(timeout * sim::kSecond), [this, co, ref] {
+                for (size_t i = 0; i < waiters.size(); ++i)
+                    if (waiters[i].co == co) {
+                        waiters.erase(waiters.begin() + static_cast<long>(i));
+                        lua_pushboolean(co, 0);
+                        Resume(co, ref, 1);
+                        return;
+                    }
+            });
+            scheduled.push_back(id);
+            waiters.push_back(Waiter{event, co, ref, id});
+            return;
+        }
+        double dt = results > 0 ? lua_tonumber(co, -1) : 0;
+        lua_pop(co, results);
+        scheduled.push_back(sim::ScheduleAfter(static_cast<sim::Micros>(dt * sim::kSecond),
+                                               [this, co, ref] { Resume(co, ref, 0); }));
+        return;
+    }
+    --tasks;
+    if (status != LUA_OK) {
+        luaL_traceback(L, co, luaL_tolstring(co, -1, nullptr), 0);
+        std::string message = lua_tostring(L, -1);
+        lua_pop(L, 1);
+        Fail(opt.trace ? message : message.substr(0, message.find('\n')));
+    }
+    luaL_unref(L, LUA_REGISTRYINDEX, ref);
+}
+
+// ---- the session ---------------------------------------------------------------------
+
+LuaHost::LuaHost(LuaRunOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+LuaHost::~LuaHost() = default;
+const std::vector<CallRecord>& LuaHost::calls() const { return impl_->tracker.calls(); }
+
+int LuaHost::Run() {
+    Impl& s = *impl_;
+    const std::string home = paths::Cwd();
+    const std::string out = paths::Absolute(s.opt.outDir, home);
+    auto fail = [&](const std::string& message) {
+        error_ = message;
+        fprintf(stderr, "marlune run: %s\n", message.c_str());
+        return 1;
+    };
+    std::string appText, callersText;
+    if (!ReadText(paths::Absolute(s.opt.app, home), appText)) return fail("cannot read " + s.opt.app);
+    if (!s.opt.callers.empty() && !ReadText(paths::Absolute(s.opt.callers, home), callersText))
+        return fail("cannot read " + s.opt.callers);
+    if (!paths::MakeDirs(out) || chdir(out.c_str()) != 0) return fail("cannot use the output folder " + out);
+    s.tracker = CallTracker(out);
+    if (s.opt.summaries)
+        s.tracker.onFinished = [](const CallRecord& call) { std::cout << CallTracker::Summary(call) << std::endl; };
+    paths::VoicePackLinks links;
+    std::string packMessage;
+    if (!links.Make(out, &packMessage)) fprintf(stderr, "marlune run: %s; PlayStr will not find its sounds\n",
+                                                packMessage.c_str());
+
+    sim::SetRealTime(s.opt.realTime);
+    auto previous = std::signal(SIGINT, [](int) { gInterrupted = 1; });
+    s.host = std::make_unique<JsonHost>([&s](const json& j) {
+        if (j.contains("event")) {
+            s.events.push_back(j);
+        } else if (j.contains("id")) {
+            s.answer = j;
+        } else if (s.opt.trace && j.contains("messagebox")) {
+            printf("%8.3f  message box \"%s\": %s\n", j.value("t", 0.0),
+                   j["messagebox"].value("caption", "").c_str(), j["messagebox"].value("text", "").c_str());
+        } else if (s.opt.trace && j.contains("debug")) {
+            printf("%8.3f  debug: %s", j.value("t", 0.0), j.value("debug", "").c_str());
+        }
+    });
+    s.host->CreateControl();
+    s.Request(json{{"cmd", "tap"}, {"device", sim::kLineDevice}, {"path", out + "/line_tap.wav"}});
+
+    s.L = luaL_newstate();
+    *static_cast<Impl**>(lua_getextraspace(s.L)) = &s;
+    luaL_openlibs(s.L);
+    s.OpenBindings();
+    lua_pushstring(s.L, out.c_str());
+    lua_setglobal(s.L, "out_dir");
+    lua_pushstring(s.L, Dir(paths::Absolute(s.opt.app, home)).c_str());
+    lua_setglobal(s.L, "script_dir");
+
+    // The application first (it sets the line up and defines its handlers),
+    // then the callers.
+    auto runChunk = [&](const std::string& text, const std::string& name) {
+        if (s.Failed()) return;
+        lua_pushcfunction(s.L, LuaMessage);
+        if (luaL_loadbuffer(s.L, text.data(), text.size(), ("@" + name).c_str()) != LUA_OK ||
+            lua_pcall(s.L, 0, 0, -2) != LUA_OK)
+            s.Fail(lua_tostring(s.L, -1));
+        lua_settop(s.L, 0);
+        s.Deliver();
+    };
+    runChunk(appText, s.opt.app);
+    if (!callersText.empty()) runChunk(callersText, s.opt.callers);
+
+    // A service with nobody scripted to call waits on the wall clock for
+    // calls; otherwise the session ends a second after it falls idle.
+    const bool serve = s.opt.realTime && s.opt.callers.empty();
+    while (!s.Failed() && !s.stopped && !gInterrupted && s.Now() < s.opt.maxSeconds) {
+        bool idle = s.tasks == 0 && !s.tracker.Active();
+        s.RunClock(std::min(1.0, s.opt.maxSeconds - s.Now()));
+        if (idle && !serve && s.tasks == 0 && !s.tracker.Active()) break;
+    }
+    s.Deliver();
+    for (uint64_t id : s.scheduled) sim::Cancel(id);
+    s.tracker.Finish(s.Now());
+
+    s.host.reset();  // destroys the control
+    sim::WriteTaps();
+    lua_close(s.L);
+    s.L = nullptr;
+    std::signal(SIGINT, previous);
+    links.Remove();
+    ReleaseTimelineCaches();
+    if (chdir(home.c_str()) != 0) return fail("cannot return to " + home);
+    if (s.Failed()) return fail(s.failure);
+    return 0;
+}
+
+// ---- marlune run -----------------------------------------------------------------------
+
+int RunScriptCommand(int argc, char** argv) {
+    LuaRunOptions o;
+    std::vector<std::string> files;
+    for (int i = 2; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--real-time") {
+            o.realTime = true;
+        } else if (a == "--trace") {
+            o.trace = true;
+        } else if (a == "--out" && i + 1 < argc) {
+            o.outDir = argv[++i];
+        } else if (a == "--for" && i + 1 < argc) {
+            o.maxSeconds = atof(argv[++i]);
+        } else if (a.rfind("--", 0) == 0) {
+            files.clear();
+            break;
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.empty() || files.size() > 2) {
+        fprintf(stderr,
+                "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n");
+        return 2;
+    }
+    o.app = files[0];
+    if (files.size() > 1) o.callers = files[1];
+    LuaHost host(o);
+    int rc = host.Run();
+    if (rc == 0) printf("%zu call(s); outputs in %s\n", host.calls().size(), paths::Absolute(o.outDir, paths::Cwd()).c_str());
+    return rc;
+}

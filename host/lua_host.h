@@ -1,0 +1,61 @@
+// `marlune run APP.lua [CALLERS.lua]`: a voice application in Lua 5.4 on
+// one control.
+//
+//   ctl:InitLine(0)                 members by name, late bound as a script
+//   ctl.MonitorDtmf = true          host binds them (names without regard to
+//   local n = ctl.OutID             case; arguments converted as automation
+//                                   converts them)
+//   function Ring(n) ... end        events call global functions of their
+//                                   names, on the control's thread, between
+//                                   messages; a handler may call the control
+//   caller.offer{caller = "138..."} the caller's side: every host command
+//   caller.keys{keys = "1#"}        of `marlune host`, by name, fields as a
+//   caller.hangup()                 table; answers its result
+//   at(5, fn)  after(2, fn)         run fn (as a coroutine) at clock time 5 s,
+//   wait(1.5)                       or 2 s from now; wait() inside one goes on
+//                                   1.5 s later, in the main chunk it runs
+//                                   the clock for 1.5 s
+//   now()  stop()  out_dir  script_dir
+//
+// An automation error is raised as a table {description, code (the
+// HRESULT), hresult ("0x8002000E"), argErr, scode, where}; tostring gives
+// "app.lua:12: description (0x8002000E)". The session ends when nothing is
+// scheduled and no call is up (or at --for, or stop()); every call's
+// outputs go to a folder of its own under the output folder.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/call_record.h"
+
+struct LuaRunOptions {
+    std::string app;       // the application script
+    std::string callers;   // the caller script (optional)
+    std::string outDir = ".";
+    bool realTime = false;
+    double maxSeconds = 3600;  // clock seconds at most
+    bool trace = false;        // print every event as it is delivered
+    bool summaries = true;     // print each call's summary as it ends
+};
+
+class LuaHost {
+public:
+    explicit LuaHost(LuaRunOptions options);
+    ~LuaHost();
+    // Runs the session; 0 when it ended normally, 1 on an error (the
+    // message is in error() and was printed to stderr).
+    int Run();
+    const std::string& error() const { return error_; }
+    const std::vector<CallRecord>& calls() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+    std::string error_;
+};
+
+// `marlune run ...`
+int RunScriptCommand(int argc, char** argv);

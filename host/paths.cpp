@@ -1,0 +1,91 @@
+#include "host/paths.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace paths {
+
+namespace {
+const char* const kPackFiles[3] = {"hanzi.dat", "wav", "wu2.wav"};
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string Absolute(const std::string& path, const std::string& from) {
+    return !path.empty() && path[0] == '/' ? path : from + "/" + path;
+}
+
+std::string Cwd() {
+    char buf[PATH_MAX];
+    return getcwd(buf, sizeof buf) ? buf : ".";
+}
+
+std::string ProgramDir() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    std::string exe(buf, static_cast<size_t>(n));
+    return exe.substr(0, exe.rfind('/'));
+}
+
+std::string VoicePackDir() {
+    if (const char* env = getenv("MARLUNE_VOICE_DIR"); env && *env) return env;
+    const std::string beside = ProgramDir() + "/../share/voice";
+    if (Exists(beside + "/hanzi.dat")) return beside;
+#ifdef MARLUNE_VOICE_DIR
+    return MARLUNE_VOICE_DIR;
+#else
+    return beside;
+#endif
+}
+
+std::string ExamplesDir() {
+    if (const char* env = getenv("MARLUNE_EXAMPLES_DIR"); env && *env) return env;
+    const std::string beside = ProgramDir() + "/../share/examples";
+    if (Exists(beside + "/balance.lua")) return beside;
+#ifdef MARLUNE_EXAMPLES_DIR
+    return MARLUNE_EXAMPLES_DIR;
+#else
+    return beside;
+#endif
+}
+
+bool MakeDirs(const std::string& dir) {
+    for (size_t i = 1; i <= dir.size(); ++i) {
+        if (i < dir.size() && dir[i] != '/') continue;
+        std::string part = dir.substr(0, i);
+        if (!Exists(part) && mkdir(part.c_str(), 0777) != 0) return false;
+    }
+    return Exists(dir);
+}
+
+bool VoicePackLinks::Make(const std::string& dir, std::string* message) {
+    Remove();
+    dir_ = dir;
+    if (Exists(dir + "/hanzi.dat")) return true;  // the folder holds its own pack
+    const std::string pack = VoicePackDir();
+    if (!Exists(pack + "/hanzi.dat")) {
+        if (message) *message = "no voice pack in " + pack + " (set MARLUNE_VOICE_DIR)";
+        return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+        const std::string link = dir + "/" + kPackFiles[i];
+        if (Exists(link) || !Exists(pack + "/" + kPackFiles[i])) continue;
+        if (symlink((pack + "/" + kPackFiles[i]).c_str(), link.c_str()) == 0) made_[i] = link;
+    }
+    return true;
+}
+
+void VoicePackLinks::Remove() {
+    for (auto& link : made_) {
+        if (!link.empty()) unlink(link.c_str());
+        link.clear();
+    }
+}
+
+}  // namespace paths

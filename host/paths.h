@@ -1,0 +1,39 @@
+// Where the host finds what it ships with: the voice pack and the examples,
+// and the links that let the control read the pack from its working folder.
+#pragma once
+
+#include <string>
+
+namespace paths {
+
+bool Exists(const std::string& path);
+// `path` made absolute against `from` (unchanged when already absolute).
+std::string Absolute(const std::string& path, const std::string& from);
+std::string Cwd();
+// The folder of the running program.
+std::string ProgramDir();
+// The voice pack: $MARLUNE_VOICE_DIR, the one beside the program
+// (../share/voice), or the one the build made.
+std::string VoicePackDir();
+// The example scripts: $MARLUNE_EXAMPLES_DIR, ../share/examples beside the
+// program, or the source tree's examples/.
+std::string ExamplesDir();
+// mkdir -p; false when the folder cannot be made.
+bool MakeDirs(const std::string& dir);
+
+// The control reads "hanzi.dat", "wav\..." and "wu2.wav" from its working
+// folder. Links the pack's files into `dir` where `dir` has none; Remove()
+// takes away only the links it made.
+class VoicePackLinks {
+public:
+    // False when there is no pack to link (the message says where it looked).
+    bool Make(const std::string& dir, std::string* message);
+    void Remove();
+    ~VoicePackLinks() { Remove(); }
+
+private:
+    std::string dir_;
+    std::string made_[3];
+};
+
+}  // namespace paths

@@ -1,0 +1,154 @@
+// The two example services against their scripted callers: the events the
+// application saw, the summaries, the per-call log, what the caller heard,
+// the recording and the pictures.
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/sim/wave_devices.h"
+#include "tests/lua/lua_run.h"
+
+namespace {
+
+// The events of a --trace run, as "Name" or "Name key" for DtmfIn and
+// "Name n" for Ring, split by call (a call's summary follows its events).
+std::vector<std::vector<std::string>> EventsByCall(const std::vector<std::string>& lines) {
+    std::vector<std::vector<std::string>> calls(1);
+    for (auto& l : lines) {
+        if (l.rfind("call ", 0) == 0) {
+            calls.emplace_back();
+            continue;
+        }
+        size_t open = l.find('(');
+        if (l.size() < 10 || l[8] != ' ' || open == std::string::npos || l.back() != ')') continue;
+        std::string name = l.substr(10, open - 10);
+        std::string args = l.substr(open + 1, l.size() - open - 2);
+        if (name == "Ring") name += " " + args;
+        if (name == "DtmfIn") name += " " + args.substr(args.find('"') + 1, 1);
+        calls.back().push_back(name);
+    }
+    calls.pop_back();  // the events after the last call
+    return calls;
+}
+
+bool InOrder(const std::vector<std::string>& events, const std::vector<std::string>& wanted) {
+    auto it = events.begin();
+    for (auto& w : wanted) {
+        it = std::find(it, events.end(), w);
+        if (it == events.end()) return false;
+        ++it;
+    }
+    return true;
+}
+
+// Seconds of sound (samples louder than a whisper) in a WAV (PCM or mu-law).
+double Loud(const std::string& path) {
+    std::vector<int16_t> s;
+    DWORD rate = 0;
+    if (!sim::LoadWav(path, s, rate) || rate == 0) return 0;
+    return static_cast<double>(std::count_if(s.begin(), s.end(), [](int16_t v) { return std::abs(v) > 300; })) / rate;
+}
+
+class LuaExamplesTest : public LuaRunTest {};
+
+}  // namespace
+
+TEST_F(LuaExamplesTest, TheBalanceLineServesItsThreeCallers) {
+    Marlune(std::string("run ") + MARLUNE_EXAMPLES + "/balance.lua " + MARLUNE_EXAMPLES +
+            "/balance_callers.lua --out out --trace");
+    ASSERT_EQ(status, 0) << err << out;
+    auto calls = EventsByCall(Lines());
+    ASSERT_EQ(calls.size(), 3u) << out;
+
+    // 1: answered on the second ring, balance with 1, ended with 0 by the service.
+    EXPECT_TRUE(InOrder(calls[0], {"Ring 1", "CallIDIn", "Ring 2", "IsConnect", "EndPlayAll", "DtmfIn 1",
+                                   "EndPlayAll", "EndPlayAll", "DtmfIn 0", "EndPlayAll", "LineIsFree"}))
+        << out;
+    EXPECT_EQ(std::count(calls[0].begin(), calls[0].end(), "Ring 3"), 0);
+    EXPECT_EQ(std::count(calls[0].begin(), calls[0].end(), "DisConnected"), 0);
+    // 2: a message ended with #; the control drops the call when it ends.
+    EXPECT_TRUE(InOrder(calls[1], {"Ring 2", "IsConnect", "DtmfIn 2", "RecordDevOpen", "DtmfIn #", "EndRecord",
+                                   "LineIsFree"}))
+        << out;
+    // 3: the caller hangs up while the greeting plays.
+    EXPECT_TRUE(InOrder(calls[2], {"Ring 2", "IsConnect", "DisConnected", "LineIsFree"})) << out;
+    EXPECT_EQ(std::count(calls[2].begin(), calls[2].end(), "EndPlayAll"), 0) << out;
+
+    EXPECT_TRUE(Has(out, "call 1: incoming from 13800138000")) << out;
+    EXPECT_TRUE(Has(out, "keys:      10")) << out;
+    EXPECT_TRUE(Has(out, U8(u8"您的余额是12.5元"))) << out;
+    EXPECT_TRUE(Has(out, "keys:      2#")) << out;
+    EXPECT_TRUE(Has(out, "the caller hung up at")) << out;
+    EXPECT_TRUE(Has(out, "3 call(s); outputs in ")) << out;
+
+    // The per-call logs: UTF-8 slices of the day's log, each its own call.
+    std::string log1 = testenv::ReadFile("out/call-1/log.txt");
+    EXPECT_TRUE(Has(log1, U8(u8"传入数据:您的余额是12.5元"))) << log1.substr(0, 400);
+    EXPECT_FALSE(Has(log1, U8(u8"传入数据:请在提示音后留言")));
+    std::string log2 = testenv::ReadFile("out/call-2/log.txt");
+    EXPECT_TRUE(Has(log2, "message-2.wav"));
+    EXPECT_FALSE(Has(log2, U8(u8"您的余额是")));
+
+    // What the callers heard: the prompts in call 1 and 2, a bit of the
+    // greeting in call 3; the recording holds the second caller's voice
+    // (about 2.4 s of tones in 3 s before the #).
+    EXPECT_GT(Loud("out/call-1/heard.wav"), 8.0);
+    EXPECT_GT(Loud("out/call-2/heard.wav"), 5.0);
+    double heard3 = Loud("out/call-3/heard.wav");
+    EXPECT_GT(heard3, 0.2);
+    EXPECT_LT(heard3, 1.2);
+    double message = Loud("out/call-2/message-2.wav");
+    EXPECT_GT(message, 1.6);
+    EXPECT_LT(message, 2.5);
+    EXPECT_FALSE(testenv::FileExists("out/call-1/message-1.wav"));
+    EXPECT_TRUE(testenv::FileExists("out/message-2.wav"));
+    for (int n = 1; n <= 3; ++n) {
+        std::string dir = "out/call-" + std::to_string(n);
+        EXPECT_EQ(testenv::ReadFile(dir + "/timeline.png").substr(1, 3), "PNG") << dir;
+        std::string svg = testenv::ReadFile(dir + "/timeline.svg");
+        EXPECT_TRUE(Has(svg, "<svg")) << dir;
+    }
+    // The voice pack links are gone; the folder keeps the outputs.
+    EXPECT_FALSE(testenv::FileExists("out/hanzi.dat"));
+    EXPECT_TRUE(testenv::FileExists("out/line_tap.wav"));
+}
+
+TEST_F(LuaExamplesTest, TheReminderCallsOutAndTakesTheConfirmation) {
+    Marlune(std::string("run ") + MARLUNE_EXAMPLES + "/reminder.lua " + MARLUNE_EXAMPLES +
+            "/reminder_callers.lua --out out --trace");
+    ASSERT_EQ(status, 0) << err << out;
+    auto calls = EventsByCall(Lines());
+    ASSERT_EQ(calls.size(), 1u) << out;
+    EXPECT_TRUE(InOrder(calls[0], {"IsConnect", "DtmfIn 1", "EndPlayAll", "EndPlayAll", "LineIsFree"})) << out;
+    EXPECT_TRUE(Has(out, "call 1: outgoing to 13912345678")) << out;
+    EXPECT_TRUE(Has(out, "reminder confirmed")) << out;
+    std::string log = testenv::ReadFile("out/call-1/log.txt");
+    EXPECT_TRUE(Has(log, U8(u8"传入数据:已为您确认 谢谢 再见"))) << log.substr(0, 400);
+    EXPECT_GT(Loud("out/call-1/heard.wav"), 2.0);
+}
+
+TEST_F(LuaExamplesTest, AnUnansweredReminderIsRepeatedOnceThenEnds) {
+    // The far end answers and never presses a key.
+    std::ofstream("silent.lua") << "caller.outgoing{mode = 'answer', after = 1}\n";
+    Marlune(std::string("run ") + MARLUNE_EXAMPLES + "/reminder.lua silent.lua --out out --trace");
+    ASSERT_EQ(status, 0) << err << out;
+    auto calls = EventsByCall(Lines());
+    ASSERT_EQ(calls.size(), 1u) << out;
+    EXPECT_EQ(std::count(calls[0].begin(), calls[0].end(), "EndPlayAll"), 3) << out;  // twice, then goodbye
+    EXPECT_TRUE(Has(out, "reminder not confirmed")) << out;
+    std::string log = testenv::ReadFile("out/call-1/log.txt");
+    size_t first = log.find(U8(u8"传入数据:您好 这里是Marlune提醒服务"));
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(log.find(U8(u8"传入数据:您好 这里是Marlune提醒服务"), first + 1), std::string::npos);
+}
+
+TEST_F(LuaExamplesTest, TheDemoPrintsEachCallAndWhereItsOutputsAre) {
+    Marlune("demo --out demo");
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_TRUE(Has(out, "call 1: ") && Has(out, "call 2: ") && Has(out, "call 3: ")) << out;
+    EXPECT_FALSE(Has(out, "call 4: ")) << out;
+    EXPECT_TRUE(Has(out, "/demo/call-2/message-2.wav")) << out;
+    EXPECT_TRUE(testenv::FileExists("demo/call-3/timeline.png"));
+    auto lines = Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("log: ", 0), 0u);
+}
