@@ -10,7 +10,16 @@ packages=(
   libespeak-ng-dev espeak-ng-data
   sox
   g++-mingw-w64-x86-64 mingw-w64-tools
+  g++-mingw-w64-i686 wine64-tools
+  wine wine64 wine32:i386 locales
 )
+
+# wine32 comes from Debian's i386 packages.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -23,4 +32,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The Wine tests run with LC_ALL=zh_CN.UTF-8, so that the ANSI code page is 936.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi

@@ -14,9 +14,16 @@ cmake --build --preset native -j "$jobs"
 cmake --preset mingw
 cmake --build --preset mingw -j "$jobs"
 
+# The shipped 32-bit MARLUNE.OCX and the programs that test it under Wine.
+cmake --preset mingw32
+cmake --build --preset mingw32 -j "$jobs"
+
 # The whole suite once more under AddressSanitizer and LeakSanitizer.
 cmake --preset asan
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" --output-on-failure
 
 ctest --preset native -j "$jobs"
+
+# MARLUNE.OCX under Wine: registration, type library, containers, scripts.
+ctest --preset wine
