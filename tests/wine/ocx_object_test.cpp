@@ -55,12 +55,17 @@ T* Query(IUnknown* u, REFIID iid) {
     return p;
 }
 
-void ExportsAndUnloading(Module& m) {
+void ExportsAndUnloading(Module& m, bool registered) {
     CHECK(GetProcAddress(m.dll, "DllRegisterServer") != nullptr);
     CHECK(GetProcAddress(m.dll, "DllUnregisterServer") != nullptr);
     CHECK(m.getClassObject != nullptr);
     CHECK(m.canUnloadNow != nullptr);
     CHECK_EQ(m.canUnloadNow(), S_OK);
+    if (!registered) {
+        // Nothing to unregister: the type library step fails first.
+        auto unregister = reinterpret_cast<SimpleFn>(GetProcAddress(m.dll, "DllUnregisterServer"));
+        CHECK(unregister && unregister() == SELFREG_E_TYPELIB);
+    }
 
     IClassFactory* bogus = nullptr;
     CHECK_EQ(m.getClassObject(IID_IDispatch, IID_IClassFactory, reinterpret_cast<void**>(&bogus)),
@@ -379,7 +384,7 @@ int main(int argc, char** argv) {
     LONG boxes = 0;
     {
         BoxCloser closer;
-        ExportsAndUnloading(m);
+        ExportsAndUnloading(m, registered);
         DispatchByName(m, registered);
         EventsThroughTheConnectionPoint(m, parent);
         AmbientUserModeAndDrawing(m);
