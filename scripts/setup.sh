@@ -11,7 +11,7 @@ packages=(
   sox
   g++-mingw-w64-x86-64 mingw-w64-tools
   g++-mingw-w64-i686 wine64-tools
-  wine wine64 wine32:i386 locales
+  wine wine64 wine32:i386 locales zip
 )
 
 # wine32 comes from Debian's i386 packages.
