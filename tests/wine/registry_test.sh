@@ -71,7 +71,7 @@ missing "CLSID\\$PAGE\\ProgID"
 missing 'MARLUNE.MarlunePropPage.1'
 
 expect "TypeLib\\$LIBID\\1.0" '' 'Marlune ActiveX Control module'
-expect "TypeLib\\$LIBID\\1.0\\409\\win32" '' "$OCX_WIN"
+expect "TypeLib\\$LIBID\\1.0\\409\\$WINEARCH" '' "$OCX_WIN"
 expect "Interface\\$DISP" '' '_DMarlune'
 expect "Interface\\$EVENTS" '' '_DMarluneEvents'
 

@@ -173,7 +173,11 @@ void TypeLibrary() {
     CHECK_EQ(a->lcid, 0x409ul);
     CHECK_EQ(a->wMajorVerNum, 1);
     CHECK_EQ(a->wMinorVerNum, 0);
+#ifdef _WIN64
+    CHECK_EQ(a->syskind, SYS_WIN64);
+#else
     CHECK_EQ(a->syskind, SYS_WIN32);
+#endif
     CHECK(a->wLibFlags & LIBFLAG_FCONTROL);
     lib->ReleaseTLibAttr(a);
     BSTR name = nullptr, text = nullptr, file = nullptr;

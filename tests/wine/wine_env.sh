@@ -1,7 +1,8 @@
 # Sourced by the Wine test scripts: the test prefix and the environment
-# every Wine run uses. Needs WINE_TEST_ROOT (the build's wine folder).
+# every Wine run uses. Needs WINE_TEST_ROOT (the build's wine folder);
+# WINE_TEST_ARCH is win32 (the default, for the 32-bit OCX) or win64.
 export WINEPREFIX="$WINE_TEST_ROOT/prefix"
-export WINEARCH=win32
+export WINEARCH=${WINE_TEST_ARCH:-win32}
 export WINEDEBUG=-all
 # No Gecko or Mono installers in a test prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml=;${WINE_EXTRA_OVERRIDES:-}"
