@@ -10,7 +10,8 @@ jobs=$(nproc)
 cmake --preset native
 cmake --build --preset native -j "$jobs"
 
-# The control's portable sources against the real Windows headers.
+# The control's portable sources against the real Windows headers; the
+# 64-bit MARLUNE.OCX and its Wine test programs.
 cmake --preset mingw
 cmake --build --preset mingw -j "$jobs"
 
@@ -25,5 +26,7 @@ ctest --preset asan -j "$jobs" --output-on-failure
 
 ctest --preset native -j "$jobs"
 
-# MARLUNE.OCX under Wine: registration, type library, containers, scripts.
+# MARLUNE.OCX under Wine: registration, type library, containers, scripts;
+# the 32-bit control, then the 64-bit one.
 ctest --preset wine
+ctest --preset wine64

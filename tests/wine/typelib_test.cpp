@@ -73,7 +73,7 @@ void CheckFunction(ITypeInfo* info, UINT index, DISPID dispid, const char* name,
     info->GetNames(f->memid, names, 8, &n);
     CHECK_EQ(n, params.size() + 1);
     if (n >= 1) CHECK_EQ(std::wstring(names[0]), W(name));
-    for (size_t i = 0; i < params.size() && i < f->cParams; ++i) {
+    for (size_t i = 0; i < params.size() && i < static_cast<size_t>(f->cParams); ++i) {
         if (i + 1 < n) CHECK_EQ(std::wstring(names[i + 1]), W(params[i].name));
         CHECK_EQ(f->lprgelemdescParam[i].tdesc.vt, Vt(params[i].type));
     }

@@ -11,7 +11,13 @@ export LC_ALL=zh_CN.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 export HOME="$WINE_TEST_ROOT/home"
 mkdir -p "$HOME"
-WINE=${WINE:-wine}
+# A 64-bit prefix runs the 64-bit programs (regsvr32, reg, cscript) with
+# the 64-bit loader: the 32-bit ones see the 32-bit registry view.
+if [ "$WINEARCH" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+    WINE=${WINE:-/usr/lib/wine/wine64}
+else
+    WINE=${WINE:-wine}
+fi
 
 # The OCX as the tests install it: in a folder whose long name has a
 # blank, so that the registered short (8.3) path differs from it.
