@@ -10,6 +10,28 @@ mkdir -p "$WINE_TEST_ROOT"
 $WINE wineboot --init >/dev/null 2>&1 || true
 wineserver -w
 $WINE reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+$WINE reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null
+# ALSA's default device: what is played is written to alsa_tap.raw (in the
+# format the player opened), what is captured is read from alsa_source.raw.
+: > "$WINE_TEST_ROOT/alsa_source.raw"
+cat > "$HOME/.asoundrc" <<ALSA
+pcm.!default {
+    type asym
+    playback.pcm {
+        type file
+        slave.pcm "null"
+        file "$WINE_TEST_ROOT/alsa_tap.raw"
+        format "raw"
+    }
+    capture.pcm {
+        type file
+        slave.pcm "null"
+        file "/dev/null"
+        infile "$WINE_TEST_ROOT/alsa_source.raw"
+        format "raw"
+    }
+}
+ALSA
 wineserver -w
 # The system ANSI code page as the tests see it.
 acp=$($WINE reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP | tr -d '\r' | awk '/ACP/{print $3}')
