@@ -2,8 +2,10 @@
 // the ProgID creates it, activates it in place (the control gets its own
 // window inside the container's) and hands it out through
 // AtlAxGetControl; the control then runs its timer on that window and
-// fires events to a connected sink. Destroying the container releases the
-// control, which shows its notice.
+// fires events to a connected sink; notifications of the line (the
+// stand-in TAPI32.DLL beside the program) reach the sink through the
+// control that became ActiveControl when its window was created.
+// Destroying the container releases the control, which shows its notice.
 #include <windows.h>
 #include <ocidl.h>
 
@@ -80,6 +82,25 @@ int main() {
         Pump(3000, [&] { return !journal.empty(); });
         CHECK_EQ(journal.size(), 1u);
         if (!journal.empty()) CHECK_EQ(journal[0].dispid, 10);  // EndPlayAll from the timer on its window
+
+        // A ring of the line, which arrives outside any method: through ActiveControl.
+        HMODULE modem = LoadLibraryA("TAPI32.DLL");
+        auto offer = reinterpret_cast<uint32_t (*)(uint32_t, const char*)>(GetProcAddress(modem, "vmodem_Offer"));
+        auto ring = reinterpret_cast<int (*)(uint32_t)>(GetProcAddress(modem, "vmodem_Ring"));
+        CHECK(offer && ring);
+        CHECK(d && Call(d, L"InitLine", {Long(0)}, &result) == S_OK);
+        VariantClear(&result);
+        CHECK(d && Call(d, L"OpenLine", {Long(0)}, &result) == S_OK);
+        CHECK_EQ(V_I4(&result), 0);
+        journal.clear();
+        if (offer && ring && offer(0, nullptr)) ring(0);
+        Pump(3000, [&] { return !journal.empty(); });
+        CHECK_EQ(journal.size(), 1u);
+        if (!journal.empty()) {
+            CHECK_EQ(journal[0].dispid, 9);  // Ring(1)
+            CHECK(journal[0].args == std::vector<std::wstring>{L"1"});
+        }
+        CHECK(d && Call(d, L"CloseLine", {}, &result) == S_OK);
 
         if (cp) {
             cp->Unadvise(cookie);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The C++ host's call, with the stand-in TAPI32.DLL beside it in place of
+# A test program run beside the stand-in TAPI32.DLL, in place of
 # Wine's own. Usage: run_call_test.sh WINE_TEST_ROOT OCX TAPI32 HOST_EXE
 set -euo pipefail
 WINE_TEST_ROOT=$1
