@@ -22,6 +22,7 @@ struct Modem {
     int (*PressKeys)(uint32_t, const char*) = nullptr;
     int (*HangUp)(uint32_t) = nullptr;
     uint32_t (*CallState)(uint32_t) = nullptr;
+    int (*SetDeviceName)(uint32_t, const char*) = nullptr;
 
     bool Load() {
         dll = LoadLibraryA("TAPI32.DLL");
@@ -31,7 +32,8 @@ struct Modem {
         PressKeys = reinterpret_cast<decltype(PressKeys)>(GetProcAddress(dll, "vmodem_PressKeys"));
         HangUp = reinterpret_cast<decltype(HangUp)>(GetProcAddress(dll, "vmodem_HangUp"));
         CallState = reinterpret_cast<decltype(CallState)>(GetProcAddress(dll, "vmodem_CallState"));
-        return Offer && Ring && PressKeys && HangUp && CallState;
+        SetDeviceName = reinterpret_cast<decltype(SetDeviceName)>(GetProcAddress(dll, "vmodem_SetDeviceName"));
+        return Offer && Ring && PressKeys && HangUp && CallState && SetDeviceName;
     }
 };
 
@@ -109,14 +111,16 @@ int main() {
         CHECK(cp && cp->Advise(&sink, &cookie) == S_OK);
         auto pump = [&] { Pump(200, [] { return false; }); };
 
-        // 1. The line.
+        // 1. The line. Its name is GBK text of the modem, converted at the
+        // interface through the ANSI code page (936).
+        modem.SetDeviceName(0, "语音调制解调器");
         VARIANT r;
         CHECK_EQ(Call(d, L"InitLine", {Long(0)}, &r), S_OK);
         CHECK_EQ(V_VT(&r), VT_BSTR);
         std::wstring lineName = Text(r);
         VariantClear(&r);
         std::printf("InitLine: %s\n", ToText(lineName).c_str());
-        CHECK(lineName != L"-1" && !lineName.empty());
+        CHECK_EQ(lineName, std::wstring(L"语音调制解调器"));
         CHECK_EQ(Call(d, L"OpenLine", {Long(0)}, &r), S_OK);
         CHECK_EQ(V_I4(&r), 0);
 

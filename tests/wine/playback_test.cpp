@@ -2,7 +2,7 @@
 // (Dev 1) plays a tone through the wave mapper and winealsa into the ALSA
 // file device of the test prefix; the end of playback fires EndPlayAll.
 // The script checks what landed in the file.
-// Usage: playback_test.exe (in a folder it may write tone.wav to)
+// Usage: playback_test.exe (in a folder it may write the tone to)
 #include <windows.h>
 #include <ocidl.h>
 
@@ -25,12 +25,12 @@ GUID Guid(const char* text) {
 }
 
 // 0.5 s of 1 kHz at 8000 Hz, 16-bit mono PCM.
-void WriteTone(const char* name) {
+void WriteTone(const wchar_t* name) {
     const DWORD rate = 8000, samples = rate / 2;
     std::vector<short> pcm(samples);
     for (DWORD i = 0; i < samples; ++i) pcm[i] = static_cast<short>(8000 * std::sin(2 * 3.14159265 * 1000 * i / rate));
     DWORD data = samples * 2;
-    FILE* f = std::fopen(name, "wb");
+    FILE* f = _wfopen(name, L"wb");
     auto u32 = [&](DWORD v) { std::fwrite(&v, 4, 1, f); };
     auto u16 = [&](WORD v) { std::fwrite(&v, 2, 1, f); };
     std::fwrite("RIFF", 1, 4, f);
@@ -53,7 +53,8 @@ void WriteTone(const char* name) {
 
 int main() {
     OleInitialize(nullptr);
-    WriteTone("tone.wav");
+    // A Chinese file name: PlayWav receives it in the ANSI code page (936).
+    WriteTone(L"提示音.wav");
     HWND frame = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr,
                                  GetModuleHandleA(nullptr), nullptr);
     {
@@ -78,7 +79,7 @@ int main() {
         CHECK(cp && cp->Advise(&sink, &cookie) == S_OK);
 
         VARIANT r;
-        CHECK_EQ(Call(d, L"PlayWav", {Str(L"tone.wav"), Long(1)}, &r), S_OK);
+        CHECK_EQ(Call(d, L"PlayWav", {Str(L"提示音.wav"), Long(1)}, &r), S_OK);
         CHECK_EQ(V_I4(&r), 0);
         CHECK_EQ(CallByName(d, L"OutID", DISPATCH_PROPERTYGET, {}, &r), S_OK);
         CHECK_EQ(V_I4(&r), -1);  // the system's default device

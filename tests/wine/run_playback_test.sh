@@ -14,5 +14,5 @@ cp "$3" "$work/"
 (cd "$work" && $WINE "$(basename "$3")") || exit 1
 wineserver -w
 # The WAV's data (after its 44-byte header) is what was played.
-tail -c +45 "$work/tone.wav" | cmp - "$WINE_TEST_ROOT/alsa_tap.raw" || { echo "the tap differs from the sound"; exit 1; }
+tail -c +45 "$work/提示音.wav" | cmp - "$WINE_TEST_ROOT/alsa_tap.raw" || { echo "the tap differs from the sound"; exit 1; }
 echo "tap: $(stat -c %s "$WINE_TEST_ROOT/alsa_tap.raw") bytes, the sound's samples"
