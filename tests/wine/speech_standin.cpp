@@ -2,8 +2,10 @@
 // only: a small in-process COM server registered (in the test prefix)
 // under the speech control's class identifier, with the three dispatch
 // members the control uses: put 8 (output device), 2 (speak text), get 10
-// (non-zero while speaking). Speaking lasts a set time. Exports for the
-// test host: what it was told, and how long speaking lasts.
+// (non-zero while speaking). Speaking lasts a set time. It is also an OLE
+// object, so that its container's site and in-place activation can be
+// seen. Exports for the test host: what it was told and by whom, and how
+// long speaking lasts.
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -23,6 +25,9 @@ struct State {
     DWORD busyUntil = 0;
     LONG statusReads = 0;
     LONG speaks = 0;
+    HWND siteWindow = nullptr;  // the window of the site it was activated in
+    LONG activations = 0;
+    LONG closes = 0;
 } gState;
 
 GUID Clsid() {
@@ -35,18 +40,24 @@ GUID Clsid() {
 
 bool Busy() { return static_cast<LONG>(gState.busyUntil - GetTickCount()) > 0; }
 
-class Speech final : public IDispatch {
+class Speech final : public IDispatch, public IOleObject {
 public:
     Speech() { InterlockedIncrement(&gObjects); }
-    ~Speech() { InterlockedDecrement(&gObjects); }
+    ~Speech() {
+        if (site_) site_->Release();
+        InterlockedDecrement(&gObjects);
+    }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
+        if (riid == IID_IUnknown || riid == IID_IDispatch)
             *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
+        else if (riid == IID_IOleObject)
+            *ppv = static_cast<IOleObject*>(this);
+        else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
         }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
     STDMETHODIMP_(ULONG) Release() override {
@@ -88,8 +99,61 @@ public:
         return DISP_E_MEMBERNOTFOUND;
     }
 
+    // IOleObject: the site and in-place activation are recorded.
+    STDMETHODIMP SetClientSite(IOleClientSite* site) override {
+        if (site) site->AddRef();
+        if (site_) site_->Release();
+        site_ = site;
+        return S_OK;
+    }
+    STDMETHODIMP GetClientSite(IOleClientSite** site) override {
+        *site = site_;
+        if (site_) site_->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP Close(DWORD) override {
+        ++gState.closes;
+        return S_OK;
+    }
+    STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP GetClipboardData(DWORD, IDataObject**) override { return E_NOTIMPL; }
+    STDMETHODIMP DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCRECT) override {
+        if (verb != OLEIVERB_INPLACEACTIVATE || !site) return E_NOTIMPL;
+        IOleInPlaceSite* ips = nullptr;
+        if (FAILED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&ips)))) return E_FAIL;
+        if (ips->CanInPlaceActivate() == S_OK) {
+            ips->OnInPlaceActivate();
+            ips->GetWindow(&gState.siteWindow);
+            ++gState.activations;
+        }
+        ips->Release();
+        return S_OK;
+    }
+    STDMETHODIMP EnumVerbs(IEnumOLEVERB**) override { return E_NOTIMPL; }
+    STDMETHODIMP Update() override { return S_OK; }
+    STDMETHODIMP IsUpToDate() override { return S_OK; }
+    STDMETHODIMP GetUserClassID(CLSID* id) override {
+        *id = Clsid();
+        return S_OK;
+    }
+    STDMETHODIMP GetUserType(DWORD, LPOLESTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetExtent(DWORD, SIZEL*) override { return S_OK; }
+    STDMETHODIMP GetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
+    STDMETHODIMP Advise(IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP Unadvise(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMiscStatus(DWORD, DWORD* status) override {
+        *status = 0;
+        return S_OK;
+    }
+    STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+
 private:
     LONG refs_ = 1;
+    IOleClientSite* site_ = nullptr;
 };
 
 class Factory final : public IClassFactory {
@@ -157,5 +221,8 @@ __declspec(dllexport) LONG speech_StatusReads() { return gState.statusReads; }
 __declspec(dllexport) LONG speech_Device() { return gState.device; }
 __declspec(dllexport) LONG speech_Speaks() { return gState.speaks; }
 __declspec(dllexport) LONG speech_Objects() { return gObjects; }
+__declspec(dllexport) HWND speech_SiteWindow() { return gState.siteWindow; }
+__declspec(dllexport) LONG speech_Activations() { return gState.activations; }
+__declspec(dllexport) LONG speech_Closes() { return gState.closes; }
 
 }  // extern "C"

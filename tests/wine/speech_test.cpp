@@ -33,6 +33,11 @@ int main(int argc, char** argv) {
     auto busyFor = reinterpret_cast<void (*)(DWORD)>(GetProcAddress(speech, "speech_BusyFor"));
     auto statusReads = reinterpret_cast<LONG (*)()>(GetProcAddress(speech, "speech_StatusReads"));
     auto objects = reinterpret_cast<LONG (*)()>(GetProcAddress(speech, "speech_Objects"));
+    auto siteWindow = reinterpret_cast<HWND (*)()>(GetProcAddress(speech, "speech_SiteWindow"));
+    auto activations = reinterpret_cast<LONG (*)()>(GetProcAddress(speech, "speech_Activations"));
+    auto closes = reinterpret_cast<LONG (*)()>(GetProcAddress(speech, "speech_Closes"));
+    CHECK(siteWindow && activations && closes);
+    if (!siteWindow || !activations || !closes) return 1;
     CHECK(busyFor && statusReads && objects);
     if (!busyFor || !statusReads || !objects) return 1;
 
@@ -68,6 +73,9 @@ int main(int argc, char** argv) {
             CHECK_EQ(r.right - r.left, 0);
             CHECK_EQ(r.bottom - r.top, 0);
         }
+        // Hosted as an ActiveX control: activated in place, in that window.
+        CHECK_EQ(activations(), 1);
+        CHECK(siteWindow() == child);
 
         std::vector<EventRecord> journal;
         RecordingSink sink("host", journal);
@@ -99,6 +107,17 @@ int main(int argc, char** argv) {
         oo->Close(OLECLOSE_NOSAVE);
         oo->Release();
         d->Release();
+        // The speech control belongs to the module, not to the control: the
+        // next control's construction replaces it, and the old one is closed.
+        CHECK_EQ(closes(), 0);
+        IDispatch* next = nullptr;
+        CHECK_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                  reinterpret_cast<void**>(&next)),
+                 S_OK);
+        CHECK_EQ(closes(), 1);
+        CHECK_EQ(objects(), 0);
+        if (next) next->Release();
+        CHECK_EQ(closer.Closed(), 2);
     }
     DestroyWindow(frame);
     OleUninitialize();
