@@ -12,6 +12,30 @@ void Replace(T*& slot, T* value) {
     slot = value;
 }
 
+// The control's window paints its face: WM_PAINT (and WM_PRINTCLIENT, for
+// a container that prints it into its own device context) go to OnDraw
+// with the client rectangle; every other message to the control's own
+// window procedure.
+WNDPROC gControlProc = nullptr;
+
+LRESULT CALLBACK PaintingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* ctrl = reinterpret_cast<CMarluneCtrl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (ctrl && (msg == WM_PAINT || msg == WM_PRINTCLIENT)) {
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        if (msg == WM_PRINTCLIENT) {
+            ctrl->OnDraw(reinterpret_cast<HDC>(wParam), client, client);
+            return 0;
+        }
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        ctrl->OnDraw(dc, client, ps.rcPaint);
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    return CallWindowProcA(gControlProc, hwnd, msg, wParam, lParam);
+}
+
 }  // namespace
 
 // ---- IOleObject --------------------------------------------------------------
@@ -94,7 +118,12 @@ HRESULT OleMarluneControl::ActivateInPlace(IOleClientSite* site, HWND parent, LP
         ips->Release();
     }
     if (!parent) return E_INVALIDARG;
-    if (!CreateControlWindow(parent, rect)) return E_FAIL;
+    HWND hwnd = CreateControlWindow(parent, rect);
+    if (!hwnd) return E_FAIL;
+    auto previous = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(hwnd, GWLP_WNDPROC,
+                                                                reinterpret_cast<LONG_PTR>(&PaintingProc)));
+    if (!gControlProc) gControlProc = previous;
+    InvalidateRect(hwnd, nullptr, TRUE);
     return S_OK;
 }
 

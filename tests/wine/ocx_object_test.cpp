@@ -202,6 +202,23 @@ void EventsThroughTheConnectionPoint(Module& m, HWND parent) {
     CHECK_EQ(GetParent(hwnd), parent);
     CHECK(FindWindowExA(hwnd, nullptr, nullptr, nullptr) == nullptr);  // no speech engine registered here
 
+    // The window paints the run-time face: the button-face colour.
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 120, 60);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    RECT all{0, 0, 120, 60};
+    FillRect(mem, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    SendMessageA(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(mem), PRF_CLIENT);
+    COLORREF face = GetNearestColor(mem, GetSysColor(COLOR_BTNFACE));
+    CHECK_EQ(GetPixel(mem, 1, 1), face);
+    CHECK_EQ(GetPixel(mem, 60, 30), face);
+    CHECK_EQ(GetPixel(mem, 118, 58), face);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+
     // Test() starts the timer; its first tick ends the (empty) list.
     VARIANT r;
     CHECK_EQ(Call(d, L"Test", {}, &r), S_OK);
