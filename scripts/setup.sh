@@ -11,7 +11,16 @@ packages=(
   sox libsoxr-dev rime-data-terra-pinyin
   liblua5.4-dev libcairo2-dev fonts-wqy-microhei
   g++-mingw-w64-x86-64 mingw-w64-tools
+  g++-mingw-w64-i686 wine64-tools
+  wine wine64 wine32:i386 locales zip
 )
+
+# wine32 comes from Debian's i386 packages.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,4 +33,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The Wine tests run with LC_ALL=zh_CN.UTF-8, so that the ANSI code page is 936.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi

@@ -10,9 +10,14 @@ jobs=$(nproc)
 cmake --preset native
 cmake --build --preset native -j "$jobs"
 
-# The control's portable sources against the real Windows headers.
+# The control's portable sources against the real Windows headers; the
+# 64-bit MARLUNE.OCX and its Wine test programs.
 cmake --preset mingw
 cmake --build --preset mingw -j "$jobs"
+
+# The shipped 32-bit MARLUNE.OCX and the programs that test it under Wine.
+cmake --preset mingw32
+cmake --build --preset mingw32 -j "$jobs"
 
 # The whole suite once more under AddressSanitizer and LeakSanitizer.
 cmake --preset asan
@@ -20,3 +25,8 @@ cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" --output-on-failure
 
 ctest --preset native -j "$jobs"
+
+# MARLUNE.OCX under Wine: registration, type library, containers, scripts;
+# the 32-bit control, then the 64-bit one.
+ctest --preset wine --repeat until-pass:2
+ctest --preset wine64 --repeat until-pass:2

@@ -1,9 +1,11 @@
 // Hosting an outside ActiveX control on Windows: the component is created
-// in-process from its class id and driven through IDispatch; its child
-// window is a plain static window of the given attributes.
+// in-process from its class id and driven through IDispatch. Its site is a
+// child window of the given attributes; a component that is an OLE object
+// gets a client site and is activated in place inside that window.
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
+#include <ocidl.h>
 
 #include <string>
 #include <vector>
@@ -22,10 +24,92 @@ std::string Narrow(const OLECHAR* wide) {
     return codepage::FromWide(CP_ACP, std::u16string(reinterpret_cast<const char16_t*>(wide)));
 }
 
+// The client site of the hosted control: its window is the child window of
+// the given attributes, in which the control is activated in place.
+class ChildSite final : public IOleClientSite, public IOleInPlaceSite {
+public:
+    explicit ChildSite(HWND window) : window_(window) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+            *ppv = static_cast<IOleClientSite*>(this);
+        else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
+            *ppv = static_cast<IOleInPlaceSite*>(this);
+        else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG n = InterlockedDecrement(&refs_);
+        if (!n) delete this;
+        return n;
+    }
+    // IOleClientSite
+    STDMETHODIMP SaveObject() override { return S_OK; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** mk) override {
+        if (mk) *mk = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetContainer(IOleContainer** c) override {
+        if (c) *c = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+    // IOleWindow / IOleInPlaceSite
+    STDMETHODIMP GetWindow(HWND* hwnd) override {
+        if (!hwnd) return E_POINTER;
+        *hwnd = window_;
+        return S_OK;
+    }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos, LPRECT clip,
+                                  LPOLEINPLACEFRAMEINFO info) override {
+        if (frame) *frame = nullptr;
+        if (doc) *doc = nullptr;
+        RECT r{};
+        GetClientRect(window_, &r);
+        if (pos) *pos = r;
+        if (clip) *clip = r;
+        if (info) {
+            info->fMDIApp = FALSE;
+            info->hwndFrame = GetParent(window_);
+            info->haccel = nullptr;
+            info->cAccelEntries = 0;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnInPlaceDeactivate() override { return S_OK; }
+    STDMETHODIMP DiscardUndoState() override { return S_OK; }
+    STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
+    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+
+private:
+    LONG refs_ = 1;
+    HWND window_;
+};
+
 class DispatchChild : public ChildControl {
 public:
-    DispatchChild(HWND hwnd, IDispatch* disp) : hwnd_(hwnd), disp_(disp) {}
+    DispatchChild(HWND hwnd, IDispatch* disp, IOleObject* ole, ChildSite* site)
+        : hwnd_(hwnd), disp_(disp), ole_(ole), site_(site) {}
     ~DispatchChild() override {
+        if (ole_) {
+            ole_->Close(OLECLOSE_NOSAVE);
+            ole_->SetClientSite(nullptr);
+            ole_->Release();
+        }
+        if (site_) site_->Release();
         disp_->Release();
         if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
     }
@@ -82,6 +166,8 @@ private:
 
     HWND hwnd_;
     IDispatch* disp_;
+    IOleObject* ole_;
+    ChildSite* site_;
     std::string error_;
 };
 
@@ -103,5 +189,20 @@ std::unique_ptr<ChildControl> CreateChildControl(const char* clsid, HWND parent,
         disp->Release();
         return nullptr;
     }
-    return std::make_unique<DispatchChild>(hwnd, disp);
+    // An OLE object: its site first, then new state, then in-place
+    // activation in the child window.
+    IOleObject* ole = nullptr;
+    ChildSite* site = nullptr;
+    if (SUCCEEDED(disp->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole))) && ole) {
+        site = new ChildSite(hwnd);
+        ole->SetClientSite(site);
+        IPersistStreamInit* init = nullptr;
+        if (SUCCEEDED(disp->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&init))) && init) {
+            init->InitNew();
+            init->Release();
+        }
+        RECT inner{0, 0, rect.right - rect.left, rect.bottom - rect.top};
+        ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, hwnd, &inner);
+    }
+    return std::make_unique<DispatchChild>(hwnd, disp, ole, site);
 }

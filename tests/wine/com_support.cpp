@@ -1,0 +1,134 @@
+#include "tests/wine/com_support.h"
+
+HRESULT CallByName(IDispatch* d, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result,
+                   EXCEPINFO* excep, UINT* argErr) {
+    DISPID id = 0;
+    LPOLESTR n = const_cast<LPOLESTR>(name);
+    HRESULT hr = d->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return hr;
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS p{reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    if (flags & DISPATCH_PROPERTYPUT) {
+        p.rgdispidNamedArgs = &put;
+        p.cNamedArgs = 1;
+    }
+    if (result) VariantInit(result);
+    hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result, excep, argErr);
+    for (auto& a : reversed) VariantClear(&a);
+    return hr;
+}
+
+HRESULT Call(IDispatch* d, const wchar_t* name, std::vector<VARIANT> args, VARIANT* result, EXCEPINFO* excep) {
+    return CallByName(d, name, DISPATCH_METHOD, std::move(args), result, excep);
+}
+
+HRESULT PutProperty(IDispatch* d, const wchar_t* name, VARIANT value) {
+    return CallByName(d, name, DISPATCH_PROPERTYPUT, {value}, nullptr);
+}
+
+VARIANT Long(LONG v) {
+    VARIANT r;
+    VariantInit(&r);
+    V_VT(&r) = VT_I4;
+    V_I4(&r) = v;
+    return r;
+}
+
+VARIANT Str(const wchar_t* s) {
+    VARIANT r;
+    VariantInit(&r);
+    V_VT(&r) = VT_BSTR;
+    V_BSTR(&r) = SysAllocString(s);
+    return r;
+}
+
+VARIANT Bool(bool v) {
+    VARIANT r;
+    VariantInit(&r);
+    V_VT(&r) = VT_BOOL;
+    V_BOOL(&r) = v ? VARIANT_TRUE : VARIANT_FALSE;
+    return r;
+}
+
+std::wstring VariantText(const VARIANT& v) {
+    if (V_VT(&v) == VT_BSTR) return V_BSTR(&v) ? std::wstring(V_BSTR(&v), SysStringLen(V_BSTR(&v))) : L"";
+    VARIANT t;
+    VariantInit(&t);
+    std::wstring out = L"?";
+    if (SUCCEEDED(VariantChangeType(&t, const_cast<VARIANT*>(&v), 0, VT_BSTR))) out = VariantText(t);
+    VariantClear(&t);
+    return out;
+}
+
+STDMETHODIMP RecordingSink::QueryInterface(REFIID riid, void** ppv) {
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == events) {
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP RecordingSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) {
+    EventRecord r{name_, id, {}};
+    for (UINT i = p ? p->cArgs : 0; i > 0; --i) r.args.push_back(VariantText(p->rgvarg[i - 1]));
+    journal_.push_back(r);
+    return fail_ ? E_FAIL : S_OK;
+}
+
+STDMETHODIMP AmbientSite::QueryInterface(REFIID riid, void** ppv) {
+    if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+        *ppv = static_cast<IOleClientSite*>(this);
+    else if (riid == IID_IDispatch)
+        *ppv = static_cast<IDispatch*>(this);
+    else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP AmbientSite::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* r, EXCEPINFO*, UINT*) {
+    if (id != DISPID_AMBIENT_USERMODE || !r) return DISP_E_MEMBERNOTFOUND;
+    VariantInit(r);
+    V_VT(r) = VT_BOOL;
+    V_BOOL(r) = userMode_ ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+MapPropertyBag::~MapPropertyBag() {
+    for (auto& [k, v] : values) VariantClear(&v);
+}
+
+STDMETHODIMP MapPropertyBag::QueryInterface(REFIID riid, void** ppv) {
+    if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
+        *ppv = static_cast<IPropertyBag*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP MapPropertyBag::Read(LPCOLESTR name, VARIANT* v, IErrorLog*) {
+    auto it = values.find(name);
+    if (it == values.end()) return E_INVALIDARG;
+    VARTYPE want = V_VT(v);
+    VariantInit(v);
+    if (want == VT_EMPTY) return VariantCopy(v, &it->second);
+    return VariantChangeType(v, &it->second, 0, want);
+}
+
+STDMETHODIMP MapPropertyBag::Write(LPCOLESTR name, VARIANT* v) {
+    VARIANT copy;
+    VariantInit(&copy);
+    HRESULT hr = VariantCopy(&copy, v);
+    if (FAILED(hr)) return hr;
+    auto it = values.find(name);
+    if (it != values.end()) VariantClear(&it->second);
+    values[name] = copy;
+    return S_OK;
+}

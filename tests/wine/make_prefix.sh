@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Creates the 32-bit Wine prefix of the tests: windows without a display
+# (graphics driver "null"), code page 936, and ALSA file devices so that
+# what is played lands in a file. Usage: make_prefix.sh WINE_TEST_ROOT
+set -euo pipefail
+WINE_TEST_ROOT=$1
+source "$(dirname "$0")/wine_env.sh"
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINE_TEST_ROOT"
+$WINE wineboot --init >/dev/null 2>&1 || true
+wineserver -w
+$WINE reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+$WINE reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null
+# ALSA's default device: what is played is written to alsa_tap.raw (in the
+# format the player opened), what is captured is read from alsa_source.raw.
+: > "$WINE_TEST_ROOT/alsa_source.raw"
+cat > "$HOME/.asoundrc" <<ALSA
+pcm.!default {
+    type asym
+    playback.pcm {
+        type file
+        slave.pcm "null"
+        file "$WINE_TEST_ROOT/alsa_tap.raw"
+        format "raw"
+    }
+    capture.pcm {
+        type file
+        slave.pcm "null"
+        file "/dev/null"
+        infile "$WINE_TEST_ROOT/alsa_source.raw"
+        format "raw"
+    }
+}
+ALSA
+wineserver -w
+# The system ANSI code page as the tests see it.
+acp=$($WINE reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP | tr -d '\r' | awk '/ACP/{print $3}')
+echo "prefix ready: $WINEPREFIX (ACP $acp)"
+[ "$acp" = "936" ]
