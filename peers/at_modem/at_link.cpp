@@ -189,6 +189,7 @@ void Link::Run() {
         }
         if (taken) sim::SerialTaken(fromModem_, taken);
         if (gone) {
+            sim::SerialForget(fromModem_);  // nothing more comes from a device that is gone
             std::lock_guard<std::mutex> g(lock_);
             sim::SerialTaken(toModem_, out_.size());
             out_.clear();

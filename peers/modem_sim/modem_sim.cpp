@@ -72,8 +72,9 @@ struct ModemSim::Impl {
                 return;
             }
             // A split piece is read on its own before the next is written.
-            for (int i = 0; split && i < 2000 && sim::SerialInTransit(fromModem) > 0; ++i)
-                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            while (split && sim::SerialInTransit(fromModem) > 0 && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
         }
     }
     void Result(const std::string& code) {
@@ -298,7 +299,9 @@ struct ModemSim::Impl {
         }
     }
 
-    void Close() {
+    // `unplugged`: the far end is still to notice the hang-up; the clock waits for it.
+    void Close(bool unplugged = false) {
+        if (unplugged && master >= 0) sim::SerialSent(fromModem, 1);
         if (wake[1] >= 0) {
             char x = 0;
             (void)!::write(wake[1], &x, 1);
@@ -311,7 +314,7 @@ struct ModemSim::Impl {
         master = -1;
         *alive = false;
         sim::SerialForget(toModem);
-        sim::SerialForget(fromModem);
+        if (!unplugged) sim::SerialForget(fromModem);
     }
 };
 
@@ -375,6 +378,11 @@ void ModemSim::Keys(const std::string& keys, double interval) {
     }
 }
 
+void ModemSim::Dle(char code) {
+    std::lock_guard<std::recursive_mutex> g(impl_->lock);
+    impl_->Event(code);
+}
+
 void ModemSim::Voice(std::vector<int16_t> samples) {
     std::lock_guard<std::recursive_mutex> g(impl_->lock);
     impl_->callerVoice = std::move(samples);
@@ -420,7 +428,7 @@ void ModemSim::StopAnswering(bool stop) {
     impl_->silent = stop;
 }
 
-void ModemSim::Unplug() { impl_->Close(); }
+void ModemSim::Unplug() { impl_->Close(true); }
 
 void ModemSim::Noise(bool on) {
     std::lock_guard<std::recursive_mutex> g(impl_->lock);

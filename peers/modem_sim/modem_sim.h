@@ -60,6 +60,8 @@ public:
     void Keys(const std::string& keys, double interval = 0);
     // What the caller says: 16-bit samples at 8 kHz, sample 0 heard now.
     void Voice(std::vector<int16_t> samples);
+    // A DLE event the modem reports on its own ('h' the local handset, ...).
+    void Dle(char code);
     void HangUp(HangUp how);
     // What the dialled party does with an outgoing call, after `delay` s.
     void SetOutgoing(Outgoing what, double delay);

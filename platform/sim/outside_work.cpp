@@ -26,7 +26,15 @@ struct Outside {
 constexpr auto kStuck = std::chrono::seconds(2);
 
 Outside& O() {
-    static Outside* o = new Outside();
+    static Outside* o = [] {
+        auto* created = new Outside();
+        sim::AddResetHook([] {
+            std::lock_guard<std::mutex> g(O().lock);
+            O().transit.clear();
+            O().busy = false;
+        });
+        return created;
+    }();
     return *o;
 }
 
