@@ -341,6 +341,8 @@ bool ModemSim::Start(const Options& options) {
     ::close(slave);
     s.toModem = sim::SerialKey(st.st_rdev, true);
     s.fromModem = sim::SerialKey(st.st_rdev, false);
+    sim::SerialWatch(s.toModem);
+    sim::SerialWatch(s.fromModem);
     if (pipe(s.wake) != 0) return false;
     *s.alive = true;
     s.reader = std::thread([&s] { s.Run(); });

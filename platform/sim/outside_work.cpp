@@ -2,6 +2,7 @@
 // device) that will hand the loop something soon: the virtual clock waits
 // for it instead of jumping past it, and a post or new piece of scheduled
 // work wakes a loop that waits on the wall clock.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -76,9 +77,15 @@ bool OutsideWorkPending() {
     return now - O().busySince < kStuck;
 }
 
+void SerialWatch(uint64_t key) {
+    std::lock_guard<std::mutex> g(O().lock);
+    O().transit.emplace(key, 0);
+}
+
 void SerialSent(uint64_t key, size_t n) {
     std::lock_guard<std::mutex> g(O().lock);
-    O().transit[key] += static_cast<int64_t>(n);
+    auto it = O().transit.find(key);
+    if (it != O().transit.end()) it->second += static_cast<int64_t>(n);
 }
 
 void SerialTaken(uint64_t key, size_t n) {
@@ -86,8 +93,7 @@ void SerialTaken(uint64_t key, size_t n) {
         std::lock_guard<std::mutex> g(O().lock);
         auto it = O().transit.find(key);
         if (it == O().transit.end()) return;
-        it->second -= static_cast<int64_t>(n);
-        if (it->second <= 0) O().transit.erase(it);
+        it->second = std::max<int64_t>(0, it->second - static_cast<int64_t>(n));
     }
     WakeLoop();
 }

@@ -58,6 +58,9 @@ bool OutsideWorkPending();
 bool OutsideWorkRegistered();
 // Bytes written to a serial line and not yet taken and handed on by the
 // reader at the far end, per direction `key`; the clock waits for them.
+// Only watched directions count: both ends in this process (a simulated
+// device watches its own); a real device's are never waited for.
+void SerialWatch(uint64_t key);
 void SerialSent(uint64_t key, size_t n);
 void SerialTaken(uint64_t key, size_t n);
 void SerialForget(uint64_t key);

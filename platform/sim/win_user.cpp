@@ -215,7 +215,7 @@ void RunPending() {
         }
         // What a thread outside the loop is about to hand over is due now too.
         uint64_t seen = WakeGeneration();
-        if (!OutsideWorkPending()) return;
+        if (S().realTime || !OutsideWorkPending()) return;
         WaitForWake(seen, kMilli);
     }
 }
