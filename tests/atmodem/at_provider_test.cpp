@@ -3,6 +3,9 @@
 // line's wave devices, and the faults of a real modem.
 #include <dlfcn.h>
 
+#include <cstring>
+
+#include "control/module.h"
 #include "tests/atmodem/line_fixture.h"
 
 using modemsim::HangUp;
@@ -289,4 +292,77 @@ TEST_F(AtProviderTest, WithoutADeviceThereIsNoLine) {
     EXPECT_EQ(ctrl->InitLine(0), "");
     EXPECT_NE(ctrl->OpenLine(0), 0);
     sim::MapLibrary("TAPI32.DLL", "");
+}
+
+// The functions' own answers, called by name from the loaded library.
+TEST_F(AtProviderTest, EachFunctionChecksItsArgumentsAndFillsItsRecord) {
+    Start();
+    OpenLine();
+    void* lib = dlopen("libtapi32_at.so", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(lib, nullptr);
+    auto fn = [lib](const char* name) { return dlsym(lib, name); };
+    using Negotiate = LONG(WINAPI*)(HLINEAPP, DWORD, DWORD, DWORD, LPDWORD, LPLINEEXTENSIONID);
+    using DevCaps = LONG(WINAPI*)(HLINEAPP, DWORD, DWORD, DWORD, LPLINEDEVCAPS);
+    using GetId = LONG(WINAPI*)(HLINE, DWORD, HCALL, DWORD, LPVARSTRING, LPCSTR);
+    using Monitor = LONG(WINAPI*)(HCALL, DWORD);
+    using Translate = LONG(WINAPI*)(HLINEAPP, DWORD, DWORD, LPCSTR, DWORD, DWORD, LPLINETRANSLATEOUTPUT);
+    auto negotiate = reinterpret_cast<Negotiate>(fn("lineNegotiateAPIVersion"));
+    auto devCaps = reinterpret_cast<DevCaps>(fn("lineGetDevCapsA"));
+    auto getId = reinterpret_cast<GetId>(fn("lineGetIDA"));
+    auto monitor = reinterpret_cast<Monitor>(fn("lineMonitorDigits"));
+    auto translate = reinterpret_cast<Translate>(fn("lineTranslateAddress"));
+    const Line& line = module->line;
+    HLINEAPP app = line.hLineApp;
+
+    DWORD version = 0;
+    LINEEXTENSIONID ext{};
+    EXPECT_EQ(negotiate(app, 0, 0x00010000, 0x00030000, &version, &ext), 0);
+    EXPECT_EQ(version, 0x00020002u);
+    EXPECT_EQ(negotiate(app, 0, 0x00030000, 0x00030001, &version, &ext),
+              static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION));
+    EXPECT_EQ(negotiate(app, 1, 0x00010000, 0x00020002, &version, &ext), static_cast<LONG>(LINEERR_BADDEVICEID));
+    EXPECT_EQ(negotiate(app + 1, 0, 0x00010000, 0x00020002, &version, &ext),
+              static_cast<LONG>(LINEERR_INVALAPPHANDLE));
+
+    // A record too small for the name says how much it needs.
+    std::vector<BYTE> caps(offsetof(LINEDEVCAPS, PermanentLineGuid));
+    reinterpret_cast<LINEDEVCAPS*>(caps.data())->dwTotalSize = static_cast<DWORD>(caps.size());
+    ASSERT_EQ(devCaps(app, 0, 0x00020002, 0, reinterpret_cast<LINEDEVCAPS*>(caps.data())), 0);
+    DWORD needed = reinterpret_cast<LINEDEVCAPS*>(caps.data())->dwNeededSize;
+    EXPECT_GT(needed, caps.size());
+    caps.assign(needed, 0);
+    reinterpret_cast<LINEDEVCAPS*>(caps.data())->dwTotalSize = needed;
+    ASSERT_EQ(devCaps(app, 0, 0x00020002, 0, reinterpret_cast<LINEDEVCAPS*>(caps.data())), 0);
+    auto* dc = reinterpret_cast<LINEDEVCAPS*>(caps.data());
+    EXPECT_STREQ(reinterpret_cast<char*>(caps.data() + dc->dwLineNameOffset), "Marlune SimVoice 56K");
+    EXPECT_EQ(dc->dwMonitorDigitModes, static_cast<DWORD>(LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND));
+
+    std::vector<BYTE> idBuf(64);
+    auto* id = reinterpret_cast<VARSTRING*>(idBuf.data());
+    id->dwTotalSize = 64;
+    for (const char* cls : {"wave/in", "WAVE/OUT"}) {
+        ASSERT_EQ(getId(line.hLine, 0, 0, LINECALLSELECT_LINE, id, cls), 0) << cls;
+        DWORD value;
+        std::memcpy(&value, idBuf.data() + id->dwStringOffset, sizeof value);
+        EXPECT_EQ(value, sim::kLineDevice) << cls;
+    }
+    EXPECT_EQ(getId(line.hLine, 0, 0, LINECALLSELECT_LINE, id, "comm/datamodem"),
+              static_cast<LONG>(LINEERR_INVALDEVICECLASS));
+    EXPECT_EQ(getId(line.hLine, 0, 0x1234, LINECALLSELECT_CALL, id, "wave/in"),
+              static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+    EXPECT_EQ(monitor(0x1234, LINEDIGITMODE_DTMF), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+
+    std::vector<BYTE> out(256);
+    reinterpret_cast<LINETRANSLATEOUTPUT*>(out.data())->dwTotalSize = 256;
+    auto* to = reinterpret_cast<LINETRANSLATEOUTPUT*>(out.data());
+    ASSERT_EQ(translate(app, 0, 0x00020002, "+1 (206) 5551234", 0, 0, to), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(out.data() + to->dwDialableStringOffset), "12065551234");
+    EXPECT_EQ(translate(app, 0, 0x00020002, "55%1", 0, 0, to), static_cast<LONG>(LINEERR_INVALADDRESS));
+
+    // Closing the line during a call puts the modem on hook.
+    Connect();
+    EXPECT_EQ(ctrl->CloseLine(), 0);
+    Run(0);
+    EXPECT_FALSE(caller->modem.OffHook());
+    EXPECT_EQ(ctrl->CloseLine(), static_cast<LONG>(LINEERR_INVALLINEHANDLE));
 }
