@@ -1,5 +1,5 @@
 // marlune: the Linux host of the control.
-//   marlune host [--real-time]   JSON lines on stdin/stdout
+//   marlune host [--real-time] [--modem DEVICE]   JSON lines on stdin/stdout
 //   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for S] [--trace]
 //                                a voice application in Lua
 //   marlune demo                 three callers on the sample balance line
@@ -8,6 +8,7 @@
 //   marlune say TEXT [--out FILE] [--line]   speak a text, write what was heard
 //   marlune help                 this text and the host's commands
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,7 +22,7 @@ int SayCommand(int argc, char** argv);
 namespace {
 
 int Help() {
-    printf("usage: marlune host [--real-time] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n"
+    printf("usage: marlune host [--real-time] [--modem DEVICE] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n"
            "       | demo [--out DIR] [--real-time] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
@@ -42,7 +43,21 @@ int Help() {
 int main(int argc, char** argv) {
     std::string verb = argc > 1 ? argv[1] : "help";
     if (verb == "host") {
-        bool realTime = argc > 2 && strcmp(argv[2], "--real-time") == 0;
+        bool realTime = false;
+        for (int i = 2; i < argc; ++i) {
+            if (strcmp(argv[i], "--real-time") == 0) {
+                realTime = true;
+            } else if (strcmp(argv[i], "--modem") == 0 && i + 1 < argc) {
+                // A voice modem on a serial device: the AT telephony library
+                // is loaded as "TAPI32.DLL", on the wall clock.
+                setenv("MARLUNE_MODEM", argv[++i], 1);
+                setenv("MARLUNE_DLL_MAP", "TAPI32.DLL=libtapi32_at.so", 1);
+                realTime = true;
+            } else {
+                fprintf(stderr, "marlune: unknown host option '%s'\n", argv[i]);
+                return 2;
+            }
+        }
         return RunHost(realTime);
     }
     if (verb == "run") return RunScriptCommand(argc, argv);

@@ -47,6 +47,32 @@ void RunPending();
 // has passed; returns pred().
 bool RunUntil(const std::function<bool()>& pred, Micros limit);
 
+// ---- outside work ------------------------------------------------------
+// A thread outside the loop (a peer reading a device) registers a check
+// that answers true while something it read or was given is on its way to
+// the loop. The virtual clock does not advance while a check is busy; posts
+// and scheduled work wake a loop waiting on the wall clock.
+uint64_t AddOutsideWork(std::function<bool()> busy);
+void RemoveOutsideWork(uint64_t id);
+bool OutsideWorkPending();
+bool OutsideWorkRegistered();
+// Bytes written to a serial line and not yet taken and handed on by the
+// reader at the far end, per direction `key`; the clock waits for them.
+// Only watched directions count: both ends in this process (a simulated
+// device watches its own); a real device's are never waited for.
+void SerialWatch(uint64_t key);
+void SerialSent(uint64_t key, size_t n);
+void SerialTaken(uint64_t key, size_t n);
+void SerialForget(uint64_t key);
+int64_t SerialInTransit(uint64_t key);
+// The direction key of a serial device (its st_rdev): toward the modem or
+// from it.
+inline uint64_t SerialKey(uint64_t rdev, bool towardModem) { return rdev * 2 + (towardModem ? 1 : 0); }
+void WakeLoop();
+uint64_t WakeGeneration();
+// Waits until WakeLoop() is called after `seen` was read, or `maxWait`.
+void WaitForWake(uint64_t seen, Micros maxWait);
+
 // ---- message boxes -----------------------------------------------------
 struct MessageBoxRecord {
     HWND owner;

@@ -163,9 +163,16 @@ const uint8_t* MuLawCodes() {
 // source.start + k / source.rate; output frame i takes the sample heard at
 // start + i / rate, in integer arithmetic.
 void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD bytes) {
-    const Source& s = W().sources[device];
+    Source s = W().sources[device];
     const DWORD frame = FrameBytes(f);
     const DWORD frames = bytes / frame;
+    std::vector<int16_t> heard;
+    if (BackendHear(device, start, f.nSamplesPerSec, frames, heard)) {
+        // The backend's samples are already at the open rate, from `start`.
+        s.samples = std::make_shared<const std::vector<int16_t>>(std::move(heard));
+        s.rate = f.nSamplesPerSec ? f.nSamplesPerSec : 1;
+        s.start = start;
+    }
     const int16_t* src = s.samples ? s.samples->data() : nullptr;
     const int64_t count = s.samples ? static_cast<int64_t>(s.samples->size()) : 0;
     const int64_t rate = f.nSamplesPerSec ? f.nSamplesPerSec : 1;
@@ -284,6 +291,7 @@ void QueueOutput(uintptr_t handle, Open& o, WAVEHDR* header) {
     o.busyUntil = q.end;
     q.timer = sim::Schedule(q.end, [handle, header] { OutputDone(handle, header); });
     o.queue.push_back(q);
+    BackendPlay(o.device, o.format, *header);
 }
 
 void ResetOutput(uintptr_t handle, Open& o) {
@@ -298,6 +306,7 @@ void ResetOutput(uintptr_t handle, Open& o) {
         Notify(o, handle, MM_WOM_DONE, q.header);
     }
     o.busyUntil = now;
+    BackendFlush(o.device);
 }
 
 void StartHeadBuffer(uintptr_t handle) {
@@ -364,6 +373,7 @@ MMRESULT OpenDevice(bool output, uintptr_t* handleOut, UINT deviceId, LPCWAVEFOR
     W().opens[h] = o;
     table[device].openHandle = h;
     *handleOut = h;
+    BackendStream(device, output, true);
     Notify(o, h, output ? MM_WOM_OPEN : MM_WIM_OPEN, nullptr);
     return MMSYSERR_NOERROR;
 }
@@ -377,6 +387,7 @@ MMRESULT CloseDevice(bool output, uintptr_t h) {
     Open copy = *o;
     (output ? W().out : W().in)[copy.device].openHandle = 0;
     W().opens.erase(h);
+    BackendStream(copy.device, output, false);
     Notify(copy, h, output ? MM_WOM_CLOSE : MM_WIM_CLOSE, nullptr);
     if (output) W().taps[copy.device].file.Flush();
     return MMSYSERR_NOERROR;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,20 @@ void SetInputSamples(UINT device, std::vector<int16_t> samples, DWORD rate, bool
 // file cannot be read.
 bool SetInputWav(UINT device, const std::string& path, bool anchorAtStart);
 void ClearInput(UINT device);
+
+// ---- line backends -----------------------------------------------------
+// A provider that carries the line's audio backs a device id: `stream` when
+// the output or input device opens (true) and closes (false); `play` with
+// each output buffer as it is queued (16-bit mono, 8 kHz); `flush` when the
+// output is reset; `hear` fills `n` 16-bit samples at 8 kHz heard from
+// clock time `start` on. A backend with no functions removes the device's.
+struct LineBackend {
+    std::function<void(bool output, bool on)> stream;
+    std::function<void(const int16_t* samples, size_t n)> play;
+    std::function<void()> flush;
+    std::function<void(int64_t start, int16_t* out, size_t n)> hear;
+};
+void SetLineBackend(UINT device, LineBackend backend);
 
 // ---- state, for tests --------------------------------------------------
 int OpenWaveHandles(bool output);

@@ -100,4 +100,10 @@ void StartHeadBuffer(uintptr_t handle);
 // empty when `all`.
 void ReturnBuffers(uintptr_t handle, Open& o, bool all);
 
+// Line backends (wave_backend.cpp).
+void BackendStream(UINT device, bool output, bool on);
+void BackendPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h);
+void BackendFlush(UINT device);
+bool BackendHear(UINT device, Micros start, DWORD rate, size_t frames, std::vector<int16_t>& out);
+
 }  // namespace wavesim

@@ -20,6 +20,7 @@ struct LibState {
     std::set<std::pair<std::string, std::string>> hiddenExports;
     std::map<std::string, int> attempts;
     std::map<void*, std::string> loaded;  // dlopen handle -> upper-case dll name
+    std::map<std::string, std::string> mapped;  // upper-case dll name -> shared object
     bool hooked = false;
 };
 
@@ -64,6 +65,13 @@ std::string SharedObjectName(const std::string& dllName) {
     return "lib" + lower + ".so";
 }
 
+void MapLibrary(const std::string& dllName, const std::string& soName) {
+    if (soName.empty())
+        L().mapped.erase(Upper(dllName));
+    else
+        L().mapped[Upper(dllName)] = soName;
+}
+
 void HideLibrary(const std::string& dllName, bool hidden) {
     if (hidden)
         L().hiddenLibs.insert(Upper(dllName));
@@ -100,6 +108,15 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         return nullptr;
     }
     std::string so = sim::SharedObjectName(name);
+    if (const char* map = getenv("MARLUNE_DLL_MAP")) {
+        std::stringstream ss(map);
+        std::string pair;
+        while (std::getline(ss, pair, ':')) {
+            auto eq = pair.find('=');
+            if (eq != std::string::npos && Upper(pair.substr(0, eq)) == key) so = pair.substr(eq + 1);
+        }
+    }
+    if (auto it = L().mapped.find(key); it != L().mapped.end()) so = it->second;
     std::vector<std::string> candidates;
     if (const char* path = getenv("MARLUNE_DLL_PATH")) {
         std::stringstream ss(path);

@@ -23,4 +23,8 @@ void HideExport(const std::string& dllName, const std::string& exportName, bool 
 int LoadAttempts(const std::string& dllName);
 // The shared object a DLL name maps to, e.g. "TAPI32.DLL" -> "libtapi32.so".
 std::string SharedObjectName(const std::string& dllName);
+// Loads `soName` whenever `dllName` is asked for (empty: the usual name).
+// MARLUNE_DLL_MAP="TAPI32.DLL=libtapi32_at.so[:...]" does the same for any
+// program.
+void MapLibrary(const std::string& dllName, const std::string& soName);
 }  // namespace sim

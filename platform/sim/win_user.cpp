@@ -83,14 +83,23 @@ sim::Micros RealNow() {
                        .count();
 }
 
-void AdvanceTo(sim::Micros t) {
+// Moves the clock to `t`; false when it did not get there because work
+// from outside the loop is on its way (virtual clock) or a post woke the
+// wait (real time): the caller dispatches and asks again.
+bool AdvanceTo(sim::Micros t) {
     auto& s = S();
+    uint64_t seen = sim::WakeGeneration();
     if (!s.realTime) {
+        if (sim::OutsideWorkPending()) {
+            sim::WaitForWake(seen, sim::kMilli);
+            return false;
+        }
         if (t > s.now) s.now = t;
-        return;
+        return true;
     }
     sim::Micros now = RealNow();
-    if (t > now) std::this_thread::sleep_for(std::chrono::microseconds(t - now));
+    if (t > now) sim::WaitForWake(seen, std::min<sim::Micros>(t - now, 3600 * sim::kSecond));
+    return RealNow() >= t;
 }
 
 // Pops and dispatches one queued message; false when the queue is empty.
@@ -185,6 +194,7 @@ uint64_t Schedule(Micros at, std::function<void()> fn) {
     uint64_t seq = s.nextSeq++;
     s.scheduled.emplace(std::make_pair(at, seq), std::move(fn));
     s.scheduledById.emplace(seq, std::make_pair(at, seq));
+    sim::WakeLoop();
     return seq;
 }
 
@@ -200,7 +210,13 @@ void Cancel(uint64_t id) {
 }
 
 void RunPending() {
-    while (DispatchOne()) {
+    for (;;) {
+        while (DispatchOne()) {
+        }
+        // What a thread outside the loop is about to hand over is due now too.
+        uint64_t seen = WakeGeneration();
+        if (S().realTime || !OutsideWorkPending()) return;
+        WaitForWake(seen, kMilli);
     }
 }
 
@@ -210,7 +226,7 @@ void RunFor(Micros duration) {
         if (DispatchOne()) continue;
         Micros next = NextDeadline();
         if (next > end) {
-            AdvanceTo(end);
+            if (!AdvanceTo(end)) continue;
             RunPending();
             return;
         }
@@ -225,7 +241,7 @@ bool RunUntil(const std::function<bool()>& pred, Micros limit) {
         if (DispatchOne()) continue;
         Micros next = NextDeadline();
         if (next > end) {
-            AdvanceTo(end);
+            if (!AdvanceTo(end)) continue;
             RunPending();
             return pred();
         }
@@ -413,6 +429,7 @@ BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return FALSE;
     }
     s.queue.push_back(MSG{hwnd, msg, wParam, lParam, GetTickCount(), {0, 0}});
+    sim::WakeLoop();
     return TRUE;
 }
 
@@ -449,10 +466,15 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
             }
         }
         sim::Micros next = NextDeadline();
-        if (next == INT64_MAX) {
+        if (next == INT64_MAX && !sim::OutsideWorkRegistered()) {
             // Nothing can ever arrive on a single loop thread.
             *msg = MSG{nullptr, WM_QUIT, 0, 0, GetTickCount(), {0, 0}};
             return FALSE;
+        }
+        if (next == INT64_MAX) {
+            // Only a thread outside the loop can bring something.
+            sim::WaitForWake(sim::WakeGeneration(), 10 * sim::kMilli);
+            continue;
         }
         AdvanceTo(next);
     }

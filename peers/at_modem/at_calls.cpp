@@ -1,0 +1,239 @@
+// The call on the modem's line: notifications to the application, voice
+// mode set-up, rings and caller id, answering, dialling, hanging up, DTMF
+// and the far end's hang-up as the modem reports them.
+#include <map>
+
+#include "peers/at_modem/at_provider.h"
+#include "platform/sim/sim.h"
+
+namespace atmodem {
+
+namespace {
+
+struct Notification {
+    DWORD hDevice, message;
+    DWORD_PTR instance, p1, p2, p3;
+};
+std::map<LPARAM, Notification>& Pending() {
+    static auto* m = new std::map<LPARAM, Notification>();
+    return *m;
+}
+LPARAM gNextNotification = 1;
+
+void EndOfferedCall();
+
+void ArmRingTimer() {
+    Provider& p = P();
+    if (p.ringTimer) sim::Cancel(p.ringTimer);
+    p.ringTimer = sim::ScheduleAfter(static_cast<sim::Micros>(kRingGoneMs) * sim::kMilli, [] {
+        P().ringTimer = 0;
+        EndOfferedCall();
+    });
+}
+
+// The caller gave up before the call was answered: no more rings.
+void EndOfferedCall() {
+    Provider& p = P();
+    if (p.call.state != LINECALLSTATE_OFFERING) return;
+    SetCallState(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+    SetCallState(LINECALLSTATE_IDLE, 0);
+}
+
+void FarEndGone(DWORD mode) {
+    Provider& p = P();
+    if (p.call.state != LINECALLSTATE_CONNECTED || p.call.farEndGone) return;
+    p.call.farEndGone = true;
+    SetCallState(LINECALLSTATE_DISCONNECTED, mode);
+}
+
+void OutgoingEnded(DWORD mode, bool busy) {
+    Provider& p = P();
+    if (!p.call.handle || p.call.incoming || p.call.state == LINECALLSTATE_IDLE) return;
+    if (busy) SetCallState(LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
+    SetCallState(LINECALLSTATE_DISCONNECTED, mode);
+    // The modem goes back on hook; the line is free again.
+    Enqueue({"H", false, kCommandMs, false, nullptr});
+    SetCallState(LINECALLSTATE_IDLE, 0);
+}
+
+}  // namespace
+
+LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kArrivedMessage) {
+        OnArrived();
+        return 0;
+    }
+    if (msg != kNotifyMessage) return DefWindowProcA(hwnd, msg, wParam, lParam);
+    auto it = Pending().find(lParam);
+    if (it == Pending().end()) return 0;
+    Notification n = it->second;
+    Pending().erase(it);
+    if (P().callback) P().callback(n.hDevice, n.message, n.instance, n.p1, n.p2, n.p3);
+    return 0;
+}
+
+void Post(DWORD hDevice, DWORD message, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
+    Provider& p = P();
+    if (!p.window) return;
+    LPARAM id = gNextNotification++;
+    Pending()[id] = Notification{hDevice, message, p.instance, p1, p2, p3};
+    if (!PostMessageA(p.window, kNotifyMessage, 0, id)) Pending().erase(id);
+}
+
+void SetCallState(DWORD state, DWORD mode, DWORD privilege) {
+    Provider& p = P();
+    if (!p.call.handle) return;
+    p.call.state = state;
+    if (state == LINECALLSTATE_IDLE) p.call.monitor = 0;
+    Post(p.call.handle, LINE_CALLSTATE, state, mode, privilege);
+}
+
+LONG Reply(LONG result) {
+    LONG id = ReplyLater();
+    Answered(id, result);
+    return id;
+}
+
+LONG ReplyLater() {
+    Provider& p = P();
+    LONG id = p.nextRequest++;
+    if (p.nextRequest <= 0) p.nextRequest = 1;
+    return id;
+}
+
+void Answered(LONG id, LONG result) { Post(0, LINE_REPLY, static_cast<DWORD_PTR>(id), result, 0); }
+
+void InitVoiceMode() {
+    auto step = [](const char* v253, const char* rockwell, std::function<void()> next) {
+        Enqueue({Cmd(v253, rockwell), false, kCommandMs, false, [next](Outcome o, const std::vector<std::string>&) {
+                     if (o == Outcome::Gone) return;
+                     if (o != Outcome::Ok) return LineGone();
+                     if (next) next();
+                 }});
+    };
+    // Voice mode: the ITU set first, the # set when the modem refuses it.
+    Enqueue({"+FCLASS=8", false, kCommandMs, false, [step](Outcome o, const std::vector<std::string>&) {
+                 if (o == Outcome::Gone) return;
+                 if (o != Outcome::Ok) {
+                     P().dialect = Dialect::Rockwell;
+                     Enqueue({"#CLS=8", false, kCommandMs, false, [](Outcome r, const std::vector<std::string>&) {
+                                  if (r != Outcome::Ok && r != Outcome::Gone) LineGone();
+                              }});
+                 }
+                 step("+VCID=1", "#CID=1", nullptr);
+                 // mu-law at 8 kHz, else 8-bit linear
+                 if (P().dialect == Dialect::V253) {
+                     Enqueue({"+VSM=130,8000", false, kCommandMs, false,
+                              [](Outcome r, const std::vector<std::string>&) {
+                                  if (r == Outcome::Ok) P().voice.format = 130;
+                                  if (r == Outcome::Error)
+                                      Enqueue({"+VSM=128,8000", false, kCommandMs, false,
+                                               [](Outcome s, const std::vector<std::string>&) {
+                                                   if (s == Outcome::Error) LineGone();
+                                               }});
+                              }});
+                 } else {
+                     step("#VBS=8", "#VBS=8", nullptr);
+                 }
+                 step("+VLS=0", "#VLS=0", [] { P().ready = true; });
+             }});
+}
+
+void OnResultLine(const std::string& line) {
+    Provider& p = P();
+    if (line == "RING") {
+        if (!p.line || !p.ready) return;
+        if (!p.call.handle || p.call.state == LINECALLSTATE_IDLE) {
+            p.call = Call();
+            p.call.handle = p.nextCall++;
+            p.call.incoming = true;
+            SetCallState(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, LINECALLPRIVILEGE_OWNER);
+        }
+        if (p.call.state != LINECALLSTATE_OFFERING) return;
+        ++p.call.rings;
+        if (p.lineStates & LINEDEVSTATE_RINGING) Post(p.line, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, p.call.rings);
+        ArmRingTimer();
+        return;
+    }
+    if (line.rfind("NMBR = ", 0) == 0 || line.rfind("NMBR=", 0) == 0) {
+        if (!p.call.handle || !p.call.incoming || p.call.state == LINECALLSTATE_IDLE) return;
+        p.call.callerId = line.substr(line.find('=') + 1);
+        if (!p.call.callerId.empty() && p.call.callerId[0] == ' ') p.call.callerId.erase(0, 1);
+        p.call.callerIdSent = true;
+        Post(p.call.handle, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
+        return;
+    }
+    if (line == "NO CARRIER") return FarEndGone(LINEDISCONNECTMODE_NORMAL);
+    if (line == "VCON" && !p.call.incoming && p.call.state == LINECALLSTATE_RINGBACK)
+        return SetCallState(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
+    if (line == "BUSY") return OutgoingEnded(LINEDISCONNECTMODE_BUSY, true);
+    if (line == "NO ANSWER") return OutgoingEnded(LINEDISCONNECTMODE_NOANSWER, false);
+    // Anything else (DATE, TIME, NAME, noise) is not for the application.
+}
+
+void OnDle(char code) {
+    Provider& p = P();
+    const std::string keys = "0123456789*#ABCD";
+    if (keys.find(code) != std::string::npos) {
+        if (p.call.state != LINECALLSTATE_CONNECTED || p.call.farEndGone) return;
+        DWORD tick = GetTickCount();
+        if (p.call.monitor & LINEDIGITMODE_DTMF)
+            Post(p.call.handle, LINE_MONITORDIGITS, static_cast<BYTE>(code), LINEDIGITMODE_DTMF, tick);
+        if (p.call.monitor & LINEDIGITMODE_DTMFEND)
+            Post(p.call.handle, LINE_MONITORDIGITS, static_cast<BYTE>(code), LINEDIGITMODE_DTMFEND, tick);
+        return;
+    }
+    switch (code) {
+        case 'b': return FarEndGone(LINEDISCONNECTMODE_BUSY);  // busy tone: the far end hung up
+        case 'd': return FarEndGone(LINEDISCONNECTMODE_NORMAL);  // dial tone
+        case 's':
+        case 'q': return FarEndGone(LINEDISCONNECTMODE_NORMAL);  // silence time-out
+        default: return;  // 'h'/'H' (the local handset), 'c'/'e' (fax and data tones), timing marks
+    }
+}
+
+void Answer(LONG id) {
+    Enqueue({Cmd("+VLS=1", "A"), false, kCommandMs, false, [id](Outcome o, const std::vector<std::string>&) {
+                 Provider& p = P();
+                 bool ok = o == Outcome::Ok || o == Outcome::Vcon;
+                 Answered(id, ok ? 0 : Err(LINEERR_OPERATIONFAILED));
+                 if (ok && p.call.state == LINECALLSTATE_OFFERING) {
+                     if (p.ringTimer) sim::Cancel(p.ringTimer);
+                     p.ringTimer = 0;
+                     SetCallState(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
+                 }
+             }});
+}
+
+void Dial(LONG id, const std::string& number) {
+    Answered(id, 0);
+    SetCallState(LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL, LINECALLPRIVILEGE_OWNER);
+    SetCallState(LINECALLSTATE_DIALING, 0);
+    SetCallState(LINECALLSTATE_RINGBACK, 0);
+    Enqueue({"D" + number + ";", false, kDialMs, false, [](Outcome o, const std::vector<std::string>&) {
+                 Provider& p = P();
+                 if (p.call.incoming || p.call.state != LINECALLSTATE_RINGBACK) return;
+                 switch (o) {
+                     case Outcome::Vcon:
+                     case Outcome::Connect:
+                         SetCallState(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
+                         break;
+                     case Outcome::Ok: break;  // dialled; the outcome follows as its own code
+                     case Outcome::Busy: OutgoingEnded(LINEDISCONNECTMODE_BUSY, true); break;
+                     case Outcome::NoAnswer: OutgoingEnded(LINEDISCONNECTMODE_NOANSWER, false); break;
+                     case Outcome::Gone: break;
+                     default: OutgoingEnded(LINEDISCONNECTMODE_UNAVAIL, false); break;
+                 }
+             }});
+}
+
+void Drop(LONG id) {
+    EndStreams();
+    Enqueue({"H", false, kCommandMs, false, [id](Outcome o, const std::vector<std::string>&) {
+                 Answered(id, o == Outcome::Gone ? Err(LINEERR_OPERATIONFAILED) : 0);
+                 Provider& p = P();
+                 if (p.call.handle && p.call.state != LINECALLSTATE_IDLE) SetCallState(LINECALLSTATE_IDLE, 0);
+             }});
+}
+
+}  // namespace atmodem

@@ -1,0 +1,127 @@
+// The AT voice-modem telephony service: its state, the command queue with
+// a time-out on every command, the call's state machine driven by result
+// codes and DLE events, notifications through a hidden window, and the
+// line's wave devices over the modem's voice stream.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "peers/at_modem/at_link.h"
+#include "platform/platform.h"
+#include "platform/sim/sim.h"
+
+#define AT_EXPORT extern "C" __attribute__((visibility("default")))
+#define TAPI_EXPORT AT_EXPORT LONG WINAPI
+
+namespace atmodem {
+
+inline constexpr DWORD kServiceVersion = 0x00020002;
+inline constexpr DWORD kLowVersion = 0x00010003;
+inline constexpr UINT kNotifyMessage = WM_USER + 0x101;
+inline constexpr UINT kArrivedMessage = WM_USER + 0x102;
+inline constexpr DWORD kDigitModes = LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND;
+inline constexpr int kCommandMs = 3000;        // an ordinary command
+inline constexpr int kDialMs = 90000;          // dialling until the far end answers or not
+inline constexpr int kRingGoneMs = 10000;      // an offered call whose rings stopped
+
+inline LONG Err(DWORD code) { return static_cast<LONG>(code); }
+
+enum class Dialect { V253, Rockwell };
+
+enum class Outcome { Ok, Error, Connect, Vcon, Busy, NoAnswer, NoCarrier, NoDialtone, Timeout, Gone };
+
+struct Command {
+    std::string text;  // without "AT" and CR; sent as is when `raw`
+    bool raw = false;
+    int timeoutMs = kCommandMs;
+    bool expectData = false;
+    std::function<void(Outcome, const std::vector<std::string>&)> done;
+};
+
+struct Call {
+    HCALL handle = 0;
+    bool incoming = false;
+    DWORD state = 0;
+    std::string callerId;
+    bool callerIdSent = false;
+    DWORD rings = 0;
+    DWORD monitor = 0;
+    std::string dialed;
+    bool farEndGone = false;
+};
+
+struct Voice {
+    int format = 128;  // +VSM method: 130 mu-law, 128 8-bit unsigned linear
+    bool txWanted = false, txActive = false;
+    std::string txPending;  // shielded bytes waiting for CONNECT
+    bool rxWanted = false, rxActive = false;
+    sim::Micros rxStart = 0;
+    std::vector<int16_t> rx;
+};
+
+struct Provider {
+    std::string path;
+    std::string name;
+    Dialect dialect = Dialect::V253;
+    Link link;
+    bool linkOpen = false;
+    HLINEAPP app = 0;
+    LINECALLBACK callback = nullptr;
+    std::atomic<HWND> window{nullptr};
+    HLINE line = 0;
+    DWORD_PTR instance = 0;
+    DWORD lineStates = 0;
+    bool ready = false;  // voice mode set up
+    std::deque<Command> queue;
+    bool sent = false;
+    uint64_t timer = 0;
+    uint64_t ringTimer = 0;
+    std::vector<std::string> info;
+    Call call;
+    Voice voice;
+    HLINEAPP nextApp = 0x00510001;
+    HLINE nextLine = 0x00520001;
+    HCALL nextCall = 0x00530001;
+    LONG nextRequest = 1;
+};
+
+Provider& P();
+void ResetProvider();
+
+// ---- link and commands (at_engine.cpp)
+// Opens the device and reads its name; false when it does not answer.
+bool Probe();
+void Enqueue(Command c);
+// "+FCLASS=8" in the modem's dialect.
+std::string Cmd(const char* v253, const char* rockwell);
+void OnArrived();
+// The modem is gone or stuck: calls end, the line closes.
+void LineGone();
+
+// ---- notifications and calls (at_calls.cpp)
+void Post(DWORD hDevice, DWORD message, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3);
+void SetCallState(DWORD state, DWORD mode, DWORD privilege = 0);
+LONG Reply(LONG result);  // a request id answered now by LINE_REPLY
+LONG ReplyLater();
+void Answered(LONG id, LONG result);
+void InitVoiceMode();
+void OnResultLine(const std::string& line);
+void OnDle(char code);
+void Answer(LONG id);
+void Dial(LONG id, const std::string& number);
+void Drop(LONG id);
+LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// ---- the line's wave devices (at_voice.cpp)
+void AttachWave();
+void DetachWave();
+// Ends +VTX and +VRX before a command that needs the command state.
+void EndStreams();
+void OnVoiceData(const std::string& bytes);
+void OnReceiveEnd();
+
+}  // namespace atmodem

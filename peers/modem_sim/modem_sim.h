@@ -1,0 +1,98 @@
+// A voice modem's side of a serial line, on a pseudo-terminal, for tests:
+// the AT command set for voice (+FCLASS=8, +VLS, +VSM, +VTX, +VRX, +VTS,
+// +VCID, +VIT, +VRA/+VRN) or the older #CLS set, result codes, caller-id
+// lines and the DLE-shielded voice stream, with a scriptable caller and
+// faults. Commands are answered by the simulator's own reader thread, as a
+// modem answers on its own; what the caller does runs on the platform's
+// clock (call from the loop thread).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+
+namespace modemsim {
+
+enum class Dialect {
+    V253,      // +FCLASS=8 and the +V commands
+    Rockwell,  // #CLS=8 and the # commands
+};
+
+enum class Outgoing { Answer, Busy, NoAnswer, Manual };
+
+// How the far end hangs up a connected call, as the modem reports it.
+enum class HangUp {
+    BusyTone,   // DLE b
+    Silence,    // DLE s, then DLE q
+    DialTone,   // DLE d
+    NoCarrier,  // the NO CARRIER result code
+};
+
+struct Options {
+    Dialect dialect = Dialect::V253;
+    std::string manufacturer = "Marlune";
+    std::string model = "SimVoice 56K";
+    // +VRN: seconds of ringback before NO ANSWER when the far end never picks up.
+    double ringbackSeconds = 10;
+};
+
+class ModemSim {
+public:
+    ModemSim();
+    ~ModemSim();
+    ModemSim(const ModemSim&) = delete;
+    ModemSim& operator=(const ModemSim&) = delete;
+
+    // Opens the pseudo-terminal and starts answering; false on failure.
+    bool Start(const Options& options = Options());
+    void Stop();
+    // The device name the provider opens (the terminal's slave side).
+    std::string Path() const;
+
+    // ---- the caller (loop thread, platform clock) ----------------------
+    // `count` rings `interval` seconds apart, the first now; the caller id
+    // (when not empty) follows the first ring.
+    void Ring(int count, double interval, const std::string& callerId);
+    // DTMF keys, `interval` seconds apart (0: all at once).
+    void Keys(const std::string& keys, double interval = 0);
+    // What the caller says: 16-bit samples at 8 kHz, sample 0 heard now.
+    void Voice(std::vector<int16_t> samples);
+    // A DLE event the modem reports on its own ('h' the local handset, ...).
+    void Dle(char code);
+    void HangUp(HangUp how);
+    // What the dialled party does with an outgoing call, after `delay` s.
+    void SetOutgoing(Outgoing what, double delay);
+    void AnswerOutgoing();
+
+    // ---- faults ---------------------------------------------------------
+    // The next `count` commands starting with `prefix` (after "AT", e.g.
+    // "+VLS") are answered ERROR.
+    void FailCommand(const std::string& prefix, int count = 1);
+    // Commands are read and never answered (until set false).
+    void StopAnswering(bool stop);
+    // The device goes away: the terminal is closed under the provider.
+    void Unplug();
+    // Garbage and line noise are written before every result code.
+    void Noise(bool on);
+    // Every write is split into pieces of at most `bytes` (0: whole), each
+    // read by the far end before the next is written.
+    void SplitWrites(size_t bytes);
+
+    // ---- what the modem saw ---------------------------------------------
+    std::vector<std::string> Commands() const;
+    // What was played to the caller through +VTX, decoded to 16-bit.
+    std::vector<int16_t> Heard() const;
+    bool OffHook() const;
+    std::string Dialled() const;
+    int VoiceFormat() const;  // the +VSM compression method in use
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace modemsim
