@@ -10,6 +10,7 @@ packages=(
   libespeak-ng-dev espeak-ng-data
   sox libsoxr-dev rime-data-terra-pinyin
   g++-mingw-w64-x86-64 mingw-w64-tools
+  clang libclang-rt-14-dev python3
 )
 
 missing=()
