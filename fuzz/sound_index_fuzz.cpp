@@ -15,8 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < lookups; ++i) {
         const std::string character(reinterpret_cast<const char*>(data + 1 + 2 * i), 2);
         try {
+            // "_long", or a name read from the index (empty when the entry's
+            // name would start at or beyond the end of the file).
             const std::string name = index.GetSoundName(character);
-            if (name.empty()) __builtin_trap();
+            if (name != SoundIndex::kMissing && name.find('\0') != std::string::npos) __builtin_trap();
+            if (name != SoundIndex::kMissing &&
+                std::string(reinterpret_cast<const char*>(data + keys), size - keys).find(name) == std::string::npos)
+                __builtin_trap();
         } catch (const AutomationError&) {
         }
     }

@@ -30,7 +30,8 @@ for t in "${targets[@]}"; do
      "$root/build/asan/bin/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 \
      -print_final_stats=1 -artifact_prefix="$crashes/$t-" corpus "$root/fuzz/corpus/$t" >"$log" 2>&1) || status=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-  cov=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1 | sed -E 's/.*cov: ([0-9]+) ft: ([0-9]+) corp: ([0-9]+).*/\1 edges, \2 features, \3 inputs/')
+  cov=$( (grep -E '^#[0-9]+.*cov: ' "$log" || true) | tail -1 |
+         sed -E 's/.*cov: ([0-9]+) ft: ([0-9]+) corp: ([0-9]+).*/\1 edges, \2 features, \3 inputs/')
   added=$(sed -n 's/^stat::new_units_added: *//p' "$log")
   rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log")
   if [ "$status" -eq 0 ]; then
