@@ -1,5 +1,6 @@
 #include "prompts/number_reading.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,10 +34,25 @@ std::string Format(double value) {
     return s;
 }
 
+// The "%.2f" form of the run's value. A run beyond the range of a double
+// (more than 308 integer digits) would print as "inf": its own integer
+// digits stand instead, without leading zeros, with ".00"; a value that is
+// not a number at all is 0.
+std::string FormatRun(const std::string& number) {
+    const double value = std::atof(number.c_str());
+    if (std::isfinite(value)) return Format(value);
+    size_t i = number.find_first_not_of(" \t\n\v\f\r+-");
+    if (i == std::string::npos) i = number.size();
+    while (i < number.size() && number[i] == '0') ++i;
+    size_t end = i;
+    while (end < number.size() && number[end] >= '0' && number[end] <= '9') ++end;
+    return (end > i ? number.substr(i, end - i) : std::string("0")) + ".00";
+}
+
 }  // namespace
 
 std::string NumberToChinese(const Core& core, std::vector<std::string>& digitWords, std::string number) {
-    const std::string formatted = Format(std::atof(number.c_str()));
+    const std::string formatted = FormatRun(number);
     core.WriteLog("格式后:" + formatted);
     digitWords = {"零", "一", "二", "三", "四", "五", "六", "七", "八", "九", "十"};
 

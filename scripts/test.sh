@@ -19,10 +19,13 @@ cmake --build --preset mingw -j "$jobs"
 cmake --preset mingw32
 cmake --build --preset mingw32 -j "$jobs"
 
-# The whole suite once more under AddressSanitizer and LeakSanitizer.
+# The whole suite once more, built with clang under AddressSanitizer,
+# LeakSanitizer and UndefinedBehaviorSanitizer (stopping at the first
+# report); the same build has the fuzz targets, each run briefly.
 cmake --preset asan
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" --output-on-failure
+bash scripts/fuzz.sh "${MARLUNE_FUZZ_SECONDS:-60}"
 
 ctest --preset native -j "$jobs"
 

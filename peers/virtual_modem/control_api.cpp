@@ -206,6 +206,11 @@ void vmodem_Refuse(const char* function, int32_t error) {
 
 void vmodem_SetHostile(int kind) { M().hostile = kind; }
 
+void vmodem_SetRecordBytes(const void* bytes, size_t size) {
+    M().recordBytes = bytes ? std::string(static_cast<const char*>(bytes), size) : std::string();
+    M().recordPos = 0;
+}
+
 void vmodem_HideExport(const char* function, int hidden) {
     if (function) sim::HideExport(kDllName, function, hidden != 0);
 }

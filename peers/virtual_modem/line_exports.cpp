@@ -306,7 +306,7 @@ TAPI_EXPORT lineGetTranslateCapsA(HLINEAPP hLineApp, DWORD dwAPIVersion, LPLINET
         caps->dwCurrentLocationID = m.currentLocation;
     }
     w.Finish();
-    if (w.Fits() && M().hostile == VMODEM_HOSTILE_NONE)
+    if (w.Fits() && M().hostile == VMODEM_HOSTILE_NONE && M().recordBytes.empty())
         caps->dwLocationListSize = n * static_cast<DWORD>(sizeof(LINELOCATIONENTRY));
     return 0;
 }

@@ -97,6 +97,8 @@ struct Modem {
     std::map<std::string, LONG> refusals;
     std::map<std::string, int> callCounts;
     int hostile = VMODEM_HOSTILE_NONE;
+    std::string recordBytes;  // vmodem_SetRecordBytes: the stream and where it is read
+    size_t recordPos = 0;
     HLINEAPP nextApp = 0x00010001;
     HLINE nextLine = 0x00020001;
     HCALL nextCall = 0x00030001;

@@ -1,5 +1,7 @@
 #include "peers/virtual_modem/record_writer.h"
 
+#include <algorithm>
+
 namespace vmodem_impl {
 
 void RecordWriter::Finish() {
@@ -43,6 +45,18 @@ void RecordWriter::Finish() {
     }
     Set(sizeof(DWORD), needed);
     Set(2 * sizeof(DWORD), used);
+    Overwrite();
+}
+
+void RecordWriter::Overwrite() {
+    Modem& m = M();
+    const std::string& stream = m.recordBytes;
+    if (m.recordPos + 2 > stream.size()) return;
+    size_t n = static_cast<BYTE>(stream[m.recordPos]) | static_cast<size_t>(static_cast<BYTE>(stream[m.recordPos + 1])) << 8;
+    m.recordPos += 2;
+    n = std::min({n, stream.size() - m.recordPos, total_ > sizeof(DWORD) ? total_ - sizeof(DWORD) : 0});
+    std::memcpy(base_ + sizeof(DWORD), stream.data() + m.recordPos, n);
+    m.recordPos += n;
 }
 
 std::string WithZero(const std::string& s) { return std::string(s.c_str(), s.size() + 1); }

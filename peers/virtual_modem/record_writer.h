@@ -32,6 +32,9 @@ public:
     void Finish();
 
 private:
+    // Overwrites the record from the stream of vmodem_SetRecordBytes.
+    void Overwrite();
+
     struct Piece {
         size_t sizeField, offsetField;
         DWORD at;

@@ -85,6 +85,12 @@ VMODEM_API int vmodem_Notify(uint32_t device, uint32_t hDevice, uint32_t message
 // Every later call of the named function answers `error` (0 stops it).
 VMODEM_API void vmodem_Refuse(const char* function, int32_t error);
 VMODEM_API void vmodem_SetHostile(int kind);
+// Records handed back from now on take their contents after the total size
+// from this byte stream (copied): each record reads a 16-bit little-endian
+// length n, then overwrites up to n of its bytes from offset 4 on (never
+// beyond the caller's total size) with the stream's next bytes. Records
+// after the stream's end are left as written. Null or 0 bytes stops it.
+VMODEM_API void vmodem_SetRecordBytes(const void* bytes, size_t size);
 // Hides one export, or the whole library, from the next binding.
 VMODEM_API void vmodem_HideExport(const char* function, int hidden);
 VMODEM_API void vmodem_HideLibrary(int hidden);

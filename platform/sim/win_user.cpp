@@ -302,7 +302,13 @@ void Reset() {
         s.boxObserver = nullptr;
         s.quit = false;
     }
-    for (auto& hook : s.resetHooks) hook();
+    // A hook may register another (state made on first use during the
+    // reset): the list can grow while it runs, so each hook is run from a
+    // copy, by index, and the new ones run too.
+    for (size_t i = 0; i < s.resetHooks.size(); ++i) {
+        const std::function<void()> hook = s.resetHooks[i];
+        hook();
+    }
 }
 
 }  // namespace sim

@@ -3,7 +3,13 @@
 #include <atomic>
 #include <cstdlib>
 
-#if defined(__SANITIZE_ADDRESS__)
+// g++ says AddressSanitizer with __SANITIZE_ADDRESS__, clang with __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ALLOC_FAULT_UNDER_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(ALLOC_FAULT_UNDER_ASAN)
 namespace allocfault {
 bool Available() { return false; }
 void FailCallocOfSize(size_t) {}

@@ -4,7 +4,13 @@
 
 #include <atomic>
 
-#if defined(__SANITIZE_ADDRESS__)
+// g++ says AddressSanitizer with __SANITIZE_ADDRESS__, clang with __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HEAP_PEAK_UNDER_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(HEAP_PEAK_UNDER_ASAN)
 namespace heappeak {
 bool Available() { return false; }
 void Start() {}

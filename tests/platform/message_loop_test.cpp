@@ -158,3 +158,24 @@ TEST_F(MessageLoopTest, RealTimeModeRunsTheSameLoopOnTheWallClock) {
     sim::RunPending();
     EXPECT_EQ(sim::Now(), frozen);  // back on the virtual clock, time stands still
 }
+
+// Found by the PlayStr fuzz target: the virtual modem makes part of its
+// state on first use, and that can happen inside a reset hook, which then
+// registers a hook of its own while the list of hooks is being walked.
+TEST_F(MessageLoopTest, AResetHookMayRegisterOthersWhileTheResetRuns) {
+    static int outer = 0, inner = 0;
+    static bool registered = false;
+    sim::AddResetHook([] {
+        ++outer;
+        if (registered) return;
+        registered = true;
+        // Enough hooks to move the list's storage while it is walked.
+        for (int i = 0; i < 64; ++i) sim::AddResetHook([] { ++inner; });
+    });
+    sim::Reset();
+    EXPECT_EQ(outer, 1);
+    EXPECT_EQ(inner, 64) << "hooks registered during a reset run in that reset";
+    sim::Reset();
+    EXPECT_EQ(outer, 2);
+    EXPECT_EQ(inner, 128);
+}

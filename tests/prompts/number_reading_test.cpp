@@ -84,6 +84,27 @@ TEST_F(NumberReadingTest, DigitsBeyondSeventeenStayAsTheyAre) {
     EXPECT_EQ(twenty.substr(3, 4), "四兆");
 }
 
+// Found by the number reading fuzz target: a run too long for a double
+// printed as "inf" and was read as nothing at all.
+TEST_F(NumberReadingTest, ARunBeyondTheRangeOfADoubleKeepsItsOwnDigits) {
+    const std::string run(400, '9');
+    const std::string r = Read(run);
+    EXPECT_EQ(LogTexts().back(), "格式后:" + run + ".00");
+    // 400 integer digits: the 383 in front stay digits, 17 are read in words.
+    EXPECT_EQ(r.substr(0, 383), run.substr(0, 383));
+    EXPECT_EQ(r.substr(383, 4), "九兆");
+    EXPECT_EQ(r.substr(r.size() - 6), "点零零");
+    // Leading zeros and what follows the digits go, as with a shorter run.
+    EXPECT_EQ(Read("000" + std::string(320, '1') + "/5").substr(0, 303), std::string(303, '1'));
+    // What is no number at all reads as 0.
+    EXPECT_EQ(Read("nan"), ",点零零");
+    EXPECT_EQ(Read("-inf"), ",点零零");
+    // The largest runs a double holds are still formatted by value.
+    const std::string big = Read("1" + std::string(300, '0'));
+    EXPECT_EQ(big.substr(0, 1), "1");
+    EXPECT_NE(big.find("点零零"), std::string::npos);
+}
+
 TEST_F(NumberReadingTest, LogsTheFormattedValueAndFillsTheDigitWords) {
     Read("3.5");
     EXPECT_EQ(LogTexts().back(), "格式后:3.50");

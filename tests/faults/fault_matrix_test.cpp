@@ -1,0 +1,97 @@
+// Failures of docs/fault_matrix.md that no subsystem test injects: each is
+// brought about through the platform layer or the virtual modem only, and
+// its log text, result and events are checked.
+#include <algorithm>
+
+#include "platform/sim/kernel_faults.h"
+#include "tests/prompts/prompts_fixture.h"
+
+namespace {
+
+class FaultTest : public PromptsTest {
+protected:
+    bool Logged(const std::vector<std::string>& log, const std::string& text) const {
+        return std::find(log.begin(), log.end(), text) != log.end();
+    }
+};
+
+TEST_F(FaultTest, ADeviceThatCannotBeClosedLogsFreeErrAndStillEndsOnce) {
+    wav::Save("one.wav", wav::Pcm8k(wav::Ramp(800)));
+    sim::FailWave("waveOutClose", WAVERR_STILLPLAYING, -1);
+    MarkLog();
+    ASSERT_EQ(ctrl->PlayWav("one.wav", 1), 0);
+    ASSERT_TRUE(RunToEnd());
+    sim::RunFor(sim::kSecond);
+    auto log = NewLog();
+    EXPECT_TRUE(Logged(log, "free err"));
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    sim::ClearWaveFaults();
+}
+
+TEST_F(FaultTest, ARecordingThatCannotBeSavedUnderEitherNameSaysSoOnce) {
+    ConnectCall();
+    sim::SetInputSamples(sim::kLineDevice, wav::Ramp(16000, 3), 8000, false);
+    ASSERT_EQ(ctrl->RecordWav(0, "msg.wav", 1), 0);
+    // Both the named file and the time-made name fail to open.
+    sim::FailKernel("CreateFileA", 2);
+    MarkLog();
+    ASSERT_TRUE(sim::RunUntil([&] { return sink.count(EVENT_EndRecord) > 0; }, 3 * sim::kSecond));
+    auto log = NewLog();
+    EXPECT_TRUE(Logged(log, "录音文件无法保存"));
+    EXPECT_FALSE(Logged(log, "录音另存为:"));
+    EXPECT_FALSE(testenv::FileExists("msg.wav"));
+    ASSERT_FALSE(sim::MessageBoxes().empty());
+    EXPECT_EQ(sim::MessageBoxes().back().text, "Error Create file.");
+    EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
+    EXPECT_EQ(sim::LiveGlobalBlocks(), 0) << "the buffer is released all the same";
+}
+
+TEST_F(FaultTest, TheSoundCardThatDoesNotReopenAfterAPhraseEndsTheList) {
+    MakePack({{"你", "ni3"}, {"好", "hao3"}});
+    ASSERT_EQ(ctrl->PlayStr("你hi好", 1), 0);
+    ASSERT_TRUE(sim::RunUntil([&] { return module->playList.ThisF >= 2; }, 5 * sim::kSecond));
+    sim::FailWave("waveOutOpen", MMSYSERR_NODRIVER, 1, sim::kSoundCardDevice);
+    MarkLog();
+    ASSERT_TRUE(RunToEnd());
+    auto log = NewLog();
+    EXPECT_TRUE(Logged(log, "取语音输出设备失败11!"));
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    // The first sound and the phrase played, the last sound never did (the
+    // card's tap runs at another rate, so its buffers are counted).
+    EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 2);
+    EXPECT_FALSE(module->playList.Busy());
+}
+
+TEST_F(FaultTest, AnIndexThatCannotBeOpenedIsPermissionDeniedAndNothingPlays) {
+    MakePack({{"你", "ni3"}});
+    sim::FailKernel("CreateFileA", 1);
+    try {
+        ctrl->PlayStr("你", 1);
+        FAIL() << "no error";
+    } catch (const AutomationError& e) {
+        EXPECT_EQ(static_cast<uint32_t>(e.code()), 0x800A0046u);
+        EXPECT_EQ(std::string(e.what()), "hanzi.dat: the character sound index cannot be read");
+    }
+    EXPECT_FALSE(module->playList.Busy());
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 0);
+    // The next call reads the index again and plays.
+    ASSERT_EQ(ctrl->PlayStr("你", 1), 0);
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 1);
+}
+
+TEST_F(FaultTest, ATextFileThatCannotBeOpenedIsPermissionDenied) {
+    MakePack({{"你", "ni3"}});
+    wav::Save("t.txt", "你");
+    sim::FailKernel("CreateFileA", 1);
+    try {
+        ctrl->PlayTxtFile("t.txt", 1);
+        FAIL() << "no error";
+    } catch (const AutomationError& e) {
+        EXPECT_EQ(static_cast<uint32_t>(e.code()), 0x800A0046u);
+        EXPECT_EQ(std::string(e.what()), "t.txt: the file cannot be opened");
+    }
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 0);
+}
+
+}  // namespace
