@@ -54,7 +54,8 @@ void RecordWriter::Overwrite() {
     if (m.recordPos + 2 > stream.size()) return;
     size_t n = static_cast<BYTE>(stream[m.recordPos]) | static_cast<size_t>(static_cast<BYTE>(stream[m.recordPos + 1])) << 8;
     m.recordPos += 2;
-    n = std::min({n, stream.size() - m.recordPos, total_ > sizeof(DWORD) ? total_ - sizeof(DWORD) : 0});
+    const size_t room = total_ > sizeof(DWORD) ? static_cast<size_t>(total_ - sizeof(DWORD)) : 0;
+    n = std::min({n, stream.size() - m.recordPos, room});
     std::memcpy(base_ + sizeof(DWORD), stream.data() + m.recordPos, n);
     m.recordPos += n;
 }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "control/class_ids.h"
+#include "platform/riff_wave.h"
 #include "tests/wine/com_support.h"
 #include "tests/wine/wine_check.h"
 
@@ -23,6 +24,7 @@ struct Modem {
     int (*HangUp)(uint32_t) = nullptr;
     uint32_t (*CallState)(uint32_t) = nullptr;
     int (*SetDeviceName)(uint32_t, const char*) = nullptr;
+    int (*SetWaveIds)(uint32_t, uint32_t, uint32_t) = nullptr;
 
     bool Load() {
         dll = LoadLibraryA("TAPI32.DLL");
@@ -33,7 +35,8 @@ struct Modem {
         HangUp = reinterpret_cast<decltype(HangUp)>(GetProcAddress(dll, "vmodem_HangUp"));
         CallState = reinterpret_cast<decltype(CallState)>(GetProcAddress(dll, "vmodem_CallState"));
         SetDeviceName = reinterpret_cast<decltype(SetDeviceName)>(GetProcAddress(dll, "vmodem_SetDeviceName"));
-        return Offer && Ring && PressKeys && HangUp && CallState && SetDeviceName;
+        SetWaveIds = reinterpret_cast<decltype(SetWaveIds)>(GetProcAddress(dll, "vmodem_SetWaveIds"));
+        return Offer && Ring && PressKeys && HangUp && CallState && SetDeviceName && SetWaveIds;
     }
 };
 
@@ -46,6 +49,21 @@ GUID Guid(const char* text) {
 }
 
 std::wstring Text(const VARIANT& v) { return VariantText(v); }
+
+// A voice pack of two characters in the work folder: 你 -> wav\ni3.wav,
+// 好 -> wav\hao3.wav, each a short tone.
+void WritePack() {
+    CreateDirectoryA("wav", nullptr);
+    std::string index;
+    for (auto [character, name] : {std::pair<const char*, const char*>{"你", "ni3"}, {"好", "hao3"}}) {
+        index += std::string(character) + std::string(1, '\0') + " " + name + std::string(1, '\0');
+        std::vector<short> pcm(1600);
+        for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<short>((i % 16) * 800 - 6000);
+        riff::WriteFile(std::string("wav/") + name + ".wav", riff::Pcm16Format(8000), 16, pcm.data(),
+                        static_cast<DWORD>(pcm.size() * 2));
+    }
+    std::ofstream("hanzi.dat", std::ios::binary) << index;
+}
 
 std::string ReadLog() {
     WIN32_FIND_DATAA found;
@@ -111,6 +129,10 @@ int main() {
         CHECK(cp && cp->Advise(&sink, &cookie) == S_OK);
         auto pump = [&] { Pump(200, [] { return false; }); };
 
+        // The call's wave devices are Wine's first output and input device.
+        modem.SetWaveIds(0, 0, 0);
+        WritePack();
+
         // 1. The line. Its name is GBK text of the modem, converted at the
         // interface through the ANSI code page (936).
         modem.SetDeviceName(0, "语音调制解调器");
@@ -143,6 +165,14 @@ int main() {
         CHECK_EQ(Call(d, L"AnswerTp", {}, &r), S_OK);
         pump();
         CheckEvents(journal, mark, {L"IsConnect(" + call + L")"});
+
+        // 4. PlayStr speaks 你好 on the call's device, sound by sound, and
+        // EndPlayAll tells the host it has ended.
+        mark = journal.size();
+        CHECK_EQ(Call(d, L"PlayStr", {Str(L"你好"), Long(0)}, &r), S_OK);
+        CHECK_EQ(V_I4(&r), 0);
+        Pump(5000, [&] { return journal.size() > mark; });
+        CheckEvents(journal, mark, {L"EndPlayAll()"});
 
         // 5. The caller keys 1 and #.
         CHECK_EQ(Call(d, L"BeginMonitorDtmf", {Long(0)}, &r), S_OK);
@@ -179,7 +209,8 @@ int main() {
     std::string log = ReadLog();
     CHECK(!log.empty());
     for (const char* text : {"线路初始化成功!", "线路打开成功", "有震铃", "13800138000", "接收呼叫 ok", "已连接",
-                             "收到按钮 : #", "线路已断开", "呼叫空闲"})
+                             "收到按钮 : #", "线路已断开", "呼叫空闲",
+                             "放音文件:wav\\ni3.wav", "汉字继续..."})
         if (log.find(text) == std::string::npos) {
             std::printf("log lacks: %s\n", ToText(text).c_str());
             ++FailureCount();
