@@ -19,14 +19,6 @@ namespace {
 using AtlAxWinInitFn = BOOL(WINAPI*)();
 using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
 
-GUID Guid(const char* text) {
-    wchar_t w[64];
-    MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64);
-    GUID g{};
-    CLSIDFromString(w, &g);
-    return g;
-}
-
 }  // namespace
 
 int main() {

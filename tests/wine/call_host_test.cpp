@@ -40,14 +40,6 @@ struct Modem {
     }
 };
 
-GUID Guid(const char* text) {
-    wchar_t w[64];
-    MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64);
-    GUID g{};
-    CLSIDFromString(w, &g);
-    return g;
-}
-
 std::wstring Text(const VARIANT& v) { return VariantText(v); }
 
 // A voice pack of two characters in the work folder: 你 -> wav\ni3.wav,
@@ -108,25 +100,15 @@ int main() {
                                  GetModuleHandleA(nullptr), nullptr);
     {
         BoxCloser closer;
-        IDispatch* d = nullptr;
-        CLSID clsid;
-        CLSIDFromProgID(L"MARLUNE.MarluneCtrl.1", &clsid);
-        CHECK_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d)),
-                 S_OK);
-        if (!d) return 1;
-        IOleObject* oo = nullptr;
-        d->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&oo));
-        RECT rect{0, 0, 100, 50};
-        CHECK(oo && oo->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, frame, &rect) == S_OK);
+        HostedControl control;
+        CHECK(control.Create());
+        if (!control.d) return 1;
+        IDispatch* d = control.d;
+        CHECK(control.Activate(frame));
 
         std::vector<EventRecord> journal;
         RecordingSink sink("host", journal);
-        IConnectionPointContainer* cpc = nullptr;
-        IConnectionPoint* cp = nullptr;
-        DWORD cookie = 0;
-        d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
-        CHECK(cpc && cpc->FindConnectionPoint(Guid(class_ids::kEventsIid), &cp) == S_OK);
-        CHECK(cp && cp->Advise(&sink, &cookie) == S_OK);
+        CHECK(control.Connect(&sink));
         auto pump = [&] { Pump(200, [] { return false; }); };
 
         // The call's wave devices are Wine's first output and input device.
@@ -197,12 +179,7 @@ int main() {
         CHECK_EQ(Call(d, L"CloseLine", {}, &r), S_OK);
         CHECK_EQ(V_I4(&r), 0);
 
-        cp->Unadvise(cookie);
-        cp->Release();
-        cpc->Release();
-        oo->Close(OLECLOSE_NOSAVE);
-        oo->Release();
-        d->Release();
+        control.Close();
         CHECK_EQ(closer.Closed(), 1);
     }
     // The log: GBK text, stamped entries ending in CR LF TAB.

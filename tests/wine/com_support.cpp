@@ -1,5 +1,7 @@
 #include "tests/wine/com_support.h"
 
+#include "control/class_ids.h"
+
 HRESULT CallByName(IDispatch* d, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result,
                    EXCEPINFO* excep, UINT* argErr) {
     DISPID id = 0;
@@ -131,4 +133,49 @@ STDMETHODIMP MapPropertyBag::Write(LPCOLESTR name, VARIANT* v) {
     if (it != values.end()) VariantClear(&it->second);
     values[name] = copy;
     return S_OK;
+}
+
+GUID Guid(const char* text) {
+    wchar_t w[64];
+    MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64);
+    GUID g{};
+    CLSIDFromString(w, &g);
+    return g;
+}
+
+bool HostedControl::Create() {
+    CLSID clsid;
+    if (CLSIDFromProgID(L"MARLUNE.MarluneCtrl.1", &clsid) != S_OK) return false;
+    if (CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d)) != S_OK)
+        return false;
+    d->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&oo));
+    return oo != nullptr;
+}
+
+bool HostedControl::Activate(HWND frame) {
+    RECT rect{0, 0, 100, 50};
+    return oo && oo->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, frame, &rect) == S_OK;
+}
+
+bool HostedControl::Connect(IDispatch* sink) {
+    if (!d || d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc_)) != S_OK) return false;
+    if (cpc_->FindConnectionPoint(Guid(class_ids::kEventsIid), &cp_) != S_OK) return false;
+    return cp_->Advise(sink, &cookie_) == S_OK;
+}
+
+void HostedControl::Close() {
+    if (cp_) {
+        cp_->Unadvise(cookie_);
+        cp_->Release();
+    }
+    if (cpc_) cpc_->Release();
+    if (oo) {
+        oo->Close(OLECLOSE_NOSAVE);
+        oo->Release();
+    }
+    if (d) d->Release();
+    cp_ = nullptr;
+    cpc_ = nullptr;
+    oo = nullptr;
+    d = nullptr;
 }

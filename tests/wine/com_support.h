@@ -22,6 +22,29 @@ VARIANT Long(LONG v);
 VARIANT Str(const wchar_t* s);
 VARIANT Bool(bool v);
 
+// A GUID from its registry text, "{...}".
+GUID Guid(const char* text);
+
+// The control as a container holds it: created by its ProgID, activated in
+// place in a frame window, with a sink connected to its events.
+class HostedControl {
+public:
+    IDispatch* d = nullptr;
+    IOleObject* oo = nullptr;
+    // False when the control could not be created.
+    bool Create();
+    // Activates it in place in `frame`; false when that failed.
+    bool Activate(HWND frame);
+    bool Connect(IDispatch* sink);
+    // Disconnects the sink, closes the control and lets it go.
+    void Close();
+
+private:
+    IConnectionPointContainer* cpc_ = nullptr;
+    IConnectionPoint* cp_ = nullptr;
+    DWORD cookie_ = 0;
+};
+
 // Runs the message loop for `ms` milliseconds, or until `done` holds.
 template <typename Pred>
 void Pump(DWORD ms, Pred done) {

@@ -19,14 +19,6 @@ namespace {
 using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 using SimpleFn = HRESULT(WINAPI*)();
 
-GUID Guid(const char* text) {
-    wchar_t w[64];
-    MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64);
-    GUID g{};
-    CLSIDFromString(w, &g);
-    return g;
-}
-
 struct Module {
     HMODULE dll = nullptr;
     GetClassObjectFn getClassObject = nullptr;

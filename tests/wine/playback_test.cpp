@@ -16,14 +16,6 @@
 
 namespace {
 
-GUID Guid(const char* text) {
-    wchar_t w[64];
-    MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64);
-    GUID g{};
-    CLSIDFromString(w, &g);
-    return g;
-}
-
 // 0.5 s of 1 kHz at 8000 Hz, 16-bit mono PCM.
 void WriteTone(const wchar_t* name) {
     const DWORD rate = 8000, samples = rate / 2;
@@ -59,24 +51,14 @@ int main() {
                                  GetModuleHandleA(nullptr), nullptr);
     {
         BoxCloser closer;
-        IDispatch* d = nullptr;
-        CLSID clsid;
-        CLSIDFromProgID(L"MARLUNE.MarluneCtrl.1", &clsid);
-        CHECK_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d)),
-                 S_OK);
-        if (!d) return 1;
-        IOleObject* oo = nullptr;
-        d->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&oo));
-        RECT rect{0, 0, 100, 50};
-        CHECK(oo && oo->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, frame, &rect) == S_OK);
+        HostedControl control;
+        CHECK(control.Create());
+        if (!control.d) return 1;
+        IDispatch* d = control.d;
+        CHECK(control.Activate(frame));
         std::vector<EventRecord> journal;
         RecordingSink sink("host", journal);
-        IConnectionPointContainer* cpc = nullptr;
-        IConnectionPoint* cp = nullptr;
-        DWORD cookie = 0;
-        d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
-        CHECK(cpc && cpc->FindConnectionPoint(Guid(class_ids::kEventsIid), &cp) == S_OK);
-        CHECK(cp && cp->Advise(&sink, &cookie) == S_OK);
+        CHECK(control.Connect(&sink));
 
         VARIANT r;
         CHECK_EQ(Call(d, L"PlayWav", {Str(L"提示音.wav"), Long(1)}, &r), S_OK);
@@ -88,12 +70,7 @@ int main() {
         if (!journal.empty()) CHECK_EQ(journal[0].dispid, 10);  // EndPlayAll at the end of the sound
         CHECK_EQ(Call(d, L"StopPlayWav", {}, &r), S_OK);
 
-        cp->Unadvise(cookie);
-        cp->Release();
-        cpc->Release();
-        oo->Close(OLECLOSE_NOSAVE);
-        oo->Release();
-        d->Release();
+        control.Close();
     }
     DestroyWindow(frame);
     OleUninitialize();

@@ -16,14 +16,6 @@
 
 namespace {
 
-GUID Guid(const char* text) {
-    wchar_t w[64];
-    MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64);
-    GUID g{};
-    CLSIDFromString(w, &g);
-    return g;
-}
-
 template <typename T>
 T At(const std::string& s, size_t offset) {
     T v{};
@@ -40,24 +32,14 @@ int main() {
                                  GetModuleHandleA(nullptr), nullptr);
     {
         BoxCloser closer;
-        IDispatch* d = nullptr;
-        CLSID clsid;
-        CLSIDFromProgID(L"MARLUNE.MarluneCtrl.1", &clsid);
-        CHECK_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d)),
-                 S_OK);
-        if (!d) return 1;
-        IOleObject* oo = nullptr;
-        d->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&oo));
-        RECT rect{0, 0, 100, 50};
-        CHECK(oo && oo->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, frame, &rect) == S_OK);
+        HostedControl control;
+        CHECK(control.Create());
+        if (!control.d) return 1;
+        IDispatch* d = control.d;
+        CHECK(control.Activate(frame));
         std::vector<EventRecord> journal;
         RecordingSink sink("host", journal);
-        IConnectionPointContainer* cpc = nullptr;
-        IConnectionPoint* cp = nullptr;
-        DWORD cookie = 0;
-        d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
-        CHECK(cpc && cpc->FindConnectionPoint(Guid(class_ids::kEventsIid), &cp) == S_OK);
-        CHECK(cp && cp->Advise(&sink, &cookie) == S_OK);
+        CHECK(control.Connect(&sink));
 
         VARIANT r;
         CHECK_EQ(Call(d, L"RecordWav", {Long(1), Str(L"rec.wav"), Long(30)}, &r), S_OK);
@@ -87,12 +69,7 @@ int main() {
         CHECK_EQ(static_cast<size_t>(At<DWORD>(wav, 42)), wav.size() - 46);
         std::printf("rec.wav: %u bytes of sound\n", static_cast<unsigned>(wav.size() - 46));
 
-        cp->Unadvise(cookie);
-        cp->Release();
-        cpc->Release();
-        oo->Close(OLECLOSE_NOSAVE);
-        oo->Release();
-        d->Release();
+        control.Close();
     }
     DestroyWindow(frame);
     OleUninitialize();

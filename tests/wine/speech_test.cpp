@@ -12,17 +12,6 @@
 #include "tests/wine/com_support.h"
 #include "tests/wine/wine_check.h"
 
-namespace {
-
-GUID Guid(const char* text) {
-    wchar_t w[64];
-    MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64);
-    GUID g{};
-    CLSIDFromString(w, &g);
-    return g;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
@@ -45,17 +34,12 @@ int main(int argc, char** argv) {
                                  GetModuleHandleA(nullptr), nullptr);
     {
         BoxCloser closer;
-        IDispatch* d = nullptr;
-        CLSID clsid;
-        CLSIDFromProgID(L"MARLUNE.MarluneCtrl.1", &clsid);
-        CHECK_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d)),
-                 S_OK);
-        if (!d) return 1;
+        HostedControl control;
+        CHECK(control.Create());
+        if (!control.d) return 1;
+        IDispatch* d = control.d;
         CHECK_EQ(objects(), 0);  // the speech control comes with the window, not before
-        IOleObject* oo = nullptr;
-        d->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&oo));
-        RECT rect{0, 0, 100, 50};
-        CHECK(oo && oo->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, frame, &rect) == S_OK);
+        CHECK(control.Activate(frame));
         CHECK_EQ(objects(), 1);
         IOleWindow* ow = nullptr;
         HWND hwnd = nullptr;
@@ -79,12 +63,7 @@ int main(int argc, char** argv) {
 
         std::vector<EventRecord> journal;
         RecordingSink sink("host", journal);
-        IConnectionPointContainer* cpc = nullptr;
-        IConnectionPoint* cp = nullptr;
-        DWORD cookie = 0;
-        d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
-        CHECK(cpc && cpc->FindConnectionPoint(Guid(class_ids::kEventsIid), &cp) == S_OK);
-        CHECK(cp && cp->Advise(&sink, &cookie) == S_OK);
+        CHECK(control.Connect(&sink));
 
         // While the component speaks, the poll goes on; EndPlayAll follows its end.
         busyFor(400);
@@ -100,23 +79,16 @@ int main(int argc, char** argv) {
         std::printf("EndPlayAll after %lu ms, %ld status reads\n", static_cast<unsigned long>(took),
                     static_cast<long>(statusReads()));
 
-        cp->Unadvise(cookie);
-        cp->Release();
-        cpc->Release();
         ow->Release();
-        oo->Close(OLECLOSE_NOSAVE);
-        oo->Release();
-        d->Release();
+        control.Close();
         // The speech control belongs to the module, not to the control: the
         // next control's construction replaces it, and the old one is closed.
         CHECK_EQ(closes(), 0);
-        IDispatch* next = nullptr;
-        CHECK_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                  reinterpret_cast<void**>(&next)),
-                 S_OK);
+        HostedControl next;
+        CHECK(next.Create());
         CHECK_EQ(closes(), 1);
         CHECK_EQ(objects(), 0);
-        if (next) next->Release();
+        next.Close();
         CHECK_EQ(closer.Closed(), 2);
     }
     DestroyWindow(frame);

@@ -9,17 +9,10 @@
 
 #include "control/automation.h"
 #include "control/class_ids.h"
+#include "tests/wine/com_support.h"
 #include "tests/wine/wine_check.h"
 
 namespace {
-
-GUID Guid(const char* text) {
-    wchar_t w[64];
-    MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64);
-    GUID g{};
-    CLSIDFromString(w, &g);
-    return g;
-}
 
 std::wstring W(const char* s) {
     wchar_t w[256];
