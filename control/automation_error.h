@@ -7,6 +7,11 @@
 
 #include "platform/platform.h"
 
+// The errors a control raises for files (FACILITY_CONTROL): "File not
+// found" and "Permission denied".
+constexpr SCODE kFileNotFoundError = static_cast<SCODE>(0x800A0035);
+constexpr SCODE kPermissionDeniedError = static_cast<SCODE>(0x800A0046);
+
 class AutomationError : public std::runtime_error {
 public:
     AutomationError(SCODE code, const std::string& ansiDescription)

@@ -60,6 +60,8 @@ public:
     // poll timer. An error of the engine is raised as AutomationError.
     LONG SpeakEnglish(ControlSite& site, LONG device, const std::string& text);
 
+    // Empties the list (ThisF back to 1).
+    void EmptyItems();
     // Empties the list and forgets the pending and queued texts.
     void Clear();
     // Clear, and nothing plays any more (the control that played is gone).
@@ -78,8 +80,6 @@ private:
     // or after a phrase (out null).
     void PlayNext(ControlSite& site, HWAVEOUT out);
     void EndOfList(ControlSite& site, HWAVEOUT out);
-
-    void EmptyItems();
 
     Core& core_;
     Playback& playback_;

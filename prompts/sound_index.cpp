@@ -2,20 +2,11 @@
 
 #include "control/automation_error.h"
 
-namespace {
-
-// The automation errors of a control for files: "File not found" and
-// "Permission denied" (FACILITY_CONTROL).
-constexpr SCODE kFileNotFound = static_cast<SCODE>(0x800A0035);
-constexpr SCODE kPermissionDenied = static_cast<SCODE>(0x800A0046);
-
-}  // namespace
-
 void SoundIndex::Refresh() {
     platform::FileStamp now;
     if (!platform::StampOf(kFileName, now) || now.directory) {
         loaded_ = false;
-        throw AutomationError(kFileNotFound, std::string(kFileName) + ": the character sound index was not found");
+        throw AutomationError(kFileNotFoundError, std::string(kFileName) + ": the character sound index was not found");
     }
     if (loaded_ && now == stamp_) return;
     // Read only, not shared: an index another program holds open fails.
@@ -24,7 +15,7 @@ void SoundIndex::Refresh() {
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     if (!ok) {
         loaded_ = false;
-        throw AutomationError(kPermissionDenied, std::string(kFileName) + ": the character sound index cannot be read");
+        throw AutomationError(kPermissionDeniedError, std::string(kFileName) + ": the character sound index cannot be read");
     }
 }
 

@@ -12,8 +12,6 @@ bool IsNumberChar(unsigned char c) { return c > '-' && c < ':'; }
 bool IsLetter(unsigned char c) { return c >= 0x41 && c <= 0x7A; }
 bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
-constexpr SCODE kFileNotFound = static_cast<SCODE>(0x800A0035);
-constexpr SCODE kPermissionDenied = static_cast<SCODE>(0x800A0046);
 
 }  // namespace
 
@@ -117,28 +115,19 @@ LONG TextComposer::Compose(ControlSite& site, const std::string& text, LONG Dev,
     const LONG id = ChooseDevice(site, Dev);
     core_.WriteLog("传入数据:" + text);
     const std::string t = ReadNumbers(text);
-    try {
-        Segment(t, Dev);
-    } catch (const AutomationError&) {
-        // The next call starts from an empty list.
-        list_.ItemKinds.clear();
-        list_.ItemTexts.clear();
-        list_.ItemSounds.clear();
-        list_.PendingText.clear();
-        throw;
-    }
-    if (list_.ItemCount() == 0) {
-        core_.WriteLog("nothing to play");
-        return 0;
-    }
-    const bool english = list_.ItemKinds[0] == "e";
+    bool english = false;
     LONG r = 0;
     try {
+        Segment(t, Dev);
+        if (list_.ItemCount() == 0) {
+            core_.WriteLog("nothing to play");
+            return 0;
+        }
+        english = list_.ItemKinds[0] == "e";
         r = list_.Start(site, id, Dev == 0);
     } catch (const AutomationError&) {
-        list_.ItemKinds.clear();
-        list_.ItemTexts.clear();
-        list_.ItemSounds.clear();
+        // The next call starts from an empty list.
+        list_.EmptyItems();
         list_.PendingText.clear();
         throw;
     }
@@ -200,7 +189,7 @@ LONG TextComposer::PlayTxtFile(ControlSite& site, const std::string& FileName, L
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        throw AutomationError(missing ? kFileNotFound : kPermissionDenied, FileName + ": the file cannot be opened");
+        throw AutomationError(missing ? kFileNotFoundError : kPermissionDeniedError, FileName + ": the file cannot be opened");
     }
     // Read as a text-mode stream: CR LF becomes LF, Ctrl-Z ends the text.
     std::string text;
