@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "host/caller_side.h"
 #include "host/host_commands.h"
 #include "platform/sim/kernel_faults.h"
 #include "platform/sim/wave_devices.h"
@@ -51,9 +52,7 @@ json TapJson(UINT device) {
 HostCommandRegistrar callerVoice(
     "caller_voice", R"({"cmd":"caller_voice","wav":"answer.wav"}: the caller starts saying this into the line now)",
     [](HostContext&, const json& request) -> json {
-        std::string path = Utf8ToAnsi(Field(request, "wav").get<std::string>());
-        if (!sim::SetInputWav(sim::kLineDevice, path, false))
-            throw HostCommandError("cannot read the WAV file " + Field(request, "wav").get<std::string>());
+        Caller().Voice(Utf8ToAnsi(Field(request, "wav").get<std::string>()));
         return {{"device", sim::kLineDevice}};
     });
 

@@ -1,12 +1,15 @@
-// Host commands for the caller's side of the virtual voice modem: offer a
-// call, ring, send the caller id, press keys, hang up, answer or refuse an
-// outgoing call, and configure or break the modem.
+// Host commands for the caller's side of the line: offer a call, ring, send
+// the caller id, press keys, hang up, answer or refuse an outgoing call (on
+// either far end, host/caller_side.h), and configure or break the virtual
+// voice modem.
 #include <cstdlib>
 #include <string>
 
+#include "host/caller_side.h"
 #include "host/host_commands.h"
 #include "peers/virtual_modem/virtual_modem.h"
 #include "platform/sim/sim.h"
+#include "platform/sim/wave_devices.h"
 
 using nlohmann::json;
 
@@ -24,46 +27,26 @@ json Checked(int code, const char* what) {
 
 std::string Text(const json& r, const char* name) { return Utf8ToAnsi(Field(r, name).get<std::string>()); }
 
-const HostCommandRegistrar kOffer(
-    "offer", R"({"cmd":"offer","caller":"5551234"} -- an incoming call; omit "caller" for none)",
-    {{"device", FieldKind::Count}, {"caller", FieldKind::String}},
-    [](HostContext&, const json& r) -> json {
-        std::string caller = r.contains("caller") ? Utf8ToAnsi(r["caller"].get<std::string>()) : std::string();
-        uint32_t call = vmodem_Offer(DeviceOf(r), r.contains("caller") ? caller.c_str() : nullptr);
+class VirtualModem : public CallerSide {
+public:
+    json Offer(uint32_t device, const std::optional<std::string>& callerId) override {
+        std::string caller = callerId ? Utf8ToAnsi(*callerId) : std::string();
+        uint32_t call = vmodem_Offer(device, callerId ? caller.c_str() : nullptr);
         if (!call) throw HostCommandError("no open line on that device, or a call is already on it");
         return json{{"hCall", call}};
-    });
-
-const HostCommandRegistrar kRing(
-    "ring", R"({"cmd":"ring","count":3,"interval":4} -- rings of the offered call, "interval" seconds apart)",
-    {{"device", FieldKind::Count}, {"count", FieldKind::Count}, {"interval", FieldKind::Seconds}},
-    [](HostContext&, const json& r) -> json {
-        uint32_t device = DeviceOf(r);
-        int64_t count = r.value("count", int64_t{1});
-        double interval = r.value("interval", 4.0);
-        if (count > 1000) throw HostCommandError("\"count\" is at most 1000 rings");
+    }
+    json Ring(uint32_t device, int64_t count, double interval) override {
         int first = vmodem_Ring(device);
         if (first < 0) throw HostCommandError("no offered call to ring");
         for (int64_t i = 1; i < count; ++i)
             sim::ScheduleAfter(Seconds(interval * static_cast<double>(i)), [device] { vmodem_Ring(device); });
         return json{{"ring", first}};
-    });
-
-const HostCommandRegistrar kCallerId("callerid", R"({"cmd":"callerid","caller":"5551234"} -- caller id now)",
-                                     {{"device", FieldKind::Count}, {"caller", FieldKind::String, true}},
-    [](HostContext&, const json& r) -> json {
-                                         std::string caller = Text(r, "caller");
-                                         return Checked(vmodem_SendCallerId(DeviceOf(r), caller.c_str()),
-                                                        "no incoming call");
-                                     });
-
-const HostCommandRegistrar kKeys(
-    "keys", R"({"cmd":"keys","keys":"1#","interval":0.5} -- DTMF keys pressed by the caller)",
-    {{"device", FieldKind::Count}, {"keys", FieldKind::String, true}, {"interval", FieldKind::Seconds}},
-    [](HostContext&, const json& r) -> json {
-        uint32_t device = DeviceOf(r);
-        std::string keys = Field(r, "keys").get<std::string>();
-        double interval = r.value("interval", 0.0);
+    }
+    json CallerId(uint32_t device, const std::string& callerId) override {
+        std::string caller = Utf8ToAnsi(callerId);
+        return Checked(vmodem_SendCallerId(device, caller.c_str()), "no incoming call");
+    }
+    json Keys(uint32_t device, const std::string& keys, double interval) override {
         if (interval <= 0) return Checked(vmodem_PressKeys(device, keys.c_str()), "no connected call, or a bad key");
         for (size_t i = 0; i < keys.size(); ++i) {
             std::string key(1, keys[i]);
@@ -71,58 +54,111 @@ const HostCommandRegistrar kKeys(
                                [device, key] { vmodem_PressKeys(device, key.c_str()); });
         }
         return 0;
+    }
+    json HangUp(uint32_t device, const std::string&) override {
+        return Checked(vmodem_HangUp(device), "no call to hang up");
+    }
+    json Outgoing(uint32_t device, const std::string& mode, double after) override {
+        int behaviour = mode == "manual"   ? VMODEM_OUTGOING_MANUAL
+                        : mode == "busy"     ? VMODEM_OUTGOING_BUSY
+                        : mode == "noanswer" ? VMODEM_OUTGOING_NOANSWER
+                                             : VMODEM_OUTGOING_ANSWER;
+        return Checked(vmodem_SetOutgoing(device, behaviour, static_cast<uint32_t>(after * 1000)), "no such device");
+    }
+    json AnswerOutgoing(uint32_t device) override {
+        return Checked(vmodem_AnswerOutgoing(device), "no outgoing call ringing");
+    }
+    json RefuseOutgoing(uint32_t device, bool busy) override {
+        return Checked(busy ? vmodem_BusyOutgoing(device) : vmodem_RejectOutgoing(device), "no outgoing call ringing");
+    }
+    void Voice(const std::string& wavPath) override {
+        if (!sim::SetInputWav(sim::kLineDevice, wavPath, false))
+            throw HostCommandError("cannot read the WAV file " + AnsiToUtf8(wavPath));
+    }
+    bool Virtual() const override { return true; }
+};
+
+// A command that configures or breaks the virtual modem itself.
+void RequireVirtual() {
+    if (!Caller().Virtual()) throw HostCommandError("only the virtual modem has this command");
+}
+
+
+const HostCommandRegistrar kOffer(
+    "offer", R"({"cmd":"offer","caller":"5551234"} -- an incoming call; omit "caller" for none)",
+    {{"device", FieldKind::Count}, {"caller", FieldKind::String}},
+    [](HostContext&, const json& r) -> json {
+        std::optional<std::string> caller;
+        if (r.contains("caller")) caller = r["caller"].get<std::string>();
+        return Caller().Offer(DeviceOf(r), caller);
+    });
+
+const HostCommandRegistrar kRing(
+    "ring", R"({"cmd":"ring","count":3,"interval":4} -- rings of the offered call, "interval" seconds apart)",
+    {{"device", FieldKind::Count}, {"count", FieldKind::Count}, {"interval", FieldKind::Seconds}},
+    [](HostContext&, const json& r) -> json {
+        int64_t count = r.value("count", int64_t{1});
+        if (count > 1000) throw HostCommandError("\"count\" is at most 1000 rings");
+        return Caller().Ring(DeviceOf(r), count, r.value("interval", 4.0));
+    });
+
+const HostCommandRegistrar kCallerId("callerid", R"({"cmd":"callerid","caller":"5551234"} -- caller id now)",
+                                     {{"device", FieldKind::Count}, {"caller", FieldKind::String, true}},
+    [](HostContext&, const json& r) -> json {
+                                         return Caller().CallerId(DeviceOf(r), Field(r, "caller").get<std::string>());
+                                     });
+
+const HostCommandRegistrar kKeys(
+    "keys", R"({"cmd":"keys","keys":"1#","interval":0.5} -- DTMF keys pressed by the caller)",
+    {{"device", FieldKind::Count}, {"keys", FieldKind::String, true}, {"interval", FieldKind::Seconds}},
+    [](HostContext&, const json& r) -> json {
+        return Caller().Keys(DeviceOf(r), Field(r, "keys").get<std::string>(), r.value("interval", 0.0));
     });
 
 const HostCommandRegistrar kPulse("pulse", R"({"cmd":"pulse","digits":"42"} -- digits dialled by pulse)",
                                   {{"device", FieldKind::Count}, {"digits", FieldKind::String, true}},
     [](HostContext&, const json& r) -> json {
+                                      RequireVirtual();
                                       std::string digits = Field(r, "digits").get<std::string>();
                                       return Checked(vmodem_PulseDigits(DeviceOf(r), digits.c_str()),
                                                      "no connected call, or a bad digit");
                                   });
 
-const HostCommandRegistrar kHangUp("hangup", R"({"cmd":"hangup"} -- the caller hangs up)",
-                                   {{"device", FieldKind::Count}},
+const HostCommandRegistrar kHangUp(
+    "hangup", R"({"cmd":"hangup","how":"busy"} -- the caller hangs up; "how" (modem simulator): busy|silence|dialtone|nocarrier)",
+    {{"device", FieldKind::Count}, {"how", FieldKind::String}},
     [](HostContext&, const json& r) -> json {
-                                       return Checked(vmodem_HangUp(DeviceOf(r)), "no call to hang up");
-                                   });
+        std::string how = r.value("how", std::string("busy"));
+        if (how != "busy" && how != "silence" && how != "dialtone" && how != "nocarrier")
+            throw HostCommandError("how is busy, silence, dialtone or nocarrier");
+        return Caller().HangUp(DeviceOf(r), how);
+    });
 
 const HostCommandRegistrar kAnswer("answer", R"({"cmd":"answer"} -- the called party answers the outgoing call)",
                                    {{"device", FieldKind::Count}},
-    [](HostContext&, const json& r) -> json {
-                                       return Checked(vmodem_AnswerOutgoing(DeviceOf(r)), "no outgoing call ringing");
-                                   });
+    [](HostContext&, const json& r) -> json { return Caller().AnswerOutgoing(DeviceOf(r)); });
 
 const HostCommandRegistrar kReject("reject", R"({"cmd":"reject"} -- the outgoing call is not answered)",
                                    {{"device", FieldKind::Count}},
-    [](HostContext&, const json& r) -> json {
-                                       return Checked(vmodem_RejectOutgoing(DeviceOf(r)), "no outgoing call ringing");
-                                   });
+    [](HostContext&, const json& r) -> json { return Caller().RefuseOutgoing(DeviceOf(r), false); });
 
 const HostCommandRegistrar kBusy("busy", R"({"cmd":"busy"} -- the called party is busy)",
                                  {{"device", FieldKind::Count}},
-    [](HostContext&, const json& r) -> json {
-                                     return Checked(vmodem_BusyOutgoing(DeviceOf(r)), "no outgoing call ringing");
-                                 });
+    [](HostContext&, const json& r) -> json { return Caller().RefuseOutgoing(DeviceOf(r), true); });
 
 const HostCommandRegistrar kOutgoing(
     "outgoing", R"({"cmd":"outgoing","mode":"answer","after":5} -- later outgoing calls: manual|answer|busy|noanswer)",
     {{"device", FieldKind::Count}, {"mode", FieldKind::String, true}, {"after", FieldKind::Seconds}},
     [](HostContext&, const json& r) -> json {
         std::string mode = Field(r, "mode").get<std::string>();
-        int behaviour = mode == "manual"     ? VMODEM_OUTGOING_MANUAL
-                        : mode == "answer"   ? VMODEM_OUTGOING_ANSWER
-                        : mode == "busy"     ? VMODEM_OUTGOING_BUSY
-                        : mode == "noanswer" ? VMODEM_OUTGOING_NOANSWER
-                                             : -1;
-        if (behaviour < 0) throw HostCommandError("mode is manual, answer, busy or noanswer");
-        auto ms = static_cast<uint32_t>(r.value("after", 5.0) * 1000);
-        return Checked(vmodem_SetOutgoing(DeviceOf(r), behaviour, ms), "no such device");
+        if (mode != "manual" && mode != "answer" && mode != "busy" && mode != "noanswer")
+            throw HostCommandError("mode is manual, answer, busy or noanswer");
+        return Caller().Outgoing(DeviceOf(r), mode, r.value("after", 5.0));
     });
-
 const HostCommandRegistrar kCloseLine("close_line", R"({"cmd":"close_line"} -- the provider closes the open line)",
                                       {{"device", FieldKind::Count}},
     [](HostContext&, const json& r) -> json {
+        RequireVirtual();
                                           return Checked(vmodem_CloseLine(DeviceOf(r)), "no open line");
                                       });
 
@@ -130,6 +166,7 @@ const HostCommandRegistrar kAddDevice(
     "add_device", R"({"cmd":"add_device","name":"Fax","low":65539,"high":131074} -- another line device)",
     {{"name", FieldKind::String, true}, {"low", FieldKind::Count}, {"high", FieldKind::Count}},
     [](HostContext&, const json& r) -> json {
+        RequireVirtual();
         std::string name = Text(r, "name");
         return json{{"device", vmodem_AddDevice(name.c_str(), r.value("low", 0x00010003u), r.value("high", 0x00020002u))}};
     });
@@ -138,6 +175,7 @@ const HostCommandRegistrar kDevice(
     "device", R"({"cmd":"device","device":0,"name":"...","wave_out":1,"wave_in":1,"line_connect":false})",
     {{"device", FieldKind::Count}, {"name", FieldKind::String}, {"low", FieldKind::Count}, {"high", FieldKind::Count}, {"wave_out", FieldKind::Count}, {"wave_in", FieldKind::Count}, {"line_connect", FieldKind::Bool}},
     [](HostContext&, const json& r) -> json {
+        RequireVirtual();
         uint32_t device = DeviceOf(r);
         if (device >= vmodem_DeviceCount()) throw HostCommandError("no such device");
         if (r.contains("low") != r.contains("high")) throw HostCommandError("\"low\" and \"high\" go together");
@@ -155,6 +193,7 @@ const HostCommandRegistrar kLocations(
     R"({"cmd":"locations","list":[{"id":1,"name":"Home","country":1,"city":"425"}],"current":1} -- dialling locations)",
     {{"list", FieldKind::Array}, {"current", FieldKind::Count}},
     [](HostContext&, const json& r) -> json {
+        RequireVirtual();
         // Every entry is checked before the list is replaced.
         if (r.contains("list"))
             for (auto& l : r["list"]) {
@@ -182,6 +221,7 @@ const HostCommandRegistrar kRefuse(
     "refuse", R"({"cmd":"refuse","function":"lineOpenA","error":"0x80000048"} -- error 0 stops refusing)",
     {{"function", FieldKind::String, true}, {"error", FieldKind::CodeOrString, true}},
     [](HostContext&, const json& r) -> json {
+        RequireVirtual();
         std::string function = Field(r, "function").get<std::string>();
         const json& e = Field(r, "error");
         int64_t code = 0;
@@ -202,6 +242,7 @@ const HostCommandRegistrar kHostile(
     "hostile", R"({"cmd":"hostile","kind":"offset"} -- records with bad offsets: none|offset|size|wrap|used|needed)",
     {{"kind", FieldKind::String, true}},
     [](HostContext&, const json& r) -> json {
+        RequireVirtual();
         std::string kind = Field(r, "kind").get<std::string>();
         const char* kinds[] = {"none", "offset", "size", "wrap", "used", "needed"};
         for (int i = 0; i < 6; ++i)
@@ -216,6 +257,7 @@ const HostCommandRegistrar kHideExport(
     "hide_export", R"({"cmd":"hide_export","function":"lineMonitorDigits","hidden":true} -- before its first use)",
     {{"function", FieldKind::String, true}, {"hidden", FieldKind::Bool}},
     [](HostContext&, const json& r) -> json {
+        RequireVirtual();
         vmodem_HideExport(Field(r, "function").get<std::string>().c_str(), r.value("hidden", true));
         return 0;
     });
@@ -224,6 +266,7 @@ const HostCommandRegistrar kHideLibrary("hide_library",
                                         R"({"cmd":"hide_library","hidden":true} -- TAPI32.DLL cannot be loaded)",
                                         {{"hidden", FieldKind::Bool}},
     [](HostContext&, const json& r) -> json {
+        RequireVirtual();
                                             vmodem_HideLibrary(r.value("hidden", true));
                                             return 0;
                                         });
@@ -232,6 +275,7 @@ const HostCommandRegistrar kModemState(
     "modem_state", R"({"cmd":"modem_state"} -- the open line, the current call and its state)",
     {{"device", FieldKind::Count}},
     [](HostContext&, const json& r) -> json {
+        RequireVirtual();
         uint32_t device = DeviceOf(r);
         uint32_t call = vmodem_CurrentCall(device);
         return json{{"hLine", vmodem_OpenLine(device)},
@@ -242,3 +286,9 @@ const HostCommandRegistrar kModemState(
     });
 
 }  // namespace
+
+CallerSide& Caller() {
+    static VirtualModem virtualModem;
+    if (CallerSide* simulated = SimulatedModemSide()) return *simulated;
+    return virtualModem;
+}

@@ -1,5 +1,5 @@
 // marlune: the Linux host of the control.
-//   marlune host [--real-time] [--modem DEVICE]   JSON lines on stdin/stdout
+//   marlune host [--real-time] [--modem DEVICE | --modem-sim]   JSON lines on stdin/stdout
 //   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for S] [--trace]
 //                                a voice application in Lua
 //   marlune demo                 three callers on the sample balance line
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/caller_side.h"
 #include "host/host_commands.h"
 #include "host/json_host.h"
 #include "host/lua_host.h"
@@ -22,7 +23,7 @@ int SayCommand(int argc, char** argv);
 namespace {
 
 int Help() {
-    printf("usage: marlune host [--real-time] [--modem DEVICE] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n"
+    printf("usage: marlune host [--real-time] [--modem DEVICE | --modem-sim] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n"
            "       | demo [--out DIR] [--real-time] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
@@ -43,7 +44,7 @@ int Help() {
 int main(int argc, char** argv) {
     std::string verb = argc > 1 ? argv[1] : "help";
     if (verb == "host") {
-        bool realTime = false;
+        bool realTime = false, simulated = false;
         for (int i = 2; i < argc; ++i) {
             if (strcmp(argv[i], "--real-time") == 0) {
                 realTime = true;
@@ -53,12 +54,23 @@ int main(int argc, char** argv) {
                 setenv("MARLUNE_MODEM", argv[++i], 1);
                 setenv("MARLUNE_DLL_MAP", "TAPI32.DLL=libtapi32_at.so", 1);
                 realTime = true;
+            } else if (strcmp(argv[i], "--modem-sim") == 0) {
+                // The AT telephony library over a modem simulator that the
+                // caller commands script, on the virtual clock.
+                std::string error;
+                if (!UseSimulatedModem(error)) {
+                    fprintf(stderr, "marlune: %s\n", error.c_str());
+                    return 1;
+                }
+                simulated = true;
             } else {
                 fprintf(stderr, "marlune: unknown host option '%s'\n", argv[i]);
                 return 2;
             }
         }
-        return RunHost(realTime);
+        int status = RunHost(realTime);
+        if (simulated) StopSimulatedModem();
+        return status;
     }
     if (verb == "run") return RunScriptCommand(argc, argv);
     if (verb == "demo") return RunDemo(argc, argv);

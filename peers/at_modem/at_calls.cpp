@@ -135,14 +135,16 @@ void InitVoiceMode() {
                  } else {
                      step("#VBS=8", "#VBS=8", nullptr);
                  }
-                 step("+VLS=0", "#VLS=0", [] { P().ready = true; });
+                 step("+VLS=0", "#VLS=0", nullptr);
              }});
 }
 
 void OnResultLine(const std::string& line) {
     Provider& p = P();
     if (line == "RING") {
-        if (!p.line || !p.ready) return;
+        // A ring while the line is still being set up is the call's: the
+        // answer waits in the command queue behind the set-up.
+        if (!p.line) return;
         if (!p.call.handle || p.call.state == LINECALLSTATE_IDLE) {
             p.call = Call();
             p.call.handle = p.nextCall++;

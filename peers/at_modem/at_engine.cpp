@@ -31,7 +31,6 @@ void ResetProvider() {
     p.line = 0;
     p.instance = 0;
     p.lineStates = 0;
-    p.ready = false;
     p.queue.clear();
     p.sent = false;
     p.timer = p.ringTimer = 0;
@@ -189,7 +188,6 @@ void LineGone() {
     Provider& p = P();
     if (!p.linkOpen) return;
     p.linkOpen = false;
-    p.ready = false;
     p.link.Close();
     if (p.timer) sim::Cancel(p.timer);
     if (p.ringTimer) sim::Cancel(p.ringTimer);

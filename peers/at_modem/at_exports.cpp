@@ -197,7 +197,6 @@ TAPI_EXPORT lineClose(HLINE hLine) {
     }
     p.call = Call();
     p.line = 0;
-    p.ready = false;
     return 0;
 }
 

@@ -75,7 +75,6 @@ struct Provider {
     HLINE line = 0;
     DWORD_PTR instance = 0;
     DWORD lineStates = 0;
-    bool ready = false;  // voice mode set up
     std::deque<Command> queue;
     bool sent = false;
     uint64_t timer = 0;

@@ -46,6 +46,7 @@ struct ModemSim::Impl {
     bool dle = false;
     // the call
     bool offered = false, connected = false, dialling = false;
+    uint64_t offers = 0;  // ring sequences started
     std::string callerId, dialled;
     Outgoing outgoing = Outgoing::Answer;
     double outgoingDelay = 3;
@@ -91,8 +92,9 @@ struct ModemSim::Impl {
     }
 
     // ---- the call -------------------------------------------------------
+    // Rings of a caller not yet answered go on: hanging up is the caller's.
     void GoOnHook() {
-        offHook = connected = dialling = offered = false;
+        offHook = connected = dialling = false;
         if (mode == Mode::Receive) Write(std::string{kDle, kEtx});
         mode = Mode::Command;
     }
@@ -240,7 +242,8 @@ struct ModemSim::Impl {
             case Outgoing::Answer: Later(outgoingDelay, [this] { ConnectOutgoing(); }); break;
             case Outgoing::Busy: Later(outgoingDelay, [this] { EndOutgoing("BUSY"); }); break;
             case Outgoing::NoAnswer:
-                Later(options.ringbackSeconds, [this] { EndOutgoing("NO ANSWER"); });
+                Later(outgoingDelay > 0 ? outgoingDelay : options.ringbackSeconds,
+                      [this] { EndOutgoing("NO ANSWER"); });
                 break;
             case Outgoing::Manual: break;
         }
@@ -361,6 +364,7 @@ void ModemSim::Ring(int count, double interval, const std::string& callerId) {
     if (s.connected || s.dialling) return;
     s.offered = true;
     s.callerId = callerId;
+    const uint64_t offer = ++s.offers;
     for (int i = 0; i < count; ++i)
         s.Later(interval * i, [&s, i] {
             if (!s.offered || s.offHook) return;
@@ -368,6 +372,10 @@ void ModemSim::Ring(int count, double interval, const std::string& callerId) {
             if (i == 0 && s.callerIdOn && !s.callerId.empty())
                 s.Write("\r\nDATE = 1207\r\nTIME = 1020\r\nNMBR = " + s.callerId + "\r\n");
         });
+    // A caller nobody answers gives up when the next ring would have come.
+    s.Later(interval * count, [&s, offer] {
+        if (s.offers == offer && !s.offHook) s.offered = false;
+    });
 }
 
 void ModemSim::Keys(const std::string& keys, double interval) {
@@ -394,7 +402,10 @@ void ModemSim::Voice(std::vector<int16_t> samples) {
 void ModemSim::HangUp(enum HangUp how) {
     Impl& s = *impl_;
     std::lock_guard<std::recursive_mutex> g(s.lock);
-    if (!s.connected) return;
+    if (!s.connected) {
+        s.offered = false;  // a caller giving up while it rings: the rings stop
+        return;
+    }
     s.connected = false;
     switch (how) {
         case HangUp::BusyTone: s.Event('b'); break;

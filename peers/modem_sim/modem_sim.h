@@ -63,7 +63,8 @@ public:
     // A DLE event the modem reports on its own ('h' the local handset, ...).
     void Dle(char code);
     void HangUp(HangUp how);
-    // What the dialled party does with an outgoing call, after `delay` s.
+    // What the dialled party does with an outgoing call, after `delay` s
+    // (NoAnswer with no delay: Options::ringbackSeconds of ringback).
     void SetOutgoing(Outgoing what, double delay);
     void AnswerOutgoing();
 
