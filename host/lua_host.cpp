@@ -8,6 +8,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "host/caller_side.h"
 #include "host/lua_session.h"
 #include "host/paths.h"
 #include "host/timeline.h"
@@ -264,6 +265,8 @@ int RunScriptCommand(int argc, char** argv) {
             o.realTime = true;
         } else if (a == "--trace") {
             o.trace = true;
+        } else if (a == "--modem-sim") {
+            o.modemSim = true;
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
         } else if (a == "--for" && i + 1 < argc) {
@@ -277,13 +280,19 @@ int RunScriptCommand(int argc, char** argv) {
     }
     if (files.empty() || files.size() > 2) {
         fprintf(stderr,
-                "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n");
+                "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace] [--modem-sim]\n");
         return 2;
     }
     o.app = files[0];
     if (files.size() > 1) o.callers = files[1];
+    std::string error;
+    if (o.modemSim && !UseSimulatedModem(error)) {
+        fprintf(stderr, "marlune: %s\n", error.c_str());
+        return 1;
+    }
     LuaHost host(o);
     int rc = host.Run();
+    if (o.modemSim) StopSimulatedModem();
     if (rc == 0) printf("%zu call(s); outputs in %s\n", host.calls().size(), paths::Absolute(o.outDir, paths::Cwd()).c_str());
     return rc;
 }

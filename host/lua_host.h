@@ -38,6 +38,7 @@ struct LuaRunOptions {
     double maxSeconds = 3600;  // clock seconds at most
     bool trace = false;        // print every event as it is delivered
     bool summaries = true;     // print each call's summary as it ends
+    bool modemSim = false;     // the AT library over the modem simulator
 };
 
 class LuaHost {

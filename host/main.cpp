@@ -1,6 +1,6 @@
 // marlune: the Linux host of the control.
 //   marlune host [--real-time] [--modem DEVICE | --modem-sim]   JSON lines on stdin/stdout
-//   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for S] [--trace]
+//   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for S] [--trace] [--modem-sim]
 //                                a voice application in Lua
 //   marlune demo                 three callers on the sample balance line
 //   marlune describe             the automation surface
@@ -23,7 +23,7 @@ int SayCommand(int argc, char** argv);
 namespace {
 
 int Help() {
-    printf("usage: marlune host [--real-time] [--modem DEVICE | --modem-sim] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n"
+    printf("usage: marlune host [--real-time] [--modem DEVICE | --modem-sim] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace] [--modem-sim]\n"
            "       | demo [--out DIR] [--real-time] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");

@@ -3,6 +3,7 @@
 // the recording and the pictures.
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 
 #include "platform/sim/wave_devices.h"
 #include "tests/lua/lua_run.h"
@@ -151,4 +152,39 @@ TEST_F(LuaExamplesTest, TheDemoPrintsEachCallAndWhereItsOutputsAre) {
     auto lines = Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().rfind("log: ", 0), 0u);
+}
+
+TEST_F(LuaExamplesTest, BothExamplesRunTheSameOverTheAtLibraryAndTheModemSimulator) {
+    for (const char* example : {"balance", "reminder"}) {
+        std::string run = std::string("run ") + MARLUNE_EXAMPLES + "/" + example + ".lua " + MARLUNE_EXAMPLES + "/" +
+                          example + "_callers.lua --trace --out ";
+        Marlune(run + "on-virtual");
+        ASSERT_EQ(status, 0) << err << out;
+        std::string onVirtual = out;
+        Marlune(run + "on-at-modem --modem-sim");
+        ASSERT_EQ(status, 0) << err << out;
+        std::string onAt = out;
+        // The same events at the same times and the same summaries, but for
+        // the line's name, the folder and the calls' handles.
+        auto normal = [](std::string s, const std::string& folder) {
+            for (size_t at; (at = s.find(folder)) != std::string::npos;) s.erase(at, folder.size());
+            size_t line = s.find("line: ");
+            if (line != std::string::npos) s.erase(line, s.find('\n', line) - line);
+            // a call handle is an event's first argument
+            return std::regex_replace(s, std::regex("\\(\\d+"), "(H");
+        };
+        EXPECT_EQ(normal(onVirtual, "on-virtual"), normal(onAt, "on-at-modem")) << example;
+        // The line answering the balance line is the simulated modem's.
+        if (std::string(example) == "balance") {
+            EXPECT_TRUE(Has(onAt, "line: Marlune SimVoice 56K")) << onAt;
+        }
+        for (int call = 1; call <= 3; ++call) {
+            std::string dir = "/call-" + std::to_string(call) + "/";
+            if (!testenv::FileExists("on-virtual" + dir + "heard.wav")) continue;
+            EXPECT_EQ(testenv::ReadFile("on-virtual" + dir + "heard.wav"), testenv::ReadFile("on-at-modem" + dir + "heard.wav"))
+                << example << dir;
+        }
+    }
+    EXPECT_EQ(testenv::ReadFile("on-virtual/call-2/message-2.wav"), testenv::ReadFile("on-at-modem/call-2/message-2.wav"));
+    EXPECT_GT(testenv::ReadFile("on-at-modem/call-2/message-2.wav").size(), 8000u);
 }
