@@ -1,6 +1,6 @@
 // marlune: the Linux host of the control.
-//   marlune host [--real-time] [--modem DEVICE]   JSON lines on stdin/stdout
-//   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for S] [--trace]
+//   marlune host [--real-time] [--no-sound] [--modem DEVICE]   JSON lines on stdin/stdout
+//   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--for S] [--trace]
 //                                a voice application in Lua
 //   marlune demo                 three callers on the sample balance line
 //   marlune describe             the automation surface
@@ -22,8 +22,9 @@ int SayCommand(int argc, char** argv);
 namespace {
 
 int Help() {
-    printf("usage: marlune host [--real-time] [--modem DEVICE] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace]\n"
-           "       | demo [--out DIR] [--real-time] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
+    printf("usage: marlune host [--real-time] [--no-sound] [--modem DEVICE] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time]\n"
+           "       [--no-sound] [--for SECONDS] [--trace] | demo [--out DIR] [--real-time] [--no-sound] [--json]\n"
+           "       | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
     printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
@@ -43,10 +44,12 @@ int Help() {
 int main(int argc, char** argv) {
     std::string verb = argc > 1 ? argv[1] : "help";
     if (verb == "host") {
-        bool realTime = false;
+        bool realTime = false, sound = true;
         for (int i = 2; i < argc; ++i) {
             if (strcmp(argv[i], "--real-time") == 0) {
                 realTime = true;
+            } else if (strcmp(argv[i], "--no-sound") == 0) {
+                sound = false;
             } else if (strcmp(argv[i], "--modem") == 0 && i + 1 < argc) {
                 // A voice modem on a serial device: the AT telephony library
                 // is loaded as "TAPI32.DLL", on the wall clock.
@@ -58,7 +61,7 @@ int main(int argc, char** argv) {
                 return 2;
             }
         }
-        return RunHost(realTime);
+        return RunHost(realTime, sound);
     }
     if (verb == "run") return RunScriptCommand(argc, argv);
     if (verb == "demo") return RunDemo(argc, argv);
