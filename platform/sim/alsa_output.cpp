@@ -152,9 +152,12 @@ void Writer() {
             seenDrop = f.dropGeneration;
             pos = 0;
             if (pcm) {
+                lk.unlock();
                 snd_pcm_drop(pcm);
                 snd_pcm_prepare(pcm);
+                lk.lock();
             }
+            continue;
         }
         StreamRef target = Target(f);
         if (pcm && target != cur) {
