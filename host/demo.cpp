@@ -99,10 +99,12 @@ int RunDemo(int argc, char** argv) {
             json = true;
         } else if (a == "--real-time") {
             o.realTime = true;
+        } else if (a == "--no-sound") {
+            o.sound = false;
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
         } else {
-            fprintf(stderr, "usage: marlune demo [--out DIR] [--real-time] [--json]\n");
+            fprintf(stderr, "usage: marlune demo [--out DIR] [--real-time] [--no-sound] [--json]\n");
             return 2;
         }
     }

@@ -8,6 +8,7 @@
 
 #include "control/automation.h"
 #include "platform/code_page.h"
+#include "host/sound_card.h"
 #include "platform/sim/sim.h"
 
 using nlohmann::json;
@@ -459,14 +460,18 @@ void JsonHost::Handle(const json& request) {
 
 // ---- entry points -----------------------------------------------------------
 
-int RunHost(bool realTime) {
+int RunHost(bool realTime, bool sound) {
     sim::SetRealTime(realTime);
-    JsonHost host([](const json& j) {
-        std::cout << j.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
-        std::cout.flush();
-    });
-    host.CreateControl();
-    std::string line;
-    while (std::getline(std::cin, line)) host.HandleLine(line);
+    SetUpSoundCard(sound);
+    {
+        JsonHost host([](const json& j) {
+            std::cout << j.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
+            std::cout.flush();
+        });
+        host.CreateControl();
+        std::string line;
+        while (std::getline(std::cin, line)) host.HandleLine(line);
+    }
+    FinishSoundCard();
     return 0;
 }

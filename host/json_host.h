@@ -78,7 +78,7 @@ private:
 };
 
 // Runs the host on stdin/stdout until end of input.
-int RunHost(bool realTime);
+int RunHost(bool realTime, bool sound = true);
 // `marlune demo [--out DIR] [--json]`: three callers on the sample balance
 // line (--json: the request-by-request demonstration of the JSON host).
 int RunDemo(int argc, char** argv);

@@ -11,6 +11,7 @@
 #include "host/caller_side.h"
 #include "host/lua_session.h"
 #include "host/paths.h"
+#include "host/sound_card.h"
 #include "host/timeline.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"
@@ -191,6 +192,7 @@ int LuaHost::Run() {
                                                 packMessage.c_str());
 
     sim::SetRealTime(s.opt.realTime);
+    SetUpSoundCard(s.opt.sound);
     auto previous = std::signal(SIGINT, [](int) { gInterrupted = 1; });
     s.host = std::make_unique<JsonHost>([&s](const json& j) {
         if (j.contains("event")) {
@@ -243,6 +245,7 @@ int LuaHost::Run() {
     s.tracker.Finish(s.Now());
 
     s.host.reset();  // destroys the control
+    FinishSoundCard();
     sim::WriteTaps();
     lua_close(s.L);
     s.L = nullptr;
@@ -263,6 +266,8 @@ int RunScriptCommand(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "--real-time") {
             o.realTime = true;
+        } else if (a == "--no-sound") {
+            o.sound = false;
         } else if (a == "--trace") {
             o.trace = true;
         } else if (a == "--modem-sim") {
@@ -280,7 +285,8 @@ int RunScriptCommand(int argc, char** argv) {
     }
     if (files.empty() || files.size() > 2) {
         fprintf(stderr,
-                "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace] [--modem-sim]\n");
+                "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--for SECONDS] [--trace]\n"
+                "       [--modem-sim]\n");
         return 2;
     }
     o.app = files[0];

@@ -35,6 +35,7 @@ struct LuaRunOptions {
     std::string callers;   // the caller script (optional)
     std::string outDir = ".";
     bool realTime = false;
+    bool sound = true;         // real time: the sound card plays through ALSA
     double maxSeconds = 3600;  // clock seconds at most
     bool trace = false;        // print every event as it is delivered
     bool summaries = true;     // print each call's summary as it ends

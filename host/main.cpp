@@ -1,6 +1,6 @@
 // marlune: the Linux host of the control.
-//   marlune host [--real-time] [--modem DEVICE | --modem-sim]   JSON lines on stdin/stdout
-//   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for S] [--trace] [--modem-sim]
+//   marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim]   JSON lines on stdin/stdout
+//   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--for S] [--trace] [--modem-sim]
 //                                a voice application in Lua
 //   marlune demo                 three callers on the sample balance line
 //   marlune describe             the automation surface
@@ -23,8 +23,9 @@ int SayCommand(int argc, char** argv);
 namespace {
 
 int Help() {
-    printf("usage: marlune host [--real-time] [--modem DEVICE | --modem-sim] | run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--for SECONDS] [--trace] [--modem-sim]\n"
-           "       | demo [--out DIR] [--real-time] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
+    printf("usage: marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim] | run APP.lua [CALLERS.lua]\n"
+           "       [--out DIR] [--real-time] [--no-sound] [--for SECONDS] [--trace] [--modem-sim]\n"
+           "       | demo [--out DIR] [--real-time] [--no-sound] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
     printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
@@ -44,10 +45,12 @@ int Help() {
 int main(int argc, char** argv) {
     std::string verb = argc > 1 ? argv[1] : "help";
     if (verb == "host") {
-        bool realTime = false, simulated = false;
+        bool realTime = false, sound = true, simulated = false;
         for (int i = 2; i < argc; ++i) {
             if (strcmp(argv[i], "--real-time") == 0) {
                 realTime = true;
+            } else if (strcmp(argv[i], "--no-sound") == 0) {
+                sound = false;
             } else if (strcmp(argv[i], "--modem") == 0 && i + 1 < argc) {
                 // A voice modem on a serial device: the AT telephony library
                 // is loaded as "TAPI32.DLL", on the wall clock.
@@ -68,7 +71,7 @@ int main(int argc, char** argv) {
                 return 2;
             }
         }
-        int status = RunHost(realTime);
+        int status = RunHost(realTime, sound);
         if (simulated) StopSimulatedModem();
         return status;
     }

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libasound2-dev
   libespeak-ng-dev espeak-ng-data
   sox libsoxr-dev rime-data-terra-pinyin
   liblua5.4-dev libcairo2-dev fonts-wqy-microhei

@@ -26,6 +26,7 @@ constexpr Micros kMilli = 1000;
 // mode the same loop waits on the wall clock instead.
 Micros Now();
 void SetRealTime(bool realTime);
+bool RealTime();
 // Wall-clock seconds (time_t) at clock start; WallTime() = epoch + Now().
 void SetEpoch(time_t epoch);
 time_t WallTime();

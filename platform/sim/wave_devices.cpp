@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "alsa_output.h"
 #include "g711.h"
 #include "wave_model.h"
 
@@ -292,6 +293,7 @@ void QueueOutput(uintptr_t handle, Open& o, WAVEHDR* header) {
     q.timer = sim::Schedule(q.end, [handle, header] { OutputDone(handle, header); });
     o.queue.push_back(q);
     BackendPlay(o.device, o.format, *header);
+    CardPlay(o.device, o.format, *header, q.start);
 }
 
 void ResetOutput(uintptr_t handle, Open& o) {
@@ -307,6 +309,7 @@ void ResetOutput(uintptr_t handle, Open& o) {
     }
     o.busyUntil = now;
     BackendFlush(o.device);
+    CardFlush(o.device);
 }
 
 void StartHeadBuffer(uintptr_t handle) {
@@ -374,6 +377,7 @@ MMRESULT OpenDevice(bool output, uintptr_t* handleOut, UINT deviceId, LPCWAVEFOR
     table[device].openHandle = h;
     *handleOut = h;
     BackendStream(device, output, true);
+    if (output) CardStream(device, o.format, true);
     Notify(o, h, output ? MM_WOM_OPEN : MM_WIM_OPEN, nullptr);
     return MMSYSERR_NOERROR;
 }
@@ -388,6 +392,7 @@ MMRESULT CloseDevice(bool output, uintptr_t h) {
     (output ? W().out : W().in)[copy.device].openHandle = 0;
     W().opens.erase(h);
     BackendStream(copy.device, output, false);
+    if (output) CardStream(copy.device, copy.format, false);
     Notify(copy, h, output ? MM_WOM_CLOSE : MM_WIM_CLOSE, nullptr);
     if (output) W().taps[copy.device].file.Flush();
     return MMSYSERR_NOERROR;

@@ -163,6 +163,8 @@ namespace sim {
 
 Micros Now() { return S().realTime ? RealNow() : S().now; }
 
+bool RealTime() { return S().realTime; }
+
 void SetRealTime(bool realTime) {
     auto& s = S();
     if (realTime == s.realTime) return;

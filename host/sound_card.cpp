@@ -1,0 +1,16 @@
+#include "host/sound_card.h"
+
+#include <cstdio>
+#include <string>
+
+#include "platform/sim/alsa_output.h"
+
+void SetUpSoundCard(bool audible) {
+    sim::SetSoundCardAudible(audible);
+    sim::SetSoundCardNotice([](const std::string& reason) {
+        fprintf(stderr, "marlune: %s (MARLUNE_ALSA_DEVICE names the ALSA device; --no-sound turns it off)\n",
+                reason.c_str());
+    });
+}
+
+void FinishSoundCard() { sim::WaitSoundCardIdle(2 * sim::kSecond); }

@@ -1,0 +1,357 @@
+// The sound-card output device through ALSA in real-time mode. The device
+// (control thread) hands every queued buffer, converted to 16-bit samples,
+// to a writer thread with the wall-clock time it starts playing; the writer
+// owns the PCM (opened non-blocking) and gives ALSA each sample a little
+// before it is due, so ALSA holds no more than that lead. Nothing here
+// changes the device's clock or its buffer-done timing.
+#include "alsa_output.h"
+
+#include <alsa/asoundlib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdlib>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "g711.h"
+#include "wave_model.h"
+
+namespace wavesim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr unsigned kLatencyMicros = 120000;     // ALSA's buffer
+constexpr auto kLead = std::chrono::milliseconds(40);  // fed this far ahead of due
+constexpr auto kTick = std::chrono::milliseconds(10);
+constexpr auto kDrainLimit = std::chrono::seconds(1);
+
+struct Stream {
+    uint64_t id = 0;
+    std::string device;
+    unsigned rate = 8000;
+    unsigned channels = 1;
+};
+using StreamRef = std::shared_ptr<const Stream>;
+
+struct Chunk {
+    StreamRef stream;
+    Clock::time_point due;  // when the first frame plays
+    std::shared_ptr<const std::vector<int16_t>> samples;  // interleaved
+};
+
+struct Feed {
+    std::mutex m;
+    std::condition_variable cv;
+    bool started = false;
+    bool audible = true;
+    std::function<void(const std::string&)> notice;
+    std::set<std::string> reported;
+    // From the device.
+    StreamRef open;  // the open stream, null when closed
+    uint64_t nextId = 1;
+    uint64_t dropGeneration = 0;
+    std::deque<Chunk> chunks;
+    // From the writer.
+    uint64_t failed = 0;  // stream that could not be opened or failed
+    bool holding = false;  // a PCM is open
+    sim::SoundCardFeed state;
+};
+
+Feed& F() {
+    static Feed* f = [] {
+        auto* feed = new Feed();  // never destroyed: the writer may outlive main
+        sim::AddResetHook([feed] {
+            std::lock_guard<std::mutex> g(feed->m);
+            feed->open.reset();
+            feed->chunks.clear();
+            ++feed->dropGeneration;
+            feed->audible = true;
+            feed->notice = nullptr;
+            feed->reported.clear();
+            feed->state = sim::SoundCardFeed{};
+            feed->cv.notify_all();
+        });
+        return feed;
+    }();
+    return *f;
+}
+
+void Quiet(const char*, int, const char*, int, const char*, ...) {}
+
+std::string Describe(const std::string& what, int err) { return "sound-card output is not audible: " + what + ": " + snd_strerror(err); }
+
+// Reports a reason once (outside the lock).
+void Report(std::unique_lock<std::mutex>& lk, uint64_t stream, const std::string& reason) {
+    Feed& f = F();
+    f.failed = stream;
+    f.state.problem = reason;
+    if (!f.reported.insert(reason).second || !f.notice) return;
+    auto notice = f.notice;
+    lk.unlock();
+    notice(reason);
+    lk.lock();
+}
+
+snd_pcm_t* OpenPcm(const Stream& s, std::string& reason) {
+    snd_pcm_t* pcm = nullptr;
+    int err = snd_pcm_open(&pcm, s.device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (err < 0) {
+        reason = Describe("cannot open ALSA device \"" + s.device + "\"", err);
+        return nullptr;
+    }
+    err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, s.channels, s.rate, 1,
+                             kLatencyMicros);
+    if (err < 0) {
+        reason = Describe("ALSA device \"" + s.device + "\" does not take 16-bit PCM at " + std::to_string(s.rate) +
+                              " Hz, " + std::to_string(s.channels) + " channel(s)",
+                          err);
+        snd_pcm_close(pcm);
+        return nullptr;
+    }
+    // Start with the first samples rather than a full buffer.
+    snd_pcm_sw_params_t* sw = nullptr;
+    if (snd_pcm_sw_params_malloc(&sw) == 0) {
+        if (snd_pcm_sw_params_current(pcm, sw) == 0 && snd_pcm_sw_params_set_start_threshold(pcm, sw, 1) == 0)
+            snd_pcm_sw_params(pcm, sw);
+        snd_pcm_sw_params_free(sw);
+    }
+    return pcm;
+}
+
+// Lets ALSA play out what it holds (at most the lead and its buffer), then
+// closes.
+void DrainAndClose(snd_pcm_t* pcm) {
+    if (snd_pcm_drain(pcm) == -EAGAIN) {
+        const auto limit = Clock::now() + kDrainLimit;
+        while (snd_pcm_state(pcm) == SND_PCM_STATE_DRAINING && Clock::now() < limit) std::this_thread::sleep_for(kTick / 2);
+    }
+    snd_pcm_drop(pcm);
+    snd_pcm_close(pcm);
+}
+
+// The stream the writer should be playing: the oldest with samples waiting,
+// else the open one.
+StreamRef Target(const Feed& f) { return f.chunks.empty() ? f.open : f.chunks.front().stream; }
+
+void Writer() {
+    Feed& f = F();
+    snd_pcm_t* pcm = nullptr;
+    StreamRef cur;
+    size_t pos = 0;  // frames of the head chunk handed to ALSA
+    uint64_t seenDrop = 0;
+    std::unique_lock<std::mutex> lk(f.m);
+    for (;;) {
+        if (f.dropGeneration != seenDrop) {
+            seenDrop = f.dropGeneration;
+            pos = 0;
+            if (pcm) {
+                lk.unlock();
+                snd_pcm_drop(pcm);
+                snd_pcm_prepare(pcm);
+                lk.lock();
+            }
+            continue;
+        }
+        StreamRef target = Target(f);
+        if (pcm && target != cur) {
+            lk.unlock();
+            DrainAndClose(pcm);
+            lk.lock();
+            pcm = nullptr;
+            cur.reset();
+            f.holding = false;
+            f.cv.notify_all();
+            continue;
+        }
+        if (!target) {
+            f.cv.notify_all();
+            f.cv.wait(lk);
+            continue;
+        }
+        if (!pcm && f.failed == target->id) {
+            // Not audible: its samples are dropped, the device plays on virtually.
+            while (!f.chunks.empty() && f.chunks.front().stream == target) f.chunks.pop_front();
+            pos = 0;
+            if (f.chunks.empty()) {
+                f.cv.notify_all();
+                f.cv.wait(lk);
+            }
+            continue;
+        }
+        if (!pcm) {
+            std::string reason;
+            f.holding = true;
+            lk.unlock();
+            snd_pcm_t* opened = OpenPcm(*target, reason);
+            lk.lock();
+            if (!opened) {
+                Report(lk, target->id, reason);
+                f.holding = false;
+                continue;
+            }
+            pcm = opened;
+            cur = target;
+            pos = 0;
+            ++f.state.streams;
+            continue;
+        }
+        if (f.chunks.empty()) {
+            f.cv.notify_all();
+            f.cv.wait(lk);
+            continue;
+        }
+        // Feed the head chunk up to what is due a lead from now.
+        const Chunk chunk = f.chunks.front();
+        const size_t total = chunk.samples->size() / cur->channels;
+        const auto ahead = Clock::now() + kLead - chunk.due;
+        const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(ahead).count();
+        const size_t due = micros <= 0 ? 0 : std::min<size_t>(total, static_cast<uint64_t>(micros) * cur->rate / 1000000 + 1);
+        if (pos >= total) {
+            f.chunks.pop_front();
+            pos = 0;
+            continue;
+        }
+        if (due <= pos) {
+            const auto next = chunk.due - kLead + std::chrono::microseconds(pos * 1000000 / cur->rate);
+            f.cv.wait_until(lk, std::min<Clock::time_point>(Clock::now() + kTick, next));
+            continue;
+        }
+        const uint64_t generation = f.dropGeneration;
+        lk.unlock();
+        snd_pcm_sframes_t n = snd_pcm_writei(pcm, chunk.samples->data() + pos * cur->channels, due - pos);
+        // An underrun (a gap between buffers, or the writer was late): start again.
+        const bool recovered = (n == -EPIPE || n == -ESTRPIPE) && snd_pcm_recover(pcm, static_cast<int>(n), 1) == 0;
+        lk.lock();
+        if (recovered) continue;
+        if (n > 0) f.state.frames += static_cast<uint64_t>(n);
+        if (n == -EAGAIN || n == 0) {
+            f.cv.wait_until(lk, Clock::now() + kTick);
+            continue;
+        }
+        if (n < 0) {
+            const StreamRef failed = cur;
+            lk.unlock();
+            snd_pcm_drop(pcm);
+            snd_pcm_close(pcm);
+            lk.lock();
+            pcm = nullptr;
+            cur.reset();
+            Report(lk, failed->id, Describe("ALSA device \"" + failed->device + "\" failed while playing", static_cast<int>(n)));
+            f.holding = false;
+            continue;
+        }
+        if (generation == f.dropGeneration) pos += static_cast<size_t>(n);
+    }
+}
+
+// The buffer as interleaved 16-bit samples.
+std::shared_ptr<const std::vector<int16_t>> ToS16(const WAVEFORMATEX& f, const WAVEHDR& h) {
+    const DWORD frame = FrameBytes(f);
+    const size_t count = frame ? h.dwBufferLength / frame * f.nChannels : 0;
+    auto out = std::make_shared<std::vector<int16_t>>(count);
+    const auto* p = reinterpret_cast<const uint8_t*>(h.lpData);
+    int16_t* o = out->data();
+    if (f.wFormatTag == WAVE_FORMAT_MULAW) {
+        for (size_t i = 0; i < count; ++i) o[i] = sim::MuLawDecode(p[i]);
+    } else if (f.wBitsPerSample == 8) {
+        for (size_t i = 0; i < count; ++i) o[i] = static_cast<int16_t>((static_cast<int>(p[i]) - 128) * 256);
+    } else {
+        for (size_t i = 0; i < count; ++i) o[i] = static_cast<int16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+    }
+    return out;
+}
+
+}  // namespace
+
+void CardStream(UINT device, const WAVEFORMATEX& format, bool on) {
+    if (device != sim::kSoundCardDevice) return;
+    Feed& f = F();
+    std::lock_guard<std::mutex> g(f.m);
+    if (!on) {
+        f.open.reset();
+        f.cv.notify_all();
+        return;
+    }
+    if (!sim::RealTime() || !f.audible) return;
+    auto s = std::make_shared<Stream>();
+    s->id = f.nextId++;
+    const char* name = getenv("MARLUNE_ALSA_DEVICE");
+    s->device = name && *name ? name : "default";
+    s->rate = format.nSamplesPerSec;
+    s->channels = format.nChannels;
+    f.open = s;
+    if (!f.started) {
+        f.started = true;
+        snd_lib_error_set_handler(Quiet);  // the reason is reported once, in one line
+        std::thread(Writer).detach();
+    }
+    f.cv.notify_all();
+}
+
+void CardPlay(UINT device, const WAVEFORMATEX& format, const WAVEHDR& h, sim::Micros start) {
+    if (device != sim::kSoundCardDevice) return;
+    Feed& f = F();
+    {
+        std::lock_guard<std::mutex> g(f.m);
+        if (!f.open) return;
+    }
+    Chunk c;
+    c.due = Clock::now() + std::chrono::microseconds(start - sim::Now());
+    c.samples = ToS16(format, h);
+    std::lock_guard<std::mutex> g(f.m);
+    if (!f.open) return;
+    c.stream = f.open;
+    f.chunks.push_back(std::move(c));
+    f.cv.notify_all();
+}
+
+void CardFlush(UINT device) {
+    if (device != sim::kSoundCardDevice) return;
+    Feed& f = F();
+    std::lock_guard<std::mutex> g(f.m);
+    f.chunks.clear();
+    ++f.dropGeneration;
+    f.cv.notify_all();
+}
+
+}  // namespace wavesim
+
+namespace sim {
+
+using wavesim::F;
+
+void SetSoundCardAudible(bool on) {
+    std::lock_guard<std::mutex> g(F().m);
+    F().audible = on;
+}
+
+bool SoundCardAudible() {
+    std::lock_guard<std::mutex> g(F().m);
+    return F().audible;
+}
+
+void SetSoundCardNotice(std::function<void(const std::string&)> notice) {
+    std::lock_guard<std::mutex> g(F().m);
+    F().notice = std::move(notice);
+}
+
+SoundCardFeed SoundCardFeedState() {
+    std::lock_guard<std::mutex> g(F().m);
+    return F().state;
+}
+
+bool WaitSoundCardIdle(Micros limit) {
+    auto& f = F();
+    std::unique_lock<std::mutex> lk(f.m);
+    return f.cv.wait_for(lk, std::chrono::microseconds(limit),
+                         [&f] { return !f.open && f.chunks.empty() && !f.holding; });
+}
+
+}  // namespace sim

@@ -1,0 +1,48 @@
+// The sound card heard through ALSA. In real-time mode the sound-card output
+// device (kSoundCardDevice) also plays what it outputs on the ALSA PCM named
+// by MARLUNE_ALSA_DEVICE ("default" when unset). A writer thread owns the
+// PCM and feeds it each buffer's samples as they become due on the device's
+// clock, as 16-bit PCM at the stream's own rate and channels (ALSA's plug
+// layer resamples). The device keeps its own clock and buffer-done timing;
+// a PCM that cannot be opened or fails leaves it working virtually.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "mmsystem.h"
+#include "sim.h"
+
+namespace sim {
+
+// On by default; off: the sound card stays virtual in real-time mode too.
+void SetSoundCardAudible(bool on);
+bool SoundCardAudible();
+
+// Called with one line saying why sound-card output is not audible, once per
+// distinct reason (from the writer thread).
+void SetSoundCardNotice(std::function<void(const std::string& reason)> notice);
+
+struct SoundCardFeed {
+    uint64_t streams = 0;  // PCMs opened
+    uint64_t frames = 0;   // frames handed to ALSA
+    std::string problem;   // the last reason it was not audible ("" when none)
+};
+SoundCardFeed SoundCardFeedState();
+
+// Waits on the wall clock until the writer has played out and closed what
+// the device gave it (the device closed); false after `limit`.
+bool WaitSoundCardIdle(Micros limit);
+
+}  // namespace sim
+
+namespace wavesim {
+
+// Hooks of the sound-card output device: opened or closed, a buffer queued
+// to start playing at clock time `start`, reset.
+void CardStream(UINT device, const WAVEFORMATEX& f, bool on);
+void CardPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h, sim::Micros start);
+void CardFlush(UINT device);
+
+}  // namespace wavesim

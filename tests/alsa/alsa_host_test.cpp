@@ -1,0 +1,109 @@
+// `marlune run --real-time` with an application that plays on the sound
+// card: heard through the ALSA PCM; one line on stderr when the PCM is
+// missing; nothing reaches ALSA with --no-sound.
+#include <cstdio>
+#include <fstream>
+
+#include "tests/alsa/alsa_fixture.h"
+
+namespace {
+
+class AlsaHostTest : public AlsaTest {
+protected:
+    void SetUp() override {
+        AlsaTest::SetUp();
+        voice = wav::Ramp(2400, 7);  // 0.3 s at 8 kHz
+        wav::Save("tone.wav", wav::Pcm8k(voice));
+        // Plays the tone on the sound card twice, one after the other.
+        std::ofstream("app.lua") << "local plays = 1\n"
+                                    "ctl:PlayWav(script_dir .. '/tone.wav', 1)\n"
+                                    "function EndPlayAll()\n"
+                                    "  print('played ' .. plays)\n"
+                                    "  if plays < 2 then plays = plays + 1; ctl:PlayWav(script_dir .. '/tone.wav', 1) end\n"
+                                    "end\n";
+    }
+    void Run(const std::string& options) {
+        const std::string cmd = std::string(MARLUNE_BIN) + " run app.lua --out out --for 1 " + options + " 2>stderr.txt";
+        FILE* p = popen(cmd.c_str(), "r");
+        out.clear();
+        char buf[4096];
+        while (p && fgets(buf, sizeof buf, p)) out += buf;
+        const int raw = p ? pclose(p) : -1;
+        status = raw >= 0 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        err = testenv::ReadFile("stderr.txt");
+    }
+    // `marlune host OPTIONS` given JSON requests on stdin.
+    void Host(const std::string& options, const std::string& requests) {
+        std::ofstream("requests.jsonl") << requests;
+        const std::string cmd = std::string(MARLUNE_BIN) + " host " + options + " <requests.jsonl 2>stderr.txt";
+        FILE* p = popen(cmd.c_str(), "r");
+        out.clear();
+        char buf[4096];
+        while (p && fgets(buf, sizeof buf, p)) out += buf;
+        const int raw = p ? pclose(p) : -1;
+        status = raw >= 0 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        err = testenv::ReadFile("stderr.txt");
+    }
+    static bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+    static int Count(const std::string& text, const std::string& what) {
+        int n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    }
+    static int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+    std::vector<int16_t> voice;
+    std::string out, err;
+    int status = -1;
+};
+
+TEST_F(AlsaHostTest, RealTimeRunPlaysTheSoundCardThroughAlsa) {
+    Run("--real-time");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(Has(out, "played 1\nplayed 2\n")) << out;
+    EXPECT_EQ(err, "");
+    // The PCM is opened for each PlayWav; the file holds the last one whole.
+    EXPECT_EQ(Captured(), voice);
+}
+
+TEST_F(AlsaHostTest, MissingDevicePrintsOneLineAndTheApplicationRunsOn) {
+    setenv("MARLUNE_ALSA_DEVICE", "nonexistent", 1);
+    Run("--real-time");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(Has(out, "played 1\nplayed 2\n")) << out;
+    EXPECT_EQ(Lines(err), 1) << err;
+    EXPECT_TRUE(Has(err, "marlune: sound-card output is not audible: cannot open ALSA device \"nonexistent\": "))
+        << err;
+    EXPECT_TRUE(Has(err, "MARLUNE_ALSA_DEVICE")) << err;
+}
+
+TEST_F(AlsaHostTest, NoSoundKeepsTheSoundCardVirtual) {
+    setenv("MARLUNE_ALSA_DEVICE", "nonexistent", 1);
+    Run("--real-time --no-sound");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(Has(out, "played 2\n")) << out;
+    EXPECT_EQ(err, "");
+    setenv("MARLUNE_ALSA_DEVICE", "marlune_capture", 1);
+    Run("--real-time --no-sound");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_FALSE(testenv::FileExists(capture));
+}
+
+TEST_F(AlsaHostTest, JsonHostReportsAMissingDeviceOnceAndNotWithNoSound) {
+    setenv("MARLUNE_ALSA_DEVICE", "nonexistent", 1);
+    const std::string requests = "{\"id\":1,\"call\":\"PlayWav\",\"args\":[\"tone.wav\",1]}\n"
+                                 "{\"id\":2,\"run\":0.4}\n"
+                                 "{\"id\":3,\"call\":\"PlayWav\",\"args\":[\"tone.wav\",1]}\n"
+                                 "{\"id\":4,\"run\":0.4}\n";
+    Host("--real-time", requests);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(Count(out, "\"EndPlayAll\""), 2) << out;
+    EXPECT_EQ(Lines(err), 1) << err;
+    EXPECT_TRUE(Has(err, "sound-card output is not audible: cannot open ALSA device \"nonexistent\"")) << err;
+    Host("--real-time --no-sound", requests);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(Count(out, "\"EndPlayAll\""), 2) << out;
+    EXPECT_EQ(err, "");
+}
+
+}  // namespace
