@@ -83,9 +83,15 @@ sim::Micros RealNow() {
                        .count();
 }
 
+bool QueuedMessages() {
+    std::lock_guard<std::recursive_mutex> g(S().lock);
+    return !S().queue.empty();
+}
+
 // Moves the clock to `t`; false when it did not get there because work
 // from outside the loop is on its way (virtual clock) or a post woke the
 // wait (real time): the caller dispatches and asks again.
+
 bool AdvanceTo(sim::Micros t) {
     auto& s = S();
     uint64_t seen = sim::WakeGeneration();
@@ -94,6 +100,9 @@ bool AdvanceTo(sim::Micros t) {
             sim::WaitForWake(seen, sim::kMilli);
             return false;
         }
+        // A thread outside the loop posts before it reports its bytes taken:
+        // what it posted after the loop last looked is due now, not later.
+        if (QueuedMessages()) return false;
         if (t > s.now) s.now = t;
         return true;
     }
@@ -217,7 +226,11 @@ void RunPending() {
         }
         // What a thread outside the loop is about to hand over is due now too.
         uint64_t seen = WakeGeneration();
-        if (S().realTime || !OutsideWorkPending()) return;
+        if (S().realTime) return;
+        if (!OutsideWorkPending()) {
+            if (QueuedMessages()) continue;  // posted since the queue was last empty
+            return;
+        }
         WaitForWake(seen, kMilli);
     }
 }
