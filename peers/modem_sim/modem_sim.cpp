@@ -53,7 +53,7 @@ struct ModemSim::Impl {
     sim::Micros voiceStart = 0, rxStart = 0;
     uint64_t rxChunks = 0;
     // faults and records
-    std::map<std::string, int> failures;
+    std::map<std::string, int> failures, ignored;
     bool silent = false, noise = false;
     size_t split = 0;
     std::vector<std::string> commands;
@@ -156,6 +156,8 @@ struct ModemSim::Impl {
         if (silent) return;
         if (text.compare(0, 2, "AT") != 0) return;  // not a command: a modem ignores it
         std::string c = text.substr(2);
+        for (auto& [prefix, count] : ignored)
+            if (count > 0 && c.compare(0, prefix.size(), prefix) == 0) return void(--count);
         for (auto& [prefix, count] : failures)
             if (count > 0 && c.compare(0, prefix.size(), prefix) == 0) {
                 --count;
@@ -444,6 +446,11 @@ void ModemSim::AnswerOutgoing() {
 void ModemSim::FailCommand(const std::string& prefix, int count) {
     std::lock_guard<std::recursive_mutex> g(impl_->lock);
     impl_->failures[prefix] += count;
+}
+
+void ModemSim::IgnoreCommand(const std::string& prefix, int count) {
+    std::lock_guard<std::recursive_mutex> g(impl_->lock);
+    impl_->ignored[prefix] += count;
 }
 
 void ModemSim::StopAnswering(bool stop) {

@@ -85,6 +85,9 @@ public:
     void FailCommand(const std::string& prefix, int count = 1);
     // Commands are read and never answered (until set false).
     void StopAnswering(bool stop);
+    // The next `count` commands starting with `prefix` are read and never
+    // answered (a modem that hangs on one question).
+    void IgnoreCommand(const std::string& prefix, int count = 1);
     // The device goes away: the terminal is closed under the provider.
     void Unplug();
     // Garbage and line noise are written before every result code.

@@ -145,6 +145,18 @@ TEST_F(AtResultCodeTest, SetUpGivesUpOnASilentModemOrAMissingDeviceAtOnce) {
     EXPECT_EQ(caller->modem.Commands(), (std::vector<std::string>{"ATE0"}));
     EXPECT_EQ(sim::Now(), before);
 
+    // One that answers the first questions and then hangs is not asked on
+    // (no ATI after a silent AT+FMI?).
+    TearDown();
+    SetUp();
+    caller = std::make_unique<AtCaller>();
+    caller->modem.IgnoreCommand("+FMI?");
+    MakeControl();
+    before = sim::Now();
+    EXPECT_EQ(ctrl->InitLine(0), "");
+    EXPECT_EQ(caller->modem.Commands(), (std::vector<std::string>{"ATE0", "ATV1", "AT+FMI?"}));
+    EXPECT_EQ(sim::Now(), before);
+
     for (const char* path : {"/nonexistent/ttyACM9", "/dev/null"}) {
         SCOPED_TRACE(path);
         TearDown();
