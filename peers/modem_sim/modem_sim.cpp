@@ -73,8 +73,9 @@ struct ModemSim::Impl {
             }
             // A split piece is read on its own before the next is written.
             auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            // Waits without spinning: the reader needs the processor more.
             while (split && sim::SerialInTransit(fromModem) > 0 && std::chrono::steady_clock::now() < until)
-                std::this_thread::yield();
+                std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
     }
     void Result(const std::string& code) {
