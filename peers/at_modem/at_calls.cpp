@@ -22,6 +22,46 @@ LPARAM gNextNotification = 1;
 
 void EndOfferedCall();
 
+std::string Trim(const std::string& s) {
+    size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+// One line of the caller-id block ("NMBR = 5551234", "NAME=JOHN DOE",
+// "DATE = 1207", ...): kept on the offered call; true when it was one.
+bool CallerIdLine(const std::string& line) {
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) return false;
+    std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
+    bool number = key == "NMBR" || key == "DDN_NMBR", name = key == "NAME";
+    if (!number && !name && key != "DATE" && key != "TIME" && key != "MESG") return false;
+    Provider& p = P();
+    Call& c = p.call;
+    if (!c.handle || !c.incoming || c.state != LINECALLSTATE_OFFERING || c.callerIdSent) return true;
+    // "P" private, "O" out of area: there is no number (or name) to give.
+    DWORD withheld = value == "P" ? LINECALLPARTYID_BLOCKED : value == "O" ? LINECALLPARTYID_OUTOFAREA : 0;
+    if (number) {
+        c.callerId = withheld ? "" : value;
+        c.callerIdFlags = (c.callerIdFlags & LINECALLPARTYID_NAME) |
+                          (withheld ? withheld : value.empty() ? LINECALLPARTYID_UNKNOWN : LINECALLPARTYID_ADDRESS);
+    } else if (name && !withheld && !value.empty()) {
+        c.callerName = value;
+        c.callerIdFlags |= LINECALLPARTYID_NAME;
+    }
+    // Number and name make the block complete; otherwise what follows
+    // soon belongs to it.
+    if ((c.callerIdFlags & LINECALLPARTYID_ADDRESS) && (c.callerIdFlags & LINECALLPARTYID_NAME)) {
+        CallerIdDone();
+    } else {
+        if (p.callerIdTimer) sim::Cancel(p.callerIdTimer);
+        p.callerIdTimer = sim::ScheduleAfter(static_cast<sim::Micros>(kCallerIdSettleMs) * sim::kMilli, [] {
+            P().callerIdTimer = 0;
+            CallerIdDone();
+        });
+    }
+    return true;
+}
+
 void ArmRingTimer() {
     Provider& p = P();
     if (p.ringTimer) sim::Cancel(p.ringTimer);
@@ -132,6 +172,10 @@ void InitVoiceMode() {
                                                    if (s == Outcome::Error) LineGone();
                                                }});
                               }});
+                     // Voice both ways at once, where the modem offers it.
+                     Enqueue({"+VTR=?", false, kCommandMs, false, [](Outcome r, const std::vector<std::string>&) {
+                                  P().voice.fullDuplex = r == Outcome::Ok;
+                              }});
                  } else {
                      step("#VBS=8", "#VBS=8", nullptr);
                  }
@@ -152,25 +196,36 @@ void OnResultLine(const std::string& line) {
             SetCallState(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, LINECALLPRIVILEGE_OWNER);
         }
         if (p.call.state != LINECALLSTATE_OFFERING) return;
+        CallerIdDone();  // a block that came with the ring before is complete
         ++p.call.rings;
         if (p.lineStates & LINEDEVSTATE_RINGING) Post(p.line, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, p.call.rings);
         ArmRingTimer();
         return;
     }
-    if (line.rfind("NMBR = ", 0) == 0 || line.rfind("NMBR=", 0) == 0) {
-        if (!p.call.handle || !p.call.incoming || p.call.state == LINECALLSTATE_IDLE) return;
-        p.call.callerId = line.substr(line.find('=') + 1);
-        if (!p.call.callerId.empty() && p.call.callerId[0] == ' ') p.call.callerId.erase(0, 1);
-        p.call.callerIdSent = true;
-        Post(p.call.handle, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
-        return;
+    if (CallerIdLine(line)) return;
+    if (line == "NO CARRIER") {
+        StreamCut();  // the modem is back in command state
+        return FarEndGone(LINEDISCONNECTMODE_NORMAL);
     }
-    if (line == "NO CARRIER") return FarEndGone(LINEDISCONNECTMODE_NORMAL);
     if (line == "VCON" && !p.call.incoming && p.call.state == LINECALLSTATE_RINGBACK)
         return SetCallState(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
     if (line == "BUSY") return OutgoingEnded(LINEDISCONNECTMODE_BUSY, true);
     if (line == "NO ANSWER") return OutgoingEnded(LINEDISCONNECTMODE_NOANSWER, false);
-    // Anything else (DATE, TIME, NAME, noise) is not for the application.
+    if (line == "NO DIALTONE" || line == "NO DIAL TONE") return OutgoingEnded(LINEDISCONNECTMODE_NODIALTONE, false);
+    // Anything else (noise, unknown codes) is not for the application.
+}
+
+void CallerIdDone() {
+    Provider& p = P();
+    if (p.callerIdTimer) sim::Cancel(p.callerIdTimer);
+    p.callerIdTimer = 0;
+    Call& c = p.call;
+    if (c.callerIdSent || !c.handle || !c.incoming || c.state == LINECALLSTATE_IDLE) return;
+    // Only a number is news to the application: a withheld one reads as no
+    // caller id at all.
+    if (!(c.callerIdFlags & LINECALLPARTYID_ADDRESS)) return;
+    c.callerIdSent = true;
+    Post(c.handle, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
 }
 
 void OnDle(char code) {
@@ -195,6 +250,7 @@ void OnDle(char code) {
 }
 
 void Answer(LONG id) {
+    CallerIdDone();
     Enqueue({Cmd("+VLS=1", "A"), false, kCommandMs, false, [id](Outcome o, const std::vector<std::string>&) {
                  Provider& p = P();
                  bool ok = o == Outcome::Ok || o == Outcome::Vcon;
@@ -223,6 +279,7 @@ void Dial(LONG id, const std::string& number) {
                      case Outcome::Ok: break;  // dialled; the outcome follows as its own code
                      case Outcome::Busy: OutgoingEnded(LINEDISCONNECTMODE_BUSY, true); break;
                      case Outcome::NoAnswer: OutgoingEnded(LINEDISCONNECTMODE_NOANSWER, false); break;
+                     case Outcome::NoDialtone: OutgoingEnded(LINEDISCONNECTMODE_NODIALTONE, false); break;
                      case Outcome::Gone: break;
                      default: OutgoingEnded(LINEDISCONNECTMODE_UNAVAIL, false); break;
                  }

@@ -1,6 +1,7 @@
 // The modem link and its commands: the set-up probe, the command queue (one
 // command at a time, each with a time-out), result codes matched to the
 // command they answer, and what the reader thread hands over.
+#include <chrono>
 #include <cstdlib>
 
 #include "peers/at_modem/at_provider.h"
@@ -33,7 +34,7 @@ void ResetProvider() {
     p.lineStates = 0;
     p.queue.clear();
     p.sent = false;
-    p.timer = p.ringTimer = 0;
+    p.timer = p.ringTimer = p.callerIdTimer = 0;
     p.info.clear();
     p.call = Call();
     p.voice = Voice();
@@ -87,18 +88,23 @@ void Complete(Outcome o) {
     SendHead();
 }
 
-// One line read in command state, synchronously during set-up.
-bool SyncCommand(const std::string& text, std::vector<std::string>& info) {
+enum class Sync { Ok, Refused, Silent };
+
+// One command answered synchronously during set-up, waiting no later than
+// `deadline` (wall clock: the loop does not run while the caller waits).
+Sync SyncCommand(const std::string& text, std::vector<std::string>& info,
+                 std::chrono::steady_clock::time_point deadline) {
     Provider& p = P();
     p.link.Send("AT" + text + "\r");
     info.clear();
     for (;;) {
-        if (!p.link.WaitForItem(1500)) return false;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !p.link.WaitForItem(static_cast<int>(left.count()))) return Sync::Silent;
         for (auto& item : p.link.Take()) {
-            if (item.kind == Item::Gone) return false;
+            if (item.kind == Item::Gone) return Sync::Silent;
             if (item.kind != Item::Line) continue;
             Outcome o;
-            if (IsFinal(item.text, o)) return o == Outcome::Ok;
+            if (IsFinal(item.text, o)) return o == Outcome::Ok ? Sync::Ok : Sync::Refused;
             if (item.text != "AT" + text) info.push_back(item.text);  // an echo is not an answer
         }
     }
@@ -123,16 +129,22 @@ bool Probe() {
             if (w) PostMessageA(w, kArrivedMessage, 0, 0);
         }))
         return false;
+    // A modem that is silent, gone or refuses E0/V1 is no modem; one that
+    // does not answer a question later is not asked another.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProbeMs);
     std::vector<std::string> info, maker, model;
-    bool ok = SyncCommand("E0", info) && SyncCommand("V1", info);
-    if (ok && SyncCommand("+FMI?", maker) && SyncCommand("+FMM?", model) && !maker.empty() && !model.empty()) {
+    bool ok = SyncCommand("E0", info, deadline) == Sync::Ok && SyncCommand("V1", info, deadline) == Sync::Ok;
+    Sync s = ok ? SyncCommand("+FMI?", maker, deadline) : Sync::Silent;
+    if (s == Sync::Ok) s = SyncCommand("+FMM?", model, deadline);
+    if (s == Sync::Ok && !maker.empty() && !model.empty()) {
         p.name = maker.front() + " " + model.front();
-    } else if (ok && SyncCommand("I", info) && !info.empty()) {
+    } else if (s != Sync::Silent && (s = SyncCommand("I", info, deadline)) == Sync::Ok && !info.empty()) {
         p.name = info.front();
-    } else if (ok) {
+    } else if (s != Sync::Silent) {
         p.name = "AT voice modem";
     }
-    if (!ok) {
+    if (!ok || s == Sync::Silent) {
+        p.name.clear();
         p.link.Close();
         return false;
     }
@@ -173,7 +185,8 @@ void OnArrived() {
                     if (o == Outcome::NoCarrier && p.queue.front().text.rfind("D", 0) != 0) OnResultLine(item.text);
                     Complete(o);
                 } else if (p.sent && !IsFinal(item.text, o) && item.text.rfind("RING", 0) != 0 &&
-                           item.text.find(" = ") == std::string::npos) {
+                           item.text.find('=') == std::string::npos) {
+                    // A command's answer; RING and caller-id lines are the call's.
                     p.info.push_back(item.text);
                 } else {
                     OnResultLine(item.text);
@@ -191,7 +204,8 @@ void LineGone() {
     p.link.Close();
     if (p.timer) sim::Cancel(p.timer);
     if (p.ringTimer) sim::Cancel(p.ringTimer);
-    p.timer = p.ringTimer = 0;
+    if (p.callerIdTimer) sim::Cancel(p.callerIdTimer);
+    p.timer = p.ringTimer = p.callerIdTimer = 0;
     std::deque<Command> pending;
     pending.swap(p.queue);
     p.sent = false;

@@ -243,9 +243,13 @@ TAPI_EXPORT lineGetCallInfoA(HCALL hCall, LPLINECALLINFO info) {
     info->dwMonitorDigitModes = c.monitor;
     info->dwOrigin = c.incoming ? LINECALLORIGIN_EXTERNAL : LINECALLORIGIN_OUTBOUND;
     info->dwNumOwners = 1;
-    if (c.incoming && c.callerIdSent) {
-        info->dwCallerIDFlags = LINECALLPARTYID_ADDRESS;
-        w.Put(offsetof(LINECALLINFO, dwCallerIDSize), offsetof(LINECALLINFO, dwCallerIDOffset), Z(c.callerId));
+    if (c.incoming && c.callerIdFlags) {
+        info->dwCallerIDFlags = c.callerIdFlags;
+        if (c.callerIdFlags & LINECALLPARTYID_ADDRESS)
+            w.Put(offsetof(LINECALLINFO, dwCallerIDSize), offsetof(LINECALLINFO, dwCallerIDOffset), Z(c.callerId));
+        if (c.callerIdFlags & LINECALLPARTYID_NAME)
+            w.Put(offsetof(LINECALLINFO, dwCallerIDNameSize), offsetof(LINECALLINFO, dwCallerIDNameOffset),
+                  Z(c.callerName));
     } else {
         info->dwCallerIDFlags = c.incoming ? LINECALLPARTYID_UNAVAIL : LINECALLPARTYID_UNKNOWN;
     }

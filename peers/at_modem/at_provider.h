@@ -25,8 +25,10 @@ inline constexpr UINT kNotifyMessage = WM_USER + 0x101;
 inline constexpr UINT kArrivedMessage = WM_USER + 0x102;
 inline constexpr DWORD kDigitModes = LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND;
 inline constexpr int kCommandMs = 3000;        // an ordinary command
+inline constexpr int kProbeMs = 1000;          // the whole set-up probe, on the caller's thread
 inline constexpr int kDialMs = 90000;          // dialling until the far end answers or not
 inline constexpr int kRingGoneMs = 10000;      // an offered call whose rings stopped
+inline constexpr int kCallerIdSettleMs = 200;  // the rest of a caller-id block after its last line
 
 inline LONG Err(DWORD code) { return static_cast<LONG>(code); }
 
@@ -46,7 +48,10 @@ struct Call {
     HCALL handle = 0;
     bool incoming = false;
     DWORD state = 0;
-    std::string callerId;
+    // The caller-id block: NMBR ("P"/"O" withheld or out of area: no
+    // number) and NAME, reported once when complete.
+    std::string callerId, callerName;
+    DWORD callerIdFlags = 0;  // LINECALLPARTYID_*; 0 while nothing came
     bool callerIdSent = false;
     DWORD rings = 0;
     DWORD monitor = 0;
@@ -54,12 +59,23 @@ struct Call {
     bool farEndGone = false;
 };
 
+// The one voice stream the modem carries at a time: +VTX, +VRX, or +VTR
+// (both ways at once, on a modem that offers it).
+enum class Stream { None, Tx, Rx, Duplex };
+
 struct Voice {
     int format = 128;  // +VSM method: 130 mu-law, 128 8-bit unsigned linear
-    bool txWanted = false, txActive = false;
-    std::string txPending;  // shielded bytes waiting for CONNECT
-    bool rxWanted = false, rxActive = false;
-    sim::Micros rxStart = 0;
+    bool fullDuplex = false;  // the modem takes +VTR
+    bool txWanted = false, rxWanted = false;  // the line's output / input device is open
+    Stream stream = Stream::None;  // asked of the modem (its end not yet asked for)
+    bool active = false;           // CONNECT came: voice data flows
+    unsigned session = 0;          // which stream a CONNECT answers
+    uint64_t retune = 0;           // the devices changed: the stream follows
+    std::string txPending;         // shielded bytes waiting for CONNECT
+    bool rxActive = false;         // received data is being kept for the input device
+    sim::Micros streamStart = 0;   // the CONNECT that started the stream
+    uint64_t rxSeen = 0;           // samples received since then
+    sim::Micros rxStart = 0;       // clock time of rx[0]
     std::vector<int16_t> rx;
 };
 
@@ -79,6 +95,7 @@ struct Provider {
     bool sent = false;
     uint64_t timer = 0;
     uint64_t ringTimer = 0;
+    uint64_t callerIdTimer = 0;
     std::vector<std::string> info;
     Call call;
     Voice voice;
@@ -92,7 +109,8 @@ Provider& P();
 void ResetProvider();
 
 // ---- link and commands (at_engine.cpp)
-// Opens the device and reads its name; false when it does not answer.
+// Opens the device and reads its name; false when it cannot be opened or
+// does not answer. Waits kProbeMs at most in all, asks nothing again.
 bool Probe();
 void Enqueue(Command c);
 // "+FCLASS=8" in the modem's dialect.
@@ -109,6 +127,8 @@ LONG ReplyLater();
 void Answered(LONG id, LONG result);
 void InitVoiceMode();
 void OnResultLine(const std::string& line);
+// Reports the caller id gathered so far (once per call).
+void CallerIdDone();
 void OnDle(char code);
 void Answer(LONG id);
 void Dial(LONG id, const std::string& number);
@@ -118,9 +138,12 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 // ---- the line's wave devices (at_voice.cpp)
 void AttachWave();
 void DetachWave();
-// Ends +VTX and +VRX before a command that needs the command state.
+// Ends the voice stream before a command that needs the command state.
 void EndStreams();
 void OnVoiceData(const std::string& bytes);
+// DLE ETX from the modem: the received data has ended.
 void OnReceiveEnd();
+// The modem left the voice stream on its own (NO CARRIER): nothing to end.
+void StreamCut();
 
 }  // namespace atmodem

@@ -24,7 +24,7 @@ namespace {
 constexpr char kDle = 0x10, kEtx = 0x03;
 constexpr sim::Micros kChunk = 20 * sim::kMilli;  // one +VRX piece: 160 samples
 constexpr size_t kChunkSamples = 160;
-enum class Mode { Command, Transmit, Receive };
+enum class Mode { Command, Transmit, Receive, Duplex };
 }  // namespace
 
 struct ModemSim::Impl {
@@ -47,14 +47,14 @@ struct ModemSim::Impl {
     // the call
     bool offered = false, connected = false, dialling = false;
     uint64_t offers = 0;  // ring sequences started
-    std::string callerId, dialled;
+    std::string dialled;
     Outgoing outgoing = Outgoing::Answer;
     double outgoingDelay = 3;
     std::vector<int16_t> callerVoice;
     sim::Micros voiceStart = 0, rxStart = 0;
     uint64_t rxChunks = 0;
     // faults and records
-    std::map<std::string, int> failures;
+    std::map<std::string, int> failures, ignored;
     bool silent = false, noise = false;
     size_t split = 0;
     std::vector<std::string> commands;
@@ -74,8 +74,9 @@ struct ModemSim::Impl {
             }
             // A split piece is read on its own before the next is written.
             auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            // Waits without spinning: the reader needs the processor more.
             while (split && sim::SerialInTransit(fromModem) > 0 && std::chrono::steady_clock::now() < until)
-                std::this_thread::yield();
+                std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
     }
     void Result(const std::string& code) {
@@ -95,7 +96,7 @@ struct ModemSim::Impl {
     // Rings of a caller not yet answered go on: hanging up is the caller's.
     void GoOnHook() {
         offHook = connected = dialling = false;
-        if (mode == Mode::Receive) Write(std::string{kDle, kEtx});
+        if (mode == Mode::Receive || mode == Mode::Duplex) Write(std::string{kDle, kEtx});
         mode = Mode::Command;
     }
 
@@ -125,7 +126,7 @@ struct ModemSim::Impl {
 
     // The next 20 ms of what the caller says, shielded, while receiving.
     void ReceiveChunk() {
-        if (mode != Mode::Receive) return;
+        if (mode != Mode::Receive && mode != Mode::Duplex) return;
         std::string out;
         for (size_t i = 0; i < kChunkSamples; ++i) {
             uint64_t index = rxChunks * kChunkSamples + i;
@@ -158,6 +159,8 @@ struct ModemSim::Impl {
         if (silent) return;
         if (text.compare(0, 2, "AT") != 0) return;  // not a command: a modem ignores it
         std::string c = text.substr(2);
+        for (auto& [prefix, count] : ignored)
+            if (count > 0 && c.compare(0, prefix.size(), prefix) == 0) return void(--count);
         for (auto& [prefix, count] : failures)
             if (count > 0 && c.compare(0, prefix.size(), prefix) == 0) {
                 --count;
@@ -220,10 +223,12 @@ struct ModemSim::Impl {
             mode = Mode::Transmit;
             return "CONNECT";
         }
-        if (Is(c, "+VRX", "#VRX")) {
-            if (!offHook) return "ERROR";
+        if (options.dialect == Dialect::V253 && c == "+VTR=?") return options.fullDuplex ? "OK" : "ERROR";
+        bool duplex = options.dialect == Dialect::V253 && c == "+VTR";
+        if (Is(c, "+VRX", "#VRX") || duplex) {
+            if (!offHook || (duplex && !options.fullDuplex)) return "ERROR";
             Result("CONNECT");
-            mode = Mode::Receive;
+            mode = duplex ? Mode::Duplex : Mode::Receive;
             rxStart = sim::Now();
             rxChunks = 0;
             Later(kChunk / double(sim::kSecond), [this] { ReceiveChunk(); });
@@ -245,6 +250,7 @@ struct ModemSim::Impl {
                 Later(outgoingDelay > 0 ? outgoingDelay : options.ringbackSeconds,
                       [this] { EndOutgoing("NO ANSWER"); });
                 break;
+            case Outgoing::NoDialtone: Later(outgoingDelay, [this] { EndOutgoing("NO DIALTONE"); }); break;
             case Outgoing::Manual: break;
         }
         return "";  // the outcome is the result code
@@ -264,7 +270,14 @@ struct ModemSim::Impl {
         }
         if (dle) {
             dle = false;
-            if (mode == Mode::Transmit) {
+            if (mode == Mode::Duplex) {
+                if (b == kDle) heard.push_back(Decode(static_cast<uint8_t>(kDle)));
+                if (b == '^') {  // both directions end
+                    mode = Mode::Command;
+                    Write(std::string{kDle, kEtx});
+                    Result("OK");
+                }
+            } else if (mode == Mode::Transmit) {
                 if (b == kDle) heard.push_back(Decode(static_cast<uint8_t>(kDle)));
                 if (b == kEtx) mode = Mode::Command, Result("OK");
                 if (b == 0x18) Result("OK"), mode = Mode::Command;  // DLE CAN: buffer dropped
@@ -279,7 +292,7 @@ struct ModemSim::Impl {
             dle = true;
             return;
         }
-        if (mode == Mode::Transmit) heard.push_back(Decode(static_cast<uint8_t>(b)));
+        if (mode == Mode::Transmit || mode == Mode::Duplex) heard.push_back(Decode(static_cast<uint8_t>(b)));
     }
 
     void Run() {
@@ -358,24 +371,35 @@ void ModemSim::Stop() {
 
 std::string ModemSim::Path() const { return impl_->path; }
 
-void ModemSim::Ring(int count, double interval, const std::string& callerId) {
+void ModemSim::Ring(int count, double interval, const std::string& callerId) { Ring(count, interval, callerId, ""); }
+
+void ModemSim::Ring(int count, double interval, const std::string& callerId, const std::string& name) {
     Impl& s = *impl_;
     std::lock_guard<std::recursive_mutex> g(s.lock);
     if (s.connected || s.dialling) return;
     s.offered = true;
-    s.callerId = callerId;
+    std::string block;
+    if (!callerId.empty() || !name.empty()) {
+        block = "\r\nDATE = 1207\r\nTIME = 1020\r\n";
+        if (!callerId.empty()) block += "NMBR = " + callerId + "\r\n";
+        if (!name.empty()) block += "NAME = " + name + "\r\n";
+    }
     const uint64_t offer = ++s.offers;
     for (int i = 0; i < count; ++i)
-        s.Later(interval * i, [&s, i] {
+        s.Later(interval * i, [&s, i, block] {
             if (!s.offered || s.offHook) return;
             s.Result("RING");
-            if (i == 0 && s.callerIdOn && !s.callerId.empty())
-                s.Write("\r\nDATE = 1207\r\nTIME = 1020\r\nNMBR = " + s.callerId + "\r\n");
+            if (i == 0 && s.callerIdOn && !block.empty()) s.Write(block);
         });
     // A caller nobody answers gives up when the next ring would have come.
     s.Later(interval * count, [&s, offer] {
         if (s.offers == offer && !s.offHook) s.offered = false;
     });
+}
+
+void ModemSim::SendLine(const std::string& text) {
+    std::lock_guard<std::recursive_mutex> g(impl_->lock);
+    impl_->Write("\r\n" + text + "\r\n");
 }
 
 void ModemSim::Keys(const std::string& keys, double interval) {
@@ -412,7 +436,7 @@ void ModemSim::HangUp(enum HangUp how) {
         case HangUp::Silence: s.Event('s'), s.Event('q'); break;
         case HangUp::DialTone: s.Event('d'); break;
         case HangUp::NoCarrier:
-            if (s.mode == Mode::Receive) s.Write(std::string{kDle, kEtx});
+            if (s.mode == Mode::Receive || s.mode == Mode::Duplex) s.Write(std::string{kDle, kEtx});
             s.mode = Mode::Command;
             s.offHook = false;
             s.Result("NO CARRIER");
@@ -434,6 +458,11 @@ void ModemSim::AnswerOutgoing() {
 void ModemSim::FailCommand(const std::string& prefix, int count) {
     std::lock_guard<std::recursive_mutex> g(impl_->lock);
     impl_->failures[prefix] += count;
+}
+
+void ModemSim::IgnoreCommand(const std::string& prefix, int count) {
+    std::lock_guard<std::recursive_mutex> g(impl_->lock);
+    impl_->ignored[prefix] += count;
 }
 
 void ModemSim::StopAnswering(bool stop) {

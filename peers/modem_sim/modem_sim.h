@@ -21,7 +21,9 @@ enum class Dialect {
     Rockwell,  // #CLS=8 and the # commands
 };
 
-enum class Outgoing { Answer, Busy, NoAnswer, Manual };
+// NoDialtone: the line is dead; the modem listens for a dial tone after
+// ATD and answers NO DIALTONE.
+enum class Outgoing { Answer, Busy, NoAnswer, Manual, NoDialtone };
 
 // How the far end hangs up a connected call, as the modem reports it.
 enum class HangUp {
@@ -37,6 +39,9 @@ struct Options {
     std::string model = "SimVoice 56K";
     // +VRN: seconds of ringback before NO ANSWER when the far end never picks up.
     double ringbackSeconds = 10;
+    // +VTR, voice both ways at once (answers AT+VTR=? with OK); without it
+    // +VTR and +VTR=? are ERROR.
+    bool fullDuplex = false;
 };
 
 class ModemSim {
@@ -56,6 +61,13 @@ public:
     // `count` rings `interval` seconds apart, the first now; the caller id
     // (when not empty) follows the first ring.
     void Ring(int count, double interval, const std::string& callerId);
+    // The same with the full caller-id block after the first ring: DATE,
+    // TIME, NMBR (when `callerId` is not empty; "P" private, "O" out of
+    // area) and NAME (when `name` is not empty).
+    void Ring(int count, double interval, const std::string& callerId, const std::string& name);
+    // A line the modem writes as is (CR LF around it), e.g. a caller-id
+    // line in an order of its own.
+    void SendLine(const std::string& text);
     // DTMF keys, `interval` seconds apart (0: all at once).
     void Keys(const std::string& keys, double interval = 0);
     // What the caller says: 16-bit samples at 8 kHz, sample 0 heard now.
@@ -74,6 +86,9 @@ public:
     void FailCommand(const std::string& prefix, int count = 1);
     // Commands are read and never answered (until set false).
     void StopAnswering(bool stop);
+    // The next `count` commands starting with `prefix` are read and never
+    // answered (a modem that hangs on one question).
+    void IgnoreCommand(const std::string& prefix, int count = 1);
     // The device goes away: the terminal is closed under the provider.
     void Unplug();
     // Garbage and line noise are written before every result code.
@@ -84,7 +99,7 @@ public:
 
     // ---- what the modem saw ---------------------------------------------
     std::vector<std::string> Commands() const;
-    // What was played to the caller through +VTX, decoded to 16-bit.
+    // What was played to the caller through +VTX (or +VTR), decoded to 16-bit.
     std::vector<int16_t> Heard() const;
     bool OffHook() const;
     std::string Dialled() const;

@@ -83,16 +83,20 @@ sim::Micros RealNow() {
                        .count();
 }
 
-bool QueuedMessages() {
-    std::lock_guard<std::recursive_mutex> g(S().lock);
-    return !S().queue.empty();
+// A post or scheduled work due before `t`, handed over by a thread outside
+// the loop after the loop last looked (a reader posts, then says it is done).
+bool ArrivedMeanwhile(sim::Micros t) {
+    auto& s = S();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    return !s.queue.empty() || (!s.scheduled.empty() && s.scheduled.begin()->first.first < t);
 }
 
 // Moves the clock to `t`; false when it did not get there because work
 // from outside the loop is on its way (virtual clock) or a post woke the
-// wait (real time): the caller dispatches and asks again.
-
-bool AdvanceTo(sim::Micros t) {
+// wait (real time): the caller dispatches and asks again. `dispatchFirst`:
+// the caller dispatches every message, so one that arrived meanwhile is
+// dispatched before the clock moves.
+bool AdvanceTo(sim::Micros t, bool dispatchFirst = false) {
     auto& s = S();
     uint64_t seen = sim::WakeGeneration();
     if (!s.realTime) {
@@ -100,9 +104,7 @@ bool AdvanceTo(sim::Micros t) {
             sim::WaitForWake(seen, sim::kMilli);
             return false;
         }
-        // A thread outside the loop posts before it reports its bytes taken:
-        // what it posted after the loop last looked is due now, not later.
-        if (QueuedMessages()) return false;
+        if (dispatchFirst && ArrivedMeanwhile(t)) return false;
         if (t > s.now) s.now = t;
         return true;
     }
@@ -228,7 +230,7 @@ void RunPending() {
         uint64_t seen = WakeGeneration();
         if (S().realTime) return;
         if (!OutsideWorkPending()) {
-            if (QueuedMessages()) continue;  // posted since the queue was last empty
+            if (ArrivedMeanwhile(Now() + 1)) continue;  // handed over since the queue was last empty
             return;
         }
         WaitForWake(seen, kMilli);
@@ -241,11 +243,11 @@ void RunFor(Micros duration) {
         if (DispatchOne()) continue;
         Micros next = NextDeadline();
         if (next > end) {
-            if (!AdvanceTo(end)) continue;
+            if (!AdvanceTo(end, true)) continue;
             RunPending();
             return;
         }
-        AdvanceTo(next);
+        AdvanceTo(next, true);
     }
 }
 
@@ -256,11 +258,11 @@ bool RunUntil(const std::function<bool()>& pred, Micros limit) {
         if (DispatchOne()) continue;
         Micros next = NextDeadline();
         if (next > end) {
-            if (!AdvanceTo(end)) continue;
+            if (!AdvanceTo(end, true)) continue;
             RunPending();
             return pred();
         }
-        AdvanceTo(next);
+        AdvanceTo(next, true);
     }
 }
 

@@ -366,3 +366,41 @@ TEST_F(AtProviderTest, EachFunctionChecksItsArgumentsAndFillsItsRecord) {
     EXPECT_FALSE(caller->modem.OffHook());
     EXPECT_EQ(ctrl->CloseLine(), static_cast<LONG>(LINEERR_INVALLINEHANDLE));
 }
+
+// DLE ETX from the modem ends the received data on its own: the caller
+// hanging up during a recording leaves no stream for the library to end.
+TEST_F(AtProviderTest, AHangUpDuringARecordingEndsTheDataWithDleEtxAndTheModemTakesCommandsAfter) {
+    for (bool duplex : {false, true}) {
+        SCOPED_TRACE(duplex);
+        modemsim::Options o;
+        o.fullDuplex = duplex;
+        Start(o);
+        OpenLine();
+        Connect();
+        caller->Say(MuLawRamp(24000, 4));
+        ASSERT_EQ(ctrl->RecordWav(0, "cut.wav", 2), 0);
+        if (duplex) {
+            WritePcmWav("g.wav", MuLawRamp(16000, 6));
+            ASSERT_EQ(ctrl->PlayWav("g.wav", 0), 0);
+        }
+        Run(1);
+        caller->modem.HangUp(HangUp::NoCarrier);  // DLE ETX, then NO CARRIER
+        Run(0);
+        EXPECT_EQ(sink.count(EVENT_DisConnected), 1);
+        Run(2);
+        EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
+        std::string saved = testenv::ReadFile("cut.wav");
+        ASSERT_EQ(saved.size(), 46u + 2 * 8000);
+        EXPECT_NE(static_cast<unsigned char>(saved[46 + 4000]), 0xFFu);  // the caller before the hang-up
+        EXPECT_EQ(static_cast<unsigned char>(saved[46 + 12000]), 0xFFu);  // silence after it
+        Run(4);
+        EXPECT_FALSE(Logged("线路关闭"));  // nothing was left unanswered
+        EXPECT_EQ(sink.count(EVENT_LineIsFree), 1);
+        EXPECT_FALSE(caller->modem.OffHook());
+        // No DLE ! or DLE ^ went to a modem in command state.
+        for (auto& c : Sent()) EXPECT_EQ(c.find('\x10'), std::string::npos) << c;
+        TearDown();
+        SetUp();
+        sink.events.clear();
+    }
+}

@@ -235,3 +235,60 @@ TEST_F(ModemSimTest, TheOlderCommandSetAnswersItsOwnCommands) {
     EXPECT_EQ(term->Command("AT#VTX"), "\r\nCONNECT\r\n");
     EXPECT_EQ(modem.VoiceFormat(), 128);
 }
+
+TEST_F(ModemSimTest, ADeadLineAnswersNoDialtoneAndTheCallerIdBlockHasItsFullForm) {
+    VoiceMode();
+    modem.SetOutgoing(modemsim::Outgoing::NoDialtone, 2);
+    term->Write("ATD5551234;\r");
+    Run(1.9);
+    EXPECT_EQ(term->Read(), "");
+    Run(0.1);
+    EXPECT_EQ(term->Read(), "\r\nNO DIALTONE\r\n");
+    EXPECT_FALSE(modem.OffHook());
+
+    modem.Ring(1, 4, "5551234", "JOHN DOE");
+    Run(0);
+    EXPECT_EQ(term->Read(), "\r\nRING\r\n\r\nDATE = 1207\r\nTIME = 1020\r\nNMBR = 5551234\r\nNAME = JOHN DOE\r\n");
+    EXPECT_EQ(term->Command("ATH"), "\r\nOK\r\n");
+    modem.Ring(1, 4, "P", "");
+    Run(0);
+    EXPECT_EQ(term->Read(), "\r\nRING\r\n\r\nDATE = 1207\r\nTIME = 1020\r\nNMBR = P\r\n");
+    modem.SendLine("NAME = O");
+    EXPECT_EQ(term->Read(), "\r\nNAME = O\r\n");
+}
+
+TEST_F(ModemSimTest, VtrCarriesVoiceBothWaysOnlyOnAFullDuplexModem) {
+    VoiceMode();
+    modem.Ring(1, 4, "");
+    Run(0);
+    term->Read();
+    term->Command("AT+VLS=1");
+    EXPECT_EQ(term->Command("AT+VTR=?"), "\r\nERROR\r\n");
+    EXPECT_EQ(term->Command("AT+VTR"), "\r\nERROR\r\n");
+
+    term.reset();
+    modem.Stop();
+    modemsim::Options o;
+    o.fullDuplex = true;
+    ASSERT_TRUE(modem.Start(o));
+    term = std::make_unique<Terminal>(modem.Path());
+    VoiceMode();
+    EXPECT_EQ(term->Command("AT+VTR"), "\r\nERROR\r\n");  // on hook
+    EXPECT_EQ(term->Command("AT+VTR=?"), "\r\nOK\r\n");
+    modem.Ring(1, 4, "");
+    Run(0);
+    term->Read();
+    term->Command("AT+VLS=1");
+    std::vector<int16_t> voice(160, sim::MuLawDecode(0x42));
+    modem.Voice(voice);
+    EXPECT_EQ(term->Command("AT+VTR"), "\r\nCONNECT\r\n");
+    term->Write(std::string{0x41, kDle, kDle, 0x43});
+    Run(0.02);
+    EXPECT_EQ(term->Read(), std::string(160, 0x42));  // the caller, while the modem plays
+    EXPECT_EQ(modem.Heard(), (std::vector<int16_t>{sim::MuLawDecode(0x41), sim::MuLawDecode(0x10), sim::MuLawDecode(0x43)}));
+    term->Write(std::string{kDle, '^'});
+    EXPECT_EQ(term->Read(), (std::string{kDle, kEtx} + "\r\nOK\r\n"));
+    Run(0.1);
+    EXPECT_EQ(term->Read(), "");  // both directions ended
+    EXPECT_EQ(term->Command("AT"), "\r\nOK\r\n");
+}

@@ -67,11 +67,18 @@ protected:
         auto mine = [&](const json& j) {
             return j.contains("id") && std::find(own.begin(), own.end(), j["id"].get<int>()) != own.end();
         };
+        // The AT library reports the caller id once the modem's block is
+        // complete (0.2 s after a block without a name); the time aside,
+        // the event is the same.
+        auto line = [](json j) {
+            if (j.value("event", "") == "CallIDIn") j.erase("t");
+            return j.dump();
+        };
         std::vector<std::string> x, y;
         for (auto& j : a.lines)
-            if (!mine(j)) x.push_back(j.dump());
+            if (!mine(j)) x.push_back(line(j));
         for (auto& j : b.lines)
-            if (!mine(j)) y.push_back(j.dump());
+            if (!mine(j)) y.push_back(line(j));
         EXPECT_EQ(x, y);
         EXPECT_EQ(a.log, b.log);
         EXPECT_EQ(a.files, b.files);
@@ -123,7 +130,7 @@ TEST_F(ProvidersTest, AnIncomingCallWithKeysAndHangUpThenAnAnsweredOutgoingCall)
     EXPECT_EQ(v.lines[0]["result"], "Marlune Voice Modem");
     EXPECT_EQ(at.lines[0]["result"], "Marlune SimVoice 56K");
     EXPECT_EQ(EventList(at), (std::vector<std::string>{
-                                 "Ring[1]@0.0", "CallIDIn[]@0.0", "Ring[2]@4.0", "Ring[3]@8.0", "IsConnect[\"h1\"]@10.0",
+                                 "Ring[1]@0.0", "CallIDIn[]@0.2", "Ring[2]@4.0", "Ring[3]@8.0", "IsConnect[\"h1\"]@10.0",
                                  "DtmfIn[\"h1\",\"1\"]@10.0", "DtmfIn[\"h1\",\"#\"]@10.5", "DisConnected[\"h1\"]@11.0",
                                  "LineIsFree[\"h1\"]@11.0", "IsConnect[\"h2\"]@14.0", "LineIsFree[\"h2\"]@16.0"}));
     ASSERT_GE(at.log.size(), 3u);
@@ -152,7 +159,7 @@ TEST_F(ProvidersTest, AGreetingKeysDuringItAndARecordingGiveTheSameFilesByteForB
                         {{"greeting.wav", Pcm16Wav(8000, 6000)}, {"answer.wav", Pcm16Wav(16000, 3000)}},
                         {"reply.wav", "line_tap.wav"});
     ExpectSame(v, at, {2, 4});
-    EXPECT_EQ(EventList(at), (std::vector<std::string>{"Ring[1]@0.0", "CallIDIn[]@0.0", "IsConnect[\"h1\"]@1.0",
+    EXPECT_EQ(EventList(at), (std::vector<std::string>{"Ring[1]@0.0", "CallIDIn[]@0.2", "IsConnect[\"h1\"]@1.0",
                                                        "DtmfIn[\"h1\",\"9\"]@2.0", "EndPlayAll[]@3.0",
                                                        "RecordDevOpen[1]@4.0", "EndRecord[]@9.0",
                                                        "LineIsFree[\"h1\"]@9.0"}));
@@ -189,7 +196,7 @@ TEST_F(ProvidersTest, BusyUnansweredAndFarEndSilenceEndCallsAlike) {
     ExpectSame(v, at, {1, 11});
     EXPECT_EQ(EventList(at),
               (std::vector<std::string>{"DisConnected[\"h1\"]@0.0", "LineIsFree[\"h1\"]@0.0", "DisConnected[\"h2\"]@12.0",
-                                        "LineIsFree[\"h2\"]@12.0", "Ring[1]@15.0", "CallIDIn[]@15.0",
+                                        "LineIsFree[\"h2\"]@12.0", "Ring[1]@15.0", "CallIDIn[]@15.2",
                                         "IsConnect[\"h3\"]@16.0", "DisConnected[\"h3\"]@17.0", "LineIsFree[\"h3\"]@18.0"}));
     const std::vector<std::string>& log = at.log;
     EXPECT_NE(std::find(log.begin(), log.end(), "线路忙"), log.end());
@@ -244,7 +251,7 @@ TEST_F(ProvidersTest, OnTheModemACallerWhoGivesUpRingingEndsTheCallAndTheLineCan
     std::vector<std::string> events;
     for (auto& e : Events(out)) events.push_back(e["event"].get<std::string>() + "@" + e["t"].dump());
     // No ring for 10 s after the last one: the call is gone.
-    EXPECT_EQ(events, (std::vector<std::string>{"Ring@0.0", "CallIDIn@0.0", "Ring@4.0", "DisConnected@14.0",
+    EXPECT_EQ(events, (std::vector<std::string>{"Ring@0.0", "CallIDIn@0.2", "Ring@4.0", "DisConnected@14.0",
                                                 "LineIsFree@14.0", "IsConnect@22.0"}));
     EXPECT_EQ((*Answer(out, 7))["result"], 0);
 }

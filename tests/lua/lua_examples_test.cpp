@@ -170,7 +170,9 @@ TEST_F(LuaExamplesTest, BothExamplesRunTheSameOverTheAtLibraryAndTheModemSimulat
             for (size_t at; (at = s.find(folder)) != std::string::npos;) s.erase(at, folder.size());
             size_t line = s.find("line: ");
             if (line != std::string::npos) s.erase(line, s.find('\n', line) - line);
-            // a call handle is an event's first argument
+            // a call handle is an event's first argument; the AT library
+            // reports the caller id 0.2 s after a block without a name
+            s = std::regex_replace(s, std::regex("[ .0-9]+  CallIDIn"), "CallIDIn");
             return std::regex_replace(s, std::regex("\\(\\d+"), "(H");
         };
         EXPECT_EQ(normal(onVirtual, "on-virtual"), normal(onAt, "on-at-modem")) << example;

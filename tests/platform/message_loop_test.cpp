@@ -93,6 +93,32 @@ TEST_F(MessageLoopTest, MessagesPostedByScheduledWorkAreDeliveredAtThatTime) {
     EXPECT_EQ(gSeen[0].at, 2 * sim::kSecond);
 }
 
+// A reader thread posts what it read and then reports it taken; when both
+// happen while the loop asks whether outside work is busy, the post is
+// still delivered before the clock moves on (here the check itself posts).
+TEST_F(MessageLoopTest, APostHandedOverWhileTheLoopChecksOutsideWorkComesBeforeTheClockMoves) {
+    for (bool until : {false, true}) {
+        SCOPED_TRACE(until);
+        gSeen.clear();
+        sim::Micros start = sim::Now();
+        bool posted = false;
+        uint64_t id = sim::AddOutsideWork([&] {
+            if (!posted) posted = PostMessageA(hwnd, WM_USER + 7, 0, 0) != FALSE;
+            return false;
+        });
+        sim::ScheduleAfter(20 * sim::kMilli, [&] { PostMessageA(hwnd, WM_USER + 8, 0, 0); });
+        if (until)
+            sim::RunUntil([] { return gSeen.size() == 2; }, sim::kSecond);
+        else
+            sim::RunFor(50 * sim::kMilli);
+        sim::RemoveOutsideWork(id);
+        ASSERT_EQ(gSeen.size(), 2u);
+        EXPECT_EQ(gSeen[0].msg, static_cast<UINT>(WM_USER + 7));
+        EXPECT_EQ(gSeen[0].at, start);  // not at the next deadline
+        EXPECT_EQ(gSeen[1].at, start + 20 * sim::kMilli);
+    }
+}
+
 TEST_F(MessageLoopTest, RunUntilStopsAsSoonAsTheConditionHolds) {
     SetTimer(hwnd, 1, 1, nullptr);
     EXPECT_TRUE(sim::RunUntil([] { return gSeen.size() == 3; }, sim::kSecond));
