@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -92,6 +93,7 @@ bool Link::Open(const std::string& path, std::function<void()> arrived) {
         return false;
     }
     fd_ = fd;
+    queued_ = written_ = 0;
     arrived_ = std::move(arrived);
     parser_ = Parser();
     thread_ = std::thread([this] { Run(); });
@@ -118,6 +120,7 @@ void Link::Send(const std::string& bytes) {
         if (fd_ < 0) return;
         sim::SerialSent(toModem_, bytes.size());
         out_ += bytes;
+        queued_ += bytes.size();
     }
     char x = 'w';
     (void)!::write(wake_[1], &x, 1);
@@ -171,7 +174,12 @@ void Link::Run() {
         }
         if (!gone && (fds[0].revents & POLLOUT)) {
             std::lock_guard<std::mutex> g(lock_);
-            ssize_t n = ::write(fd_, out_.data(), out_.size());
+            // Counted before the write: the far end may read the bytes (and
+            // the clock move on) before this thread runs again.
+            const size_t len = out_.size();
+            written_ += len;
+            ssize_t n = ::write(fd_, out_.data(), len);
+            written_ -= len - static_cast<size_t>(std::max<ssize_t>(n, 0));
             if (n > 0) {
                 out_.erase(0, static_cast<size_t>(n));
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {

@@ -57,6 +57,9 @@ public:
     // Waits up to `ms` wall milliseconds for an item (for set-up only).
     bool WaitForItem(int ms);
     void ExpectData(bool on);
+    // Bytes handed to Send, and bytes the device has taken, since opening.
+    uint64_t Queued() const { return queued_; }
+    uint64_t Written() const { return written_; }
 
 private:
     void Run();
@@ -70,6 +73,7 @@ private:
     std::string out_;
     Parser parser_;
     std::atomic<bool> expect_{false};
+    std::atomic<uint64_t> queued_{0}, written_{0};
     std::function<void()> arrived_;
 };
 

@@ -72,6 +72,9 @@ struct Voice {
     unsigned session = 0;          // which stream a CONNECT answers
     uint64_t retune = 0;           // the devices changed: the stream follows
     std::string txPending;         // shielded bytes waiting for CONNECT
+    uint64_t txSamples = 0;        // output samples played since the device opened
+    // (samples, the link's queued bytes once they were handed over or dropped)
+    std::deque<std::pair<uint64_t, uint64_t>> txMarks;
     bool rxActive = false;         // received data is being kept for the input device
     sim::Micros streamStart = 0;   // the CONNECT that started the stream
     uint64_t rxSeen = 0;           // samples received since then

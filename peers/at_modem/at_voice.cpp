@@ -45,11 +45,31 @@ void KeepReceived() {
 
 void Retune();
 
+// The output's samples so far are with the link (or dropped): taken once
+// the device has taken the link's bytes up to here.
+void Handed() {
+    Voice& v = P().voice;
+    v.txMarks.emplace_back(v.txSamples, P().link.Queued());
+}
+
+void DropPending() {
+    P().voice.txPending.clear();
+    Handed();
+}
+
+bool Taken(uint64_t upTo) {
+    Provider& p = P();
+    if (!p.linkOpen) return true;
+    auto& marks = p.voice.txMarks;
+    while (!marks.empty() && marks.front().first < upTo) marks.pop_front();
+    return !marks.empty() && p.link.Written() >= marks.front().second;
+}
+
 void StartStream(Stream s) {
     Voice& v = P().voice;
     v.stream = s;
     v.active = false;
-    if (!Sends(s)) v.txPending.clear();
+    if (!Sends(s)) DropPending();
     unsigned session = ++v.session;
     const std::string command = s == Stream::Tx   ? Cmd("+VTX", "#VTX")
                                 : s == Stream::Rx ? Cmd("+VRX", "#VRX")
@@ -69,7 +89,7 @@ void StartStream(Stream s) {
                  voice.rxSeen = 0;
                  if (Receives(voice.stream) && voice.rxWanted) KeepReceived();
                  if (!voice.txPending.empty()) P().link.Send(voice.txPending);
-                 voice.txPending.clear();
+                 DropPending();
              }});
 }
 
@@ -78,7 +98,7 @@ void EndStream() {
     Stream s = v.stream;
     v.stream = Stream::None;
     v.active = false;
-    v.txPending.clear();
+    DropPending();
     ++v.session;
     // Sent after the start's CONNECT when that is still on its way. DLE ETX
     // ends +VTX once the modem has played what it holds; DLE ! and DLE ^
@@ -102,6 +122,7 @@ void Retune() {
     if (v.stream != Stream::None) EndStream();
     if (want != Stream::None) StartStream(want);
     v.txPending = pending + v.txPending;
+    if (v.txPending.empty()) Handed();
 }
 
 void Hear(int64_t start, int16_t* out, size_t n) {
@@ -115,8 +136,9 @@ void Hear(int64_t start, int16_t* out, size_t n) {
 
 void Play(const int16_t* samples, size_t n) {
     Voice& v = P().voice;
+    v.txSamples += n;
     // On a half-duplex modem that is receiving, nobody hears it.
-    if (!v.txWanted || !Sends(v.retune ? Wanted() : v.stream)) return;
+    if (!v.txWanted || !Sends(v.retune ? Wanted() : v.stream)) return Handed();
     std::string bytes;
     bytes.reserve(n + n / 64);
     for (size_t i = 0; i < n; ++i) {
@@ -124,10 +146,12 @@ void Play(const int16_t* samples, size_t n) {
         bytes += b;
         if (b == kDle) bytes += kDle;  // a literal DLE is doubled
     }
-    if (v.active)
+    if (v.active) {
         P().link.Send(bytes);
-    else
+        Handed();
+    } else {
         v.txPending += bytes;
+    }
 }
 
 }  // namespace
@@ -138,6 +162,7 @@ void AttachWave() {
         if (!P().linkOpen) return;
         Voice& v = P().voice;
         (output ? v.txWanted : v.rxWanted) = on;
+        if (output && on) v.txSamples = 0, v.txMarks.clear();
         if (!output && on) {
             v.rx.clear();
             v.rxActive = false;
@@ -152,8 +177,9 @@ void AttachWave() {
             });
     };
     b.play = Play;
-    b.flush = [] { P().voice.txPending.clear(); };
+    b.flush = DropPending;
     b.hear = Hear;
+    b.taken = Taken;
     sim::SetLineBackend(sim::kLineDevice, b);
 }
 
@@ -184,7 +210,7 @@ void StreamCut() {
     Voice& v = P().voice;
     v.stream = Stream::None;
     v.active = v.rxActive = false;
-    v.txPending.clear();
+    DropPending();
     ++v.session;
 }
 

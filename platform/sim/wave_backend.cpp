@@ -45,9 +45,9 @@ void BackendStream(UINT device, bool output, bool on) {
         if (b->stream) b->stream(output, on);
 }
 
-void BackendPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h) {
+size_t BackendPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h) {
     const auto* b = Find(device);
-    if (!b || !b->play) return;
+    if (!b || !b->play) return 0;
     const DWORD frame = FrameBytes(f);
     const uint64_t frames = frame ? h.dwBufferLength / frame : 0;
     const uint64_t rate = f.nSamplesPerSec ? f.nSamplesPerSec : 8000;
@@ -56,6 +56,12 @@ void BackendPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h) {
     const auto* data = reinterpret_cast<const uint8_t*>(h.lpData);
     for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<int16_t>(Sample16(f, data, std::min(frames - 1, i * rate / 8000)));
     b->play(out.data(), out.size());
+    return out.size();
+}
+
+bool BackendTaken(UINT device, uint64_t upTo) {
+    const auto* b = Find(device);
+    return !b || !b->taken || b->taken(upTo);
 }
 
 void BackendFlush(UINT device) {

@@ -17,6 +17,9 @@ namespace {
 
 using sim::WaveFormatSpec;
 
+// How often a buffer the line has not taken yet is looked at again.
+constexpr Micros kLineRetry = 10 * sim::kMilli;
+
 std::vector<WaveFormatSpec> SoundCardFormats() {
     std::vector<WaveFormatSpec> v;
     for (DWORD rate : {8000u, 11025u, 16000u, 22050u, 44100u, 48000u})
@@ -133,11 +136,25 @@ void AdvanceTap(Open& o, Micros upTo) {
 void OutputDone(uintptr_t handle, WAVEHDR* header) {
     Open* o = FindOpen(handle, true);
     if (!o || o->queue.empty() || o->queue.front().header != header) return;
+    if (!BackendTaken(o->device, o->queue.front().lineMark)) {
+        // The line has not taken the whole buffer yet: it and the buffers
+        // after it wait for the line.
+        for (auto& q : o->queue) sim::Cancel(q.timer), q.timer = 0;
+        o->queue.front().timer =
+            sim::ScheduleAfter(kLineRetry, [handle, header] { OutputDone(handle, header); });
+        return;
+    }
     Tap& t = W().taps[o->device];
     if (t.file.IsOpen()) EmitPlayed(t, o->format, o->queue.front(), o->queue.front().end);
     o->queue.pop_front();
     Complete(header);
     ++W().out[o->device].completed;
+    // A buffer held back behind one the line was late to take plays on now.
+    if (!o->queue.empty() && !o->queue.front().timer) {
+        Queued& next = o->queue.front();
+        WAVEHDR* h = next.header;
+        next.timer = sim::Schedule(std::max(next.end, sim::Now()), [handle, h] { OutputDone(handle, h); });
+    }
     Notify(*o, handle, MM_WOM_DONE, header);
 }
 
@@ -291,8 +308,9 @@ void QueueOutput(uintptr_t handle, Open& o, WAVEHDR* header) {
     q.end = q.start + Duration(o.format, header->dwBufferLength);
     o.busyUntil = q.end;
     q.timer = sim::Schedule(q.end, [handle, header] { OutputDone(handle, header); });
+    o.lineSamples += BackendPlay(o.device, o.format, *header);
+    q.lineMark = o.lineSamples;
     o.queue.push_back(q);
-    BackendPlay(o.device, o.format, *header);
     CardPlay(o.device, o.format, *header, q.start);
 }
 

@@ -79,12 +79,17 @@ void ClearInput(UINT device);
 // the output or input device opens (true) and closes (false); `play` with
 // each output buffer as it is queued (16-bit mono, 8 kHz); `flush` when the
 // output is reset; `hear` fills `n` 16-bit samples at 8 kHz heard from
-// clock time `start` on. A backend with no functions removes the device's.
+// clock time `start` on; `taken` says whether the line has taken the
+// output's first `upTo` samples (counted from the device's opening): an
+// output buffer is done when the clock has played it and the line has taken
+// it (a modem's flow control paces it; asked again every 10 ms until then).
+// A backend with no functions removes the device's.
 struct LineBackend {
     std::function<void(bool output, bool on)> stream;
     std::function<void(const int16_t* samples, size_t n)> play;
     std::function<void()> flush;
     std::function<void(int64_t start, int16_t* out, size_t n)> hear;
+    std::function<bool(uint64_t upTo)> taken;
 };
 void SetLineBackend(UINT device, LineBackend backend);
 

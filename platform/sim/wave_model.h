@@ -43,6 +43,7 @@ struct Queued {
     Micros start = 0;      // output: when the buffer starts playing
     Micros end = 0;        // output: when it has played
     uint64_t emitted = 0;  // output: tap samples written from it
+    uint64_t lineMark = 0; // output: line samples handed over up to its end
 };
 
 struct Open {
@@ -53,6 +54,7 @@ struct Open {
     DWORD flags = 0;
     std::deque<Queued> queue;
     Micros busyUntil = 0;    // output: end of the audio queued so far
+    uint64_t lineSamples = 0;  // output: samples handed to a line backend
     bool started = false;    // input: recording
     Micros bufferStart = 0;  // input: when the head buffer began filling
 };
@@ -102,7 +104,9 @@ void ReturnBuffers(uintptr_t handle, Open& o, bool all);
 
 // Line backends (wave_backend.cpp).
 void BackendStream(UINT device, bool output, bool on);
-void BackendPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h);
+// The number of 8 kHz samples handed to the device's backend (0 without one).
+size_t BackendPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h);
+bool BackendTaken(UINT device, uint64_t upTo);
 void BackendFlush(UINT device);
 bool BackendHear(UINT device, Micros start, DWORD rate, size_t frames, std::vector<int16_t>& out);
 

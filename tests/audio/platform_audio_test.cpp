@@ -279,6 +279,70 @@ TEST_F(WaveOutTest, ResetReturnsBufferAtOnceAndCutsTheTap) {
     EXPECT_EQ(done, 1) << "the cancelled end must not come later";
 }
 
+TEST_F(WaveOutTest, ABackedLineDeviceReturnsABufferOnlyOnceTheLineHasTakenIt) {
+    // A line that has taken `takenUpTo` of the samples handed to it.
+    static uint64_t handed, takenUpTo;
+    static std::vector<uint64_t> asked;
+    handed = takenUpTo = 0;
+    asked.clear();
+    sim::LineBackend line;
+    line.play = [](const int16_t*, size_t n) { handed += n; };
+    line.taken = [](uint64_t upTo) {
+        asked.push_back(upTo);
+        return upTo <= takenUpTo;
+    };
+    sim::SetLineBackend(sim::kLineDevice, line);
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, sim::kLineDevice, &mulaw, reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    std::vector<char> data(4000, static_cast<char>(0x80));
+    WAVEHDR first{}, second{};
+    for (WAVEHDR* hdr : {&first, &second}) {
+        hdr->lpData = data.data();
+        hdr->dwBufferLength = 4000;  // half a second each
+        waveOutPrepareHeader(h, hdr, sizeof *hdr);
+        waveOutWrite(h, hdr, sizeof *hdr);
+    }
+    EXPECT_EQ(handed, 8000u);
+    // The clock has played both, but the line has taken neither: nothing is done.
+    sim::RunFor(1500 * sim::kMilli);
+    EXPECT_FALSE(first.dwFlags & WHDR_DONE);
+    EXPECT_FALSE(second.dwFlags & WHDR_DONE);
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked.front(), 4000u);  // the first buffer's end, in line samples
+    // The line takes the first: it is done at the next look, the second still waits.
+    takenUpTo = 4000;
+    sim::RunFor(10 * sim::kMilli);
+    EXPECT_TRUE(first.dwFlags & WHDR_DONE);
+    EXPECT_FALSE(second.dwFlags & WHDR_DONE);
+    takenUpTo = 8000;
+    sim::RunFor(10 * sim::kMilli);
+    EXPECT_TRUE(second.dwFlags & WHDR_DONE);
+    int done = 0;
+    for (auto k : Kinds()) done += k == MM_WOM_DONE;
+    EXPECT_EQ(done, 2);
+    // A buffer the line has taken in time ends on the clock, as without a line.
+    WAVEHDR third{};
+    third.lpData = data.data();
+    third.dwBufferLength = 4000;
+    waveOutPrepareHeader(h, &third, sizeof third);
+    waveOutWrite(h, &third, sizeof third);
+    takenUpTo = 12000;
+    sim::RunFor(499 * sim::kMilli);
+    EXPECT_FALSE(third.dwFlags & WHDR_DONE);
+    sim::RunFor(2 * sim::kMilli);
+    EXPECT_TRUE(third.dwFlags & WHDR_DONE);
+    // A reset returns what the line still holds at once.
+    takenUpTo = 0;
+    waveOutWrite(h, &third, sizeof third);
+    sim::RunFor(sim::kSecond);
+    EXPECT_FALSE(third.dwFlags & WHDR_DONE);
+    EXPECT_EQ(waveOutReset(h), MMSYSERR_NOERROR);
+    EXPECT_TRUE(third.dwFlags & WHDR_DONE);
+    EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+    sim::SetLineBackend(sim::kLineDevice, sim::LineBackend{});
+}
+
 TEST_F(WaveOutTest, MappedOpenConvertsIntoTheLineTap) {
     HWAVEOUT h = nullptr;
     ASSERT_EQ(waveOutOpen(&h, sim::kLineDevice, &pcm22k, 0, 0, WAVE_MAPPED), MMSYSERR_NOERROR);
