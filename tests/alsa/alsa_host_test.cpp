@@ -22,21 +22,15 @@ protected:
                                     "  if plays < 2 then plays = plays + 1; ctl:PlayWav(script_dir .. '/tone.wav', 1) end\n"
                                     "end\n";
     }
-    void Run(const std::string& options) {
-        const std::string cmd = std::string(MARLUNE_BIN) + " run app.lua --out out --for 1 " + options + " 2>stderr.txt";
-        FILE* p = popen(cmd.c_str(), "r");
-        out.clear();
-        char buf[4096];
-        while (p && fgets(buf, sizeof buf, p)) out += buf;
-        const int raw = p ? pclose(p) : -1;
-        status = raw >= 0 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        err = testenv::ReadFile("stderr.txt");
-    }
+    void Run(const std::string& options) { Marlune("run app.lua --out out --for 1 " + options); }
     // `marlune host OPTIONS` given JSON requests on stdin.
     void Host(const std::string& options, const std::string& requests) {
         std::ofstream("requests.jsonl") << requests;
-        const std::string cmd = std::string(MARLUNE_BIN) + " host " + options + " <requests.jsonl 2>stderr.txt";
-        FILE* p = popen(cmd.c_str(), "r");
+        Marlune("host " + options + " <requests.jsonl");
+    }
+    // `marlune ARGS`: stdout in out, stderr in err, the exit status in status.
+    void Marlune(const std::string& args) {
+        FILE* p = popen((std::string(MARLUNE_BIN) + " " + args + " 2>stderr.txt").c_str(), "r");
         out.clear();
         char buf[4096];
         while (p && fgets(buf, sizeof buf, p)) out += buf;

@@ -14,21 +14,8 @@ struct CallerId {
 
 }  // namespace
 
-class AtCallerIdTest : public LineTest {
+class AtCallerIdTest : public RawLineTest {
 protected:
-    void Start() {
-        caller = std::make_unique<AtCaller>();
-        raw = std::make_unique<RawLine>();
-        ASSERT_EQ(raw->Initialize(), 1);
-        ASSERT_EQ(raw->Open(), 0);
-        Run(0);
-    }
-    void TearDown() override {
-        if (raw) raw->Close();
-        raw.reset();
-        caller.reset();
-        LineTest::TearDown();
-    }
     CallerId Read(HCALL h) const {
         auto buf = raw->CallInfo(h);
         auto* ci = reinterpret_cast<const LINECALLINFO*>(buf.data());
@@ -36,9 +23,6 @@ protected:
                 RawLine::Field(buf, ci->dwCallerIDNameSize, ci->dwCallerIDNameOffset), ci->dwCallerIDFlags};
     }
     static int Notified() { return RawLine::Count(LINE_CALLINFO, LINECALLINFOSTATE_CALLERID); }
-
-    std::unique_ptr<AtCaller> caller;
-    std::unique_ptr<RawLine> raw;
 };
 
 TEST_F(AtCallerIdTest, TheFullBlockGivesNumberAndNameOnceAndDateAndTimeAreIgnored) {

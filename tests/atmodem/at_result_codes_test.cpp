@@ -10,21 +10,8 @@ namespace {
 using States = std::vector<std::pair<DWORD, DWORD>>;
 }
 
-class AtResultCodeTest : public LineTest {
+class AtResultCodeTest : public RawLineTest {
 protected:
-    void Start(const modemsim::Options& options = modemsim::Options()) {
-        caller = std::make_unique<AtCaller>(options);
-        raw = std::make_unique<RawLine>();
-        ASSERT_EQ(raw->Initialize(), 1);
-        ASSERT_EQ(raw->Open(), 0);
-        Run(0);
-    }
-    void TearDown() override {
-        if (raw) raw->Close();
-        raw.reset();
-        caller.reset();
-        LineTest::TearDown();
-    }
     // An outgoing call whose dialled party does `what` after 1 s.
     States Dial(Outgoing what) {
         caller->modem.SetOutgoing(what, 1);
@@ -43,8 +30,6 @@ protected:
         RawLine::Messages().clear();
         return h;
     }
-    std::unique_ptr<AtCaller> caller;
-    std::unique_ptr<RawLine> raw;
 };
 
 TEST_F(AtResultCodeTest, EachOutcomeOfADialEndsTheCallWithItsOwnMode) {

@@ -3,6 +3,7 @@
 // modes of call states and the caller-id fields of LINECALLINFO.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,4 +102,24 @@ private:
         Messages().push_back({device, message, p1, p2, p3});
     }
     HMODULE lib_ = nullptr;
+};
+
+// A test with the AT library on the simulator, driven through RawLine.
+class RawLineTest : public LineTest {
+protected:
+    void Start(const modemsim::Options& options = modemsim::Options()) {
+        caller = std::make_unique<AtCaller>(options);
+        raw = std::make_unique<RawLine>();
+        ASSERT_EQ(raw->Initialize(), 1);
+        ASSERT_EQ(raw->Open(), 0);
+        Run(0);
+    }
+    void TearDown() override {
+        if (raw) raw->Close();
+        raw.reset();
+        caller.reset();
+        LineTest::TearDown();
+    }
+    std::unique_ptr<AtCaller> caller;
+    std::unique_ptr<RawLine> raw;
 };
