@@ -10,7 +10,7 @@ TEST_F(LineTest, TheHostWithAModemDeviceSetsTheModemUpThroughTheAtLibrary) {
     ASSERT_TRUE(modem.Start());
     std::ofstream("input.txt") << R"({"id":1,"call":"InitLine","args":[0]}
 {"id":2,"call":"OpenLine","args":[0]}
-{"id":3,"run":0.3}
+{"id":3,"run":1.5}
 )";
     std::string cmd = std::string(MARLUNE_BIN) + " host --modem " + modem.Path() + " < input.txt 2>stderr.txt";
     FILE* p = popen(cmd.c_str(), "r");
