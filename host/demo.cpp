@@ -101,10 +101,12 @@ int RunDemo(int argc, char** argv) {
             o.realTime = true;
         } else if (a == "--no-sound") {
             o.sound = false;
+        } else if (a == "--listen") {
+            o.listen = true;
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
         } else {
-            fprintf(stderr, "usage: marlune demo [--out DIR] [--real-time] [--no-sound] [--json]\n");
+            fprintf(stderr, "usage: marlune demo [--out DIR] [--real-time] [--no-sound] [--listen] [--json]\n");
             return 2;
         }
     }

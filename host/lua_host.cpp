@@ -192,7 +192,7 @@ int LuaHost::Run() {
                                                 packMessage.c_str());
 
     sim::SetRealTime(s.opt.realTime);
-    SetUpSoundCard(s.opt.sound);
+    SetUpSoundCard(s.opt.sound, s.opt.listen);
     auto previous = std::signal(SIGINT, [](int) { gInterrupted = 1; });
     s.host = std::make_unique<JsonHost>([&s](const json& j) {
         if (j.contains("event")) {
@@ -268,6 +268,8 @@ int RunScriptCommand(int argc, char** argv) {
             o.realTime = true;
         } else if (a == "--no-sound") {
             o.sound = false;
+        } else if (a == "--listen") {
+            o.listen = true;
         } else if (a == "--trace") {
             o.trace = true;
         } else if (a == "--modem-sim") {
@@ -285,8 +287,8 @@ int RunScriptCommand(int argc, char** argv) {
     }
     if (files.empty() || files.size() > 2) {
         fprintf(stderr,
-                "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--for SECONDS] [--trace]\n"
-                "       [--modem-sim]\n");
+                "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS]\n"
+                "       [--trace] [--modem-sim]\n");
         return 2;
     }
     o.app = files[0];

@@ -36,6 +36,7 @@ struct LuaRunOptions {
     std::string outDir = ".";
     bool realTime = false;
     bool sound = true;         // real time: the sound card plays through ALSA
+    bool listen = false;       // real time: the line plays through ALSA instead
     double maxSeconds = 3600;  // clock seconds at most
     bool trace = false;        // print every event as it is delivered
     bool summaries = true;     // print each call's summary as it ends

@@ -8,6 +8,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
@@ -51,6 +52,7 @@ struct Feed {
     std::condition_variable cv;
     bool started = false;
     bool audible = true;
+    std::atomic<UINT> heard{sim::kSoundCardDevice};  // the output device played through ALSA
     std::function<void(const std::string&)> notice;
     std::set<std::string> reported;
     // From the device.
@@ -73,6 +75,7 @@ Feed& F() {
             feed->chunks.clear();
             ++feed->dropGeneration;
             feed->audible = true;
+            feed->heard = sim::kSoundCardDevice;
             feed->notice = nullptr;
             feed->reported.clear();
             feed->state = sim::SoundCardFeed{};
@@ -271,8 +274,8 @@ std::shared_ptr<const std::vector<int16_t>> ToS16(const WAVEFORMATEX& f, const W
 }  // namespace
 
 void CardStream(UINT device, const WAVEFORMATEX& format, bool on) {
-    if (device != sim::kSoundCardDevice) return;
     Feed& f = F();
+    if (device != f.heard.load()) return;
     std::lock_guard<std::mutex> g(f.m);
     if (!on) {
         f.open.reset();
@@ -296,8 +299,8 @@ void CardStream(UINT device, const WAVEFORMATEX& format, bool on) {
 }
 
 void CardPlay(UINT device, const WAVEFORMATEX& format, const WAVEHDR& h, sim::Micros start) {
-    if (device != sim::kSoundCardDevice) return;
     Feed& f = F();
+    if (device != f.heard.load()) return;
     {
         std::lock_guard<std::mutex> g(f.m);
         if (!f.open) return;
@@ -313,8 +316,8 @@ void CardPlay(UINT device, const WAVEFORMATEX& format, const WAVEHDR& h, sim::Mi
 }
 
 void CardFlush(UINT device) {
-    if (device != sim::kSoundCardDevice) return;
     Feed& f = F();
+    if (device != f.heard.load()) return;
     std::lock_guard<std::mutex> g(f.m);
     f.chunks.clear();
     ++f.dropGeneration;
@@ -331,6 +334,8 @@ void SetSoundCardAudible(bool on) {
     std::lock_guard<std::mutex> g(F().m);
     F().audible = on;
 }
+
+void SetAudibleDevice(UINT device) { F().heard = device; }
 
 bool SoundCardAudible() {
     std::lock_guard<std::mutex> g(F().m);

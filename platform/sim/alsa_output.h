@@ -19,6 +19,9 @@ namespace sim {
 // On by default; off: the sound card stays virtual in real-time mode too.
 void SetSoundCardAudible(bool on);
 bool SoundCardAudible();
+// The output device ALSA plays: the sound card (the default), or the line
+// (kLineDevice) to listen in on calls; set before the device opens.
+void SetAudibleDevice(UINT device);
 
 // Called with one line saying why sound-card output is not audible, once per
 // distinct reason (from the writer thread).

@@ -101,3 +101,23 @@ TEST_F(AlsaHostTest, JsonHostReportsAMissingDeviceOnceAndNotWithNoSound) {
 }
 
 }  // namespace
+
+TEST_F(AlsaHostTest, ListenPlaysTheLineThroughAlsaInsteadOfTheSoundCard) {
+    // A call answered at its first ring that hears the tone on the line.
+    std::ofstream("line.lua") << "ctl:InitLine(0)\n"
+                                 "ctl:OpenLine(0)\n"
+                                 "function Ring(n) ctl:AnswerTp() end\n"
+                                 "function IsConnect(h) ctl:PlayWav(script_dir .. '/tone.wav', 0) end\n"
+                                 "function EndPlayAll() print('line played'); ctl:HandUp() end\n";
+    std::ofstream("caller.lua") << "caller.offer{caller = '5551234'}\ncaller.ring{count = 1}\n";
+    Marlune("run line.lua caller.lua --out out --for 1 --real-time --listen");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(Has(out, "line played")) << out;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(Captured(), voice);
+    // Without --listen the line stays off the sound card.
+    std::remove(capture.c_str());
+    Marlune("run line.lua caller.lua --out out --for 1 --real-time");
+    EXPECT_TRUE(Has(out, "line played")) << out;
+    EXPECT_FALSE(testenv::FileExists(capture));
+}
