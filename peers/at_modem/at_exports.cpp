@@ -8,6 +8,7 @@
 #include "peers/at_modem/at_provider.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"
+#include "platform/tapi_record.h"
 
 using namespace atmodem;
 
@@ -21,50 +22,16 @@ constexpr DWORD kMinTranslateVersion = 0x00010004;
 constexpr DWORD kCountry = 1;
 constexpr char kCity[] = "425";
 
-DWORD TotalSize(const void* record) {
-    DWORD total;
-    std::memcpy(&total, record, sizeof total);
-    return total;
-}
+using tapirec::Bytes;
+using tapirec::TotalSize;
 
-// Lays out a record's variable part after its fixed part: all of it when
-// it fits, none of it (and the needed size) when it does not.
-class Record {
+// A record the library fills: its fixed part zeroed beyond the total size.
+class Record : public tapirec::RecordLayout {
 public:
-    Record(void* r, DWORD fixed) : base_(static_cast<BYTE*>(r)), fixed_(fixed), needed_(fixed) {
-        std::memset(base_ + sizeof(DWORD), 0, fixed - sizeof(DWORD));
-    }
-    void Put(size_t sizeField, size_t offsetField, const std::string& data) {
-        pieces_.push_back({sizeField, offsetField, needed_, data});
-        needed_ += static_cast<DWORD>(data.size());
-    }
-    void Finish() {
-        bool fits = needed_ <= TotalSize(base_);
-        if (fits)
-            for (auto& p : pieces_) {
-                std::memcpy(base_ + p.at, p.data.data(), p.data.size());
-                Set(p.sizeField, static_cast<DWORD>(p.data.size()));
-                Set(p.offsetField, p.at);
-            }
-        Set(sizeof(DWORD), needed_);
-        Set(2 * sizeof(DWORD), fits ? needed_ : fixed_);
-    }
-    bool Fits() const { return needed_ <= TotalSize(base_); }
-
-private:
-    void Set(size_t field, DWORD v) { std::memcpy(base_ + field, &v, sizeof v); }
-    struct Piece {
-        size_t sizeField, offsetField;
-        DWORD at;
-        std::string data;
-    };
-    BYTE* base_;
-    DWORD fixed_, needed_;
-    std::vector<Piece> pieces_;
+    Record(void* r, DWORD fixed) : RecordLayout(r, fixed) { tapirec::ClearRecord(r, fixed); }
 };
 
-std::string Z(const std::string& s) { return std::string(s.c_str(), s.size() + 1); }
-std::string Bytes(const void* p, size_t n) { return std::string(static_cast<const char*>(p), n); }
+std::string Z(const std::string& s) { return tapirec::WithZero(s); }
 
 bool KnownApp(HLINEAPP h) { return h && h == P().app; }
 bool KnownCall(HCALL h) { return h && h == P().call.handle; }

@@ -5,15 +5,8 @@
 namespace vmodem_impl {
 
 void RecordWriter::Finish() {
-    bool fits = Fits();
+    const bool fits = WritePieces();
     DWORD used = fits ? needed_ : fixed_;
-    if (fits) {
-        for (auto& p : pieces_) {
-            std::memcpy(base_ + p.at, p.data.data(), p.data.size());
-            Set(p.sizeField, static_cast<DWORD>(p.data.size()));
-            Set(p.offsetField, p.at);
-        }
-    }
     DWORD needed = needed_;
     switch (M().hostile) {
         case VMODEM_HOSTILE_OFFSET:
@@ -43,8 +36,7 @@ void RecordWriter::Finish() {
         default:
             break;
     }
-    Set(sizeof(DWORD), needed);
-    Set(2 * sizeof(DWORD), used);
+    SetSizes(needed, used);
     Overwrite();
 }
 
@@ -58,20 +50,6 @@ void RecordWriter::Overwrite() {
     n = std::min({n, stream.size() - m.recordPos, room});
     std::memcpy(base_ + sizeof(DWORD), stream.data() + m.recordPos, n);
     m.recordPos += n;
-}
-
-std::string WithZero(const std::string& s) { return std::string(s.c_str(), s.size() + 1); }
-
-std::string Bytes(const void* p, size_t n) { return std::string(static_cast<const char*>(p), n); }
-
-void ClearRecord(void* record, DWORD fixedSize) {
-    std::memset(static_cast<BYTE*>(record) + sizeof(DWORD), 0, fixedSize - sizeof(DWORD));
-}
-
-DWORD TotalSize(const void* record) {
-    DWORD total;
-    std::memcpy(&total, record, sizeof total);
-    return total;
 }
 
 }  // namespace vmodem_impl

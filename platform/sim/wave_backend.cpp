@@ -5,7 +5,6 @@
 // and supplies what input buffers are filled with.
 #include <map>
 
-#include "g711.h"
 #include "wave_model.h"
 
 namespace wavesim {
@@ -15,22 +14,6 @@ namespace {
 std::map<UINT, sim::LineBackend>& Backends() {
     static auto* b = new std::map<UINT, sim::LineBackend>();
     return *b;
-}
-
-// One frame as a 16-bit mono sample (channels averaged).
-int Sample16(const WAVEFORMATEX& f, const uint8_t* data, uint64_t frame) {
-    const size_t width = f.wBitsPerSample == 16 ? 2 : 1;
-    const uint8_t* p = data + frame * width * f.nChannels;
-    int sum = 0;
-    for (WORD c = 0; c < f.nChannels; ++c, p += width) {
-        if (f.wFormatTag == WAVE_FORMAT_MULAW)
-            sum += sim::MuLawDecode(*p);
-        else if (width == 1)
-            sum += (static_cast<int>(*p) - 128) << 8;
-        else
-            sum += static_cast<int16_t>(p[0] | (p[1] << 8));
-    }
-    return f.nChannels ? sum / f.nChannels : 0;
 }
 
 const sim::LineBackend* Find(UINT device) {
@@ -54,7 +37,7 @@ size_t BackendPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h) {
     const uint64_t n = frames * 8000 / rate;
     std::vector<int16_t> out(n);
     const auto* data = reinterpret_cast<const uint8_t*>(h.lpData);
-    for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<int16_t>(Sample16(f, data, std::min(frames - 1, i * rate / 8000)));
+    for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<int16_t>(SampleAt(f, data, std::min(frames - 1, i * rate / 8000)));
     b->play(out.data(), out.size());
     return out.size();
 }

@@ -64,22 +64,6 @@ uint64_t TapIndex(DWORD rate, Micros at) {
 
 // ---- output: the tap, written as the buffers play ---------------------------
 
-// One frame of a buffer as a 16-bit mono sample (channels averaged).
-inline int SampleAt(const WAVEFORMATEX& f, const uint8_t* data, uint64_t frame) {
-    const size_t width = f.wBitsPerSample == 16 ? 2 : 1;
-    const uint8_t* p = data + frame * width * f.nChannels;
-    int sum = 0;
-    for (WORD c = 0; c < f.nChannels; ++c, p += width) {
-        if (f.wFormatTag == WAVE_FORMAT_MULAW)
-            sum += sim::MuLawDecode(*p);
-        else if (width == 1)
-            sum += (static_cast<int>(*p) - 128) << 8;
-        else
-            sum += static_cast<int16_t>(p[0] | (p[1] << 8));
-    }
-    return sum / f.nChannels;
-}
-
 // a + (b - a) * rem / den, rounded half away from zero.
 inline int16_t Between(int a, int b, uint64_t rem, uint64_t den) {
     int64_t num = static_cast<int64_t>(a) * static_cast<int64_t>(den) + static_cast<int64_t>(b - a) * static_cast<int64_t>(rem);

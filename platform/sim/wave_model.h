@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "g711.h"
 #include "sim.h"
 #include "tap_file.h"
 #include "wave_devices.h"
@@ -80,6 +81,22 @@ State& W();
 bool Injected(const std::string& fn, UINT device, MMRESULT& result);
 bool Convertible(const WAVEFORMATEX& f);
 DWORD FrameBytes(const WAVEFORMATEX& f);
+
+// One frame of 8/16-bit PCM or mu-law as a 16-bit mono sample (channels averaged).
+inline int SampleAt(const WAVEFORMATEX& f, const uint8_t* data, uint64_t frame) {
+    const size_t width = f.wBitsPerSample == 16 ? 2 : 1;
+    const uint8_t* p = data + frame * width * f.nChannels;
+    int sum = 0;
+    for (WORD c = 0; c < f.nChannels; ++c, p += width) {
+        if (f.wFormatTag == WAVE_FORMAT_MULAW)
+            sum += sim::MuLawDecode(*p);
+        else if (width == 1)
+            sum += (static_cast<int>(*p) - 128) << 8;
+        else
+            sum += static_cast<int16_t>(p[0] | (p[1] << 8));
+    }
+    return f.nChannels ? sum / f.nChannels : 0;
+}
 Micros Duration(const WAVEFORMATEX& f, DWORD bytes);
 Open* FindOpen(uintptr_t h, bool output);
 void Notify(const Open& o, uintptr_t handle, UINT msg, WAVEHDR* header);
