@@ -37,16 +37,6 @@ std::string Base64(const std::string& bytes) {
     return out;
 }
 
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 const HostCommandRegistrar kDataOffer(
     "data_offer", R"({"cmd":"data_offer","caller":"5551234"} -- an incoming data call (media mode datamodem))",
     [](HostContext&, const json& r) -> json {

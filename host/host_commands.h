@@ -77,6 +77,8 @@ struct HostCommandRegistrar {
 // Text at the host's edge: JSON is UTF-8, the control's text is GBK.
 std::string Utf8ToAnsi(const std::string& utf8);
 std::string AnsiToUtf8(const std::string& ansi);
+// Bytes as lower-case hexadecimal, two digits each.
+std::string Hex(const std::string& bytes);
 
 // Reads a required field of the request, with a clear error when missing.
 const nlohmann::json& Field(const nlohmann::json& request, const char* name);

@@ -65,16 +65,6 @@ std::string Shown(const json& j) {
     return s.size() > 40 ? s.substr(0, 37) + "..." : s;
 }
 
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 std::string HResultText(HRESULT hr) {
     char buf[16];
     snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
@@ -146,6 +136,16 @@ void CheckField(const json& value, const HostField& f, const std::string& comman
 }
 
 }  // namespace
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
 
 std::string Utf8ToAnsi(const std::string& utf8) { return codepage::Convert(utf8, CP_UTF8, CP_ACP); }
 std::string AnsiToUtf8(const std::string& ansi) { return codepage::Convert(ansi, CP_ACP, CP_UTF8); }
