@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -181,10 +182,16 @@ void CallTracker::WriteOutputs(CallRecord& call) {
     if (!sim::TapPath(sim::kLineDevice).empty()) {
         const DWORD rate = sim::TapRate(sim::kLineDevice);
         std::vector<int16_t> all = sim::TapSamples(sim::kLineDevice);
-        size_t from = std::min(all.size(), static_cast<size_t>(call.start * rate));
-        size_t to = std::min(all.size(), static_cast<size_t>(call.end * rate));
-        in.heard = TimelineSound{"heard", call.start, static_cast<unsigned>(rate),
-                                 std::vector<int16_t>(all.begin() + from, all.begin() + std::max(from, to))};
+        // The tap ends with the last sound played; the call may go on in
+        // silence after it (or start after it), and heard.wav lasts as
+        // long as the call.
+        const size_t from = static_cast<size_t>(std::llround(call.start * rate));
+        const size_t to = std::max(from, static_cast<size_t>(std::llround(call.end * rate)));
+        std::vector<int16_t> heard(to - from, 0);
+        if (from < all.size())
+            std::copy(all.begin() + static_cast<long>(from), all.begin() + static_cast<long>(std::min(to, all.size())),
+                      heard.begin());
+        in.heard = TimelineSound{"heard", call.start, static_cast<unsigned>(rate), std::move(heard)};
         riff::WriteFile(call.dir + "/heard.wav", riff::Pcm16Format(rate), 16, in.heard.samples.data(),
                         static_cast<DWORD>(in.heard.samples.size() * 2));
     }

@@ -116,7 +116,7 @@ int RunDemo(int argc, char** argv) {
     o.callers = examples + "/balance_callers.lua";
     std::cout << "The balance line (" << o.app << ") answers three simulated callers:\n\n";
     LuaHost host(o);
-    if (host.Run() != 0) return 1;
+    if (int rc = host.Run(); rc != 0) return rc;
     const std::string dir = paths::Absolute(o.outDir, paths::Cwd());
     std::cout << "outputs: " << dir << "/call-N/ for each call: log.txt (the log of the call), heard.wav (what the\n"
               << "         caller heard), the recording, timeline.svg and timeline.png (the call on a time axis)\n"

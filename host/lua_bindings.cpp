@@ -97,6 +97,10 @@ void PushJson(lua_State* L, const json& j) {
 }
 
 int LuaMessage(lua_State* L) {
+    if (IsStop(L, 1)) {
+        lua_settop(L, 1);
+        return 1;
+    }
     luaL_tolstring(L, 1, nullptr);
     return 1;
 }
@@ -273,7 +277,16 @@ int Wait(lua_State* L) {
         return lua_yield(L, 1);
     }
     if (s.inHandler) return luaL_error(L, "wait() cannot run in an event handler; use after(seconds, function)");
-    s.RunClock(dt);
+    // The clock runs, and handlers with it; the main chunk's own time
+    // starts again when it goes on.
+    bool stop;
+    {
+        std::string outer = s.Enter("");
+        s.RunClock(dt);
+        s.Leave(std::move(outer));
+        stop = s.Halted() || s.stopped;
+    }
+    if (stop) RaiseStop(L);
     return 0;
 }
 

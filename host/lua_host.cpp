@@ -8,11 +8,13 @@
 #include <iostream>
 #include <sstream>
 
+#include "control/destruction_notice.h"
 #include "host/caller_side.h"
 #include "host/lua_session.h"
 #include "host/paths.h"
 #include "host/sound_card.h"
 #include "host/timeline.h"
+#include "platform/code_page.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"
 
@@ -20,7 +22,17 @@ using nlohmann::json;
 
 namespace {
 
-volatile std::sig_atomic_t gInterrupted = 0;
+// The signal that asked the session to stop (SIGINT, SIGTERM), or 0.
+volatile std::sig_atomic_t gSignal = 0;
+
+// Raised as the error that unwinds Lua code when the session stops for a
+// reason that is not the script's fault (a signal, the time limit).
+char kStopSentinel;
+
+// Instructions between two looks at the clock and the stop request.
+constexpr int kHookInstructions = 2000;
+
+void OnSignal(int sig) { gSignal = sig; }
 
 std::string Dir(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -59,25 +71,87 @@ void LuaHost::Impl::Fail(const std::string& message) {
     if (failure.empty()) failure = message;
 }
 
+int LuaHost::Impl::Signal() { return gSignal; }
+
+std::string LuaHost::Impl::Enter(std::string what) {
+    std::swap(running, what);
+    runningSince = std::chrono::steady_clock::now();
+    return what;
+}
+
+void LuaHost::Impl::Leave(std::string previous) {
+    running = std::move(previous);
+    runningSince = std::chrono::steady_clock::now();
+}
+
+void RaiseStop(lua_State* L) {
+    lua_pushlightuserdata(L, &kStopSentinel);
+    lua_error(L);
+    abort();  // lua_error does not return
+}
+
+bool IsStop(lua_State* L, int index) {
+    return lua_islightuserdata(L, index) && lua_touserdata(L, index) == &kStopSentinel;
+}
+
+void LuaHost::Impl::CheckStop(lua_State* from) {
+    if (Halted()) RaiseStop(from);
+}
+
+bool LuaHost::Impl::Halted() const { return Failed() || gSignal || timeUp; }
+
+namespace {
+
+// Every few thousand instructions: the stop request, then the time the
+// running code has had. Once it must stop, the hook runs at every
+// instruction of that thread, so a pcall in a loop cannot hold it.
+void BudgetHook(lua_State* L, lua_Debug* ar) {
+    LuaHost::Impl& s = LuaHost::Impl::Of(L);
+    if (!s.Halted() && !s.running.empty()) {
+        std::chrono::duration<double> ran = std::chrono::steady_clock::now() - s.runningSince;
+        if (ran.count() > s.opt.handlerLimit) {
+            lua_getinfo(L, "Sl", ar);
+            char limit[32];
+            snprintf(limit, sizeof limit, "%g", s.opt.handlerLimit);
+            std::string where = ar->currentline > 0 ? std::string(ar->short_src) + ":" + std::to_string(ar->currentline) + ": "
+                                                    : std::string();
+            s.Fail(where + s.running + " ran longer than the handler limit of " + limit +
+                   " s (--handler-limit SECONDS); stopped");
+        }
+    }
+    if (s.Halted()) {
+        lua_sethook(L, BudgetHook, LUA_MASKCOUNT, 1);
+        s.CheckStop(L);
+    }
+}
+
+}  // namespace
+
 void LuaHost::Impl::Deliver() {
-    while (!events.empty() && !Failed()) {
+    while (!events.empty()) {
         json e = std::move(events.front());
         events.pop_front();
         const std::string name = e["event"].get<std::string>();
         const json& args = e["args"];
         if (opt.trace) printf("%8.3f  %s(%s)\n", e.value("t", Now()), name.c_str(), Args(args).c_str());
         tracker.Event(e.value("t", Now()), name, args);
+        // A session that is stopping still records the call's last events,
+        // but runs no more of the application.
+        if (Halted()) continue;
         lua_pushcfunction(L, LuaMessage);
         int status = LUA_OK;
         if (lua_getglobal(L, name.c_str()) == LUA_TFUNCTION) {
             for (auto& a : args) PushJson(L, a);
             inHandler = true;
+            std::string outer = Enter("the " + name + " handler");
             status = lua_pcall(L, static_cast<int>(args.size()), 0, -static_cast<int>(args.size()) - 2);
+            Leave(std::move(outer));
             inHandler = false;
         } else {
             lua_pop(L, 1);
         }
-        if (status != LUA_OK) Fail(std::string(lua_tostring(L, -1)) + " (in the " + name + " handler)");
+        if (status != LUA_OK && !IsStop(L, -1))
+            Fail(std::string(lua_tostring(L, -1)) + " (in the " + name + " handler)");
         lua_pop(L, status != LUA_OK ? 2 : 1);
         // Tasks waiting for this event go on, in the order they began waiting.
         std::vector<Waiter> due;
@@ -99,15 +173,21 @@ void LuaHost::Impl::Deliver() {
 }
 
 void LuaHost::Impl::RunClock(double seconds) {
-    const sim::Micros deadline = sim::Now() + static_cast<sim::Micros>(seconds * sim::kSecond);
+    // Nothing runs past the time limit, whoever asks for the clock.
+    const sim::Micros limit = static_cast<sim::Micros>(opt.maxSeconds * sim::kSecond);
+    const sim::Micros deadline = std::min(limit, sim::Now() + static_cast<sim::Micros>(seconds * sim::kSecond));
     for (;;) {
         Deliver();
-        if (Failed() || stopped || gInterrupted) return;
+        if (Halted() || stopped) return;
+        if (sim::Now() >= limit) {
+            timeUp = true;
+            return;
+        }
         sim::Micros left = deadline - sim::Now();
         if (left <= 0) return;
-        // On the wall clock, wake now and then to notice an interrupt.
-        if (opt.realTime) left = std::min<sim::Micros>(left, sim::kSecond / 4);
-        sim::RunUntil([this] { return !events.empty() || stopped || Failed() || gInterrupted; }, left);
+        // On the wall clock, wake often enough to notice a signal at once.
+        if (opt.realTime) left = std::min<sim::Micros>(left, 20 * sim::kMilli);
+        sim::RunUntil([this] { return !events.empty() || stopped || Halted(); }, left);
     }
 }
 
@@ -121,14 +201,21 @@ void LuaHost::Impl::ScheduleTask(double at) {
     lua_xmove(L, co, 1);  // the function
     int ref = luaL_ref(L, LUA_REGISTRYINDEX);  // keeps the thread alive
     ++tasks;
+    // The task is named by where its function was written.
+    lua_Debug ar;
+    lua_pushvalue(co, 1);
+    lua_getinfo(co, ">S", &ar);
+    taskNames[co] = "the task of " + std::string(ar.short_src) + ":" + std::to_string(ar.linedefined);
     sim::Micros when = std::max<sim::Micros>(sim::Now(), static_cast<sim::Micros>(at * sim::kSecond));
     scheduled.push_back(sim::Schedule(when, [this, co, ref] { Resume(co, ref, 0); }));
 }
 
 void LuaHost::Impl::Resume(lua_State* co, int ref, int nargs) {
-    if (Failed() || stopped) return;
+    if (Halted() || stopped) return;
     int results = 0;
+    std::string outer = Enter(taskNames[co]);
     int status = lua_resume(co, L, nargs, &results);
+    Leave(std::move(outer));
     if (status == LUA_YIELD) {
         if (results >= 2 && lua_type(co, -results) == LUA_TSTRING) {
             std::string event = lua_tostring(co, -results);
@@ -154,13 +241,35 @@ void LuaHost::Impl::Resume(lua_State* co, int ref, int nargs) {
         return;
     }
     --tasks;
-    if (status != LUA_OK) {
+    taskNames.erase(co);
+    if (status != LUA_OK && !IsStop(co, -1)) {
         luaL_traceback(L, co, luaL_tolstring(co, -1, nullptr), 0);
         std::string message = lua_tostring(L, -1);
         lua_pop(L, 1);
         Fail(opt.trace ? message : message.substr(0, message.find('\n')));
     }
     luaL_unref(L, LUA_REGISTRYINDEX, ref);
+}
+
+// The application stopped with a call up: the call ends as a service ends
+// it (prompt stopped, recording closed and saved, line dropped), its last
+// events recorded but handled by nobody.
+void LuaHost::Impl::HangUp() {
+    if (!tracker.Active()) return;
+    const CallRecord& call = tracker.calls().back();
+    bool recording = false;
+    for (auto& r : call.recordings) recording = recording || (r.start >= 0 && r.end < 0);
+    Request(json{{"call", "StopPlayWav"}, {"args", json::array()}});
+    if (recording) Request(json{{"call", "StopRecord"}, {"args", json::array()}});
+    Request(json{{"call", "HandUp"}, {"args", json::array()}});
+    // Long enough on the virtual modem for the drop to be reported; on the
+    // wall clock a stop request must not wait for a slow line.
+    const sim::Micros limit = opt.realTime ? 50 * sim::kMilli : 2 * sim::kSecond;
+    const sim::Micros end = sim::Now() + limit;
+    while (tracker.Active() && sim::Now() < end) {
+        sim::RunUntil([this] { return !events.empty(); }, end - sim::Now());
+        Deliver();
+    }
 }
 
 // ---- the session ---------------------------------------------------------------------
@@ -193,15 +302,22 @@ int LuaHost::Run() {
 
     sim::SetRealTime(s.opt.realTime);
     SetUpSoundCard(s.opt.sound, s.opt.listen);
-    auto previous = std::signal(SIGINT, [](int) { gInterrupted = 1; });
+    gSignal = 0;
+    auto previousInt = std::signal(SIGINT, OnSignal);
+    auto previousTerm = std::signal(SIGTERM, OnSignal);
     s.host = std::make_unique<JsonHost>([&s](const json& j) {
         if (j.contains("event")) {
             s.events.push_back(j);
         } else if (j.contains("id")) {
             s.answer = j;
         } else if (s.opt.trace && j.contains("messagebox")) {
+            // As the box shows it: the destruction notice is Big5, the
+            // other boxes are in the system's code page.
+            const json& box = j["messagebox"];
+            const bool big5 = box.value("text_big5", "") == codepage::Convert(kNoticeText, 950, CP_UTF8);
             printf("%8.3f  message box \"%s\": %s\n", j.value("t", 0.0),
-                   j["messagebox"].value("caption", "").c_str(), j["messagebox"].value("text", "").c_str());
+                   box.value(big5 ? "caption_big5" : "caption", "").c_str(),
+                   box.value(big5 ? "text_big5" : "text", "").c_str());
         } else if (s.opt.trace && j.contains("debug")) {
             printf("%8.3f  debug: %s", j.value("t", 0.0), j.value("debug", "").c_str());
         }
@@ -212,6 +328,7 @@ int LuaHost::Run() {
     s.L = luaL_newstate();
     *static_cast<Impl**>(lua_getextraspace(s.L)) = &s;
     luaL_openlibs(s.L);
+    lua_sethook(s.L, BudgetHook, LUA_MASKCOUNT, kHookInstructions);  // threads made later inherit it
     s.OpenBindings();
     lua_pushstring(s.L, out.c_str());
     lua_setglobal(s.L, "out_dir");
@@ -221,11 +338,14 @@ int LuaHost::Run() {
     // The application first (it sets the line up and defines its handlers),
     // then the callers.
     auto runChunk = [&](const std::string& text, const std::string& name) {
-        if (s.Failed()) return;
+        if (s.Halted() || s.stopped) return;
         lua_pushcfunction(s.L, LuaMessage);
-        if (luaL_loadbuffer(s.L, text.data(), text.size(), ("@" + name).c_str()) != LUA_OK ||
-            lua_pcall(s.L, 0, 0, -2) != LUA_OK)
+        std::string outer = s.Enter("the main chunk of " + name);
+        if ((luaL_loadbuffer(s.L, text.data(), text.size(), ("@" + name).c_str()) != LUA_OK ||
+             lua_pcall(s.L, 0, 0, -2) != LUA_OK) &&
+            !IsStop(s.L, -1))
             s.Fail(lua_tostring(s.L, -1));
+        s.Leave(std::move(outer));
         lua_settop(s.L, 0);
         s.Deliver();
     };
@@ -235,13 +355,14 @@ int LuaHost::Run() {
     // A service with nobody scripted to call waits on the wall clock for
     // calls; otherwise the session ends a second after it falls idle.
     const bool serve = s.opt.realTime && s.opt.callers.empty();
-    while (!s.Failed() && !s.stopped && !gInterrupted && s.Now() < s.opt.maxSeconds) {
+    while (!s.Halted() && !s.stopped) {
         bool idle = s.tasks == 0 && !s.tracker.Active();
-        s.RunClock(std::min(1.0, s.opt.maxSeconds - s.Now()));
+        s.RunClock(1.0);
         if (idle && !serve && s.tasks == 0 && !s.tracker.Active()) break;
     }
     s.Deliver();
     for (uint64_t id : s.scheduled) sim::Cancel(id);
+    if (s.Halted()) s.HangUp();
     s.tracker.Finish(s.Now());
 
     s.host.reset();  // destroys the control
@@ -249,11 +370,20 @@ int LuaHost::Run() {
     sim::WriteTaps();
     lua_close(s.L);
     s.L = nullptr;
-    std::signal(SIGINT, previous);
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
     links.Remove();
     ReleaseTimelineCaches();
     if (chdir(home.c_str()) != 0) return fail("cannot return to " + home);
+    if (gSignal) {
+        fprintf(stderr, "marlune run: stopped by %s at %.1f s; what was recorded is kept\n",
+                gSignal == SIGINT ? "SIGINT" : "SIGTERM", s.Now());
+        return 128 + gSignal;
+    }
     if (s.Failed()) return fail(s.failure);
+    if (s.timeUp)
+        printf("time limit: the run ended at %g s (--for SECONDS; %g s unless given)\n", s.opt.maxSeconds,
+               LuaRunOptions::kDefaultMaxSeconds);
     return 0;
 }
 
@@ -276,8 +406,14 @@ int RunScriptCommand(int argc, char** argv) {
             o.modemSim = true;
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
-        } else if (a == "--for" && i + 1 < argc) {
-            o.maxSeconds = atof(argv[++i]);
+        } else if ((a == "--for" || a == "--handler-limit") && i + 1 < argc) {
+            char* end = nullptr;
+            double v = strtod(argv[++i], &end);
+            if (*end || !(v > 0) || v > 1e9) {
+                fprintf(stderr, "marlune run: %s takes a number of seconds above 0, not '%s'\n", a.c_str(), argv[i]);
+                return 2;
+            }
+            (a == "--for" ? o.maxSeconds : o.handlerLimit) = v;
         } else if (a.rfind("--", 0) == 0) {
             files.clear();
             break;
@@ -288,7 +424,7 @@ int RunScriptCommand(int argc, char** argv) {
     if (files.empty() || files.size() > 2) {
         fprintf(stderr,
                 "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS]\n"
-                "       [--trace] [--modem-sim]\n");
+                "       [--handler-limit SECONDS] [--trace] [--modem-sim]\n");
         return 2;
     }
     o.app = files[0];

@@ -22,6 +22,12 @@
 // "app.lua:12: description (0x8002000E)". The session ends when nothing is
 // scheduled and no call is up (or at --for, or stop()); every call's
 // outputs go to a folder of its own under the output folder.
+//
+// Lua code that runs longer than the handler limit without giving the
+// clock back (a handler, a task between waits, the main chunk between
+// waits) is stopped with an error naming it and its line; SIGINT and
+// SIGTERM stop the session wherever the script is. Either way a call that
+// is up is hung up and what was recorded is kept.
 #pragma once
 
 #include <memory>
@@ -31,13 +37,17 @@
 #include "host/call_record.h"
 
 struct LuaRunOptions {
+    static constexpr double kDefaultMaxSeconds = 3600;
+    static constexpr double kDefaultHandlerLimit = 5;
+
     std::string app;       // the application script
     std::string callers;   // the caller script (optional)
     std::string outDir = ".";
     bool realTime = false;
     bool sound = true;         // real time: the sound card plays through ALSA
     bool listen = false;       // real time: the line plays through ALSA instead
-    double maxSeconds = 3600;  // clock seconds at most
+    double maxSeconds = kDefaultMaxSeconds;    // clock seconds at most (--for)
+    double handlerLimit = kDefaultHandlerLimit;  // wall seconds one stretch of Lua code may run
     bool trace = false;        // print every event as it is delivered
     bool summaries = true;     // print each call's summary as it ends
     bool modemSim = false;     // the AT library over the modem simulator
@@ -48,7 +58,8 @@ public:
     explicit LuaHost(LuaRunOptions options);
     ~LuaHost();
     // Runs the session; 0 when it ended normally, 1 on an error (the
-    // message is in error() and was printed to stderr).
+    // message is in error() and was printed to stderr), 128 + the signal
+    // when SIGINT or SIGTERM stopped it.
     int Run();
     const std::string& error() const { return error_; }
     const std::vector<CallRecord>& calls() const;

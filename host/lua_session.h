@@ -8,7 +8,9 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include <chrono>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,7 +35,27 @@ struct LuaHost::Impl {
     std::vector<uint64_t> scheduled;    // their clock entries, cancelled at the end
     bool stopped = false;
     bool inHandler = false;
+    bool timeUp = false;                // the clock reached --for
     std::string failure;
+
+    // What Lua code is running now ("the Ring handler", "the main chunk",
+    // "a task") and since when on the wall clock: the instruction-count
+    // hook stops it once it has run longer than the handler limit, or
+    // when the process was asked to stop.
+    std::string running;
+    std::chrono::steady_clock::time_point runningSince;
+    // Enters Lua code for `what`; answers what was running before, for Leave.
+    std::string Enter(std::string what);
+    void Leave(std::string previous);
+    // Raises the stop as a Lua error when Lua must not go on (a signal, a
+    // failure, the time limit); called by the hook and the clock functions.
+    void CheckStop(lua_State* from);  // RaiseStop when Halted()
+    // The stop request from SIGINT/SIGTERM (0 when none).
+    static int Signal();
+    // No more of the application runs: it failed, a signal came, or the
+    // clock reached the time limit.
+    bool Halted() const;
+    std::map<lua_State*, std::string> taskNames;
 
     static Impl& Of(lua_State* L) { return **static_cast<Impl**>(lua_getextraspace(L)); }
 
@@ -58,6 +80,8 @@ struct LuaHost::Impl {
     };
     std::vector<Waiter> waiters;
     void Fail(const std::string& message);
+    // Ends a call that is still up when the application stops.
+    void HangUp();
     bool Failed() const { return !failure.empty(); }
 
     // lua_bindings.cpp
@@ -67,5 +91,11 @@ struct LuaHost::Impl {
 // Lua <-> JSON values (tables: arrays when they are sequences, else objects).
 nlohmann::json LuaToJson(lua_State* L, int index, int depth = 0);
 void PushJson(lua_State* L, const nlohmann::json& j);
-// The message handler for protected calls: the error as text.
+// The message handler for protected calls: the error as text (the stop
+// below passes through as it is).
 int LuaMessage(lua_State* L);
+// The error that unwinds Lua code when the session stops (a signal, the
+// time limit, stop() under a waiting main chunk, a failure already
+// reported): not a fault of the script's own.
+[[noreturn]] void RaiseStop(lua_State* L);
+bool IsStop(lua_State* L, int index);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -134,15 +135,33 @@ void Draw(cairo_t* cr, const TimelineInput& in) {
         cairo_fill(cr);
         Text(cr, tx, y, label, 12);
     }
-    // Keys, each in a box at the moment it arrived.
-    for (auto& m : call.marks) {
-        if (m.kind != CallMark::Key) continue;
-        const double x = sc.X(m.t);
+    // Keys, each in a box at the moment it arrived; keys pressed close
+    // together are moved apart (right, or left at the edge) so each stays
+    // readable, a tick under the box marking when it came.
+    constexpr double kKeyBox = 22, kKeyGap = 2;
+    std::vector<const CallMark*> keys;
+    for (auto& m : call.marks)
+        if (m.kind == CallMark::Key) keys.push_back(&m);
+    std::vector<double> at(keys.size()), box(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+        at[i] = sc.X(keys[i]->t);
+        box[i] = i ? std::max(at[i], box[i - 1] + kKeyBox + kKeyGap) : at[i];
+    }
+    for (size_t i = keys.size(); i-- > 0;) {
+        const double limit = i + 1 < keys.size() ? box[i + 1] - kKeyBox - kKeyGap : kWidth - kRight - kKeyBox / 2;
+        box[i] = std::max(kLeft + kKeyBox / 2, std::min(box[i], limit));
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const double x = box[i];
         Colour(cr, kKeyColour);
-        cairo_rectangle(cr, x - 11, kKeysTop + 5, 22, kKeysBottom - kKeysTop - 10);
+        cairo_rectangle(cr, x - kKeyBox / 2, kKeysTop + 5, kKeyBox, kKeysBottom - kKeysTop - 12);
         cairo_fill(cr);
+        cairo_set_line_width(cr, 1.5);
+        cairo_move_to(cr, at[i], kKeysBottom - 7);
+        cairo_line_to(cr, at[i], kKeysBottom);
+        cairo_stroke(cr);
         cairo_set_source_rgb(cr, 1, 1, 1);
-        Text(cr, x - TextWidth(cr, m.label, 18) / 2, kKeysBottom - 11, m.label, 18, true);
+        Text(cr, x - TextWidth(cr, keys[i]->label, 18) / 2, kKeysBottom - 13, keys[i]->label, 18, true);
     }
     // Prompts as spans with their text, cut to the span.
     for (auto& p : call.phrases) {

@@ -113,6 +113,27 @@ TEST_F(LuaExamplesTest, TheBalanceLineServesItsThreeCallers) {
     EXPECT_TRUE(testenv::FileExists("out/line_tap.wav"));
 }
 
+TEST_F(LuaExamplesTest, KeysCloseTogetherStayReadableAndTraceShowsBoxesAsTheyShow) {
+    RunScript(R"(ctl:InitLine(0) ctl:OpenLine(0)
+function Ring(n) if n == 2 then ctl:AnswerTp() end end
+function IsConnect() ctl:BeginMonitorDtmf(0) after(30, function() ctl:HandUp() end) end
+)",
+              "caller.offer{caller = '5551234'} caller.ring{count = 2, interval = 4}\n"
+              "at(10, function() caller.keys{keys = '5678', interval = 0.1} end)\n",
+              "--trace");
+    ASSERT_EQ(status, 0) << err;
+    // The key boxes (22 wide, at the top of the key lane) do not overlap.
+    std::string svg = testenv::ReadFile("out/call-1/timeline.svg");
+    std::regex box("d=\"M ([0-9.]+) 237 L ([0-9.]+) 237 ");
+    std::vector<std::pair<double, double>> boxes;
+    for (std::sregex_iterator it(svg.begin(), svg.end(), box), end; it != end; ++it)
+        boxes.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
+    ASSERT_EQ(boxes.size(), 4u);
+    for (size_t i = 1; i < boxes.size(); ++i) EXPECT_LE(boxes[i - 1].second, boxes[i].first) << i;
+    // The destruction notice is Big5 and reads as the box shows it.
+    EXPECT_TRUE(Has(out, U8(u8"message box \"謝謝您!!!!\": 有任何問題請與供應商聯繫"))) << out;
+}
+
 TEST_F(LuaExamplesTest, TheReminderCallsOutAndTakesTheConfirmation) {
     Marlune(std::string("run ") + MARLUNE_EXAMPLES + "/reminder.lua " + MARLUNE_EXAMPLES +
             "/reminder_callers.lua --out out --trace");
@@ -147,6 +168,18 @@ TEST_F(LuaExamplesTest, TheDemoPrintsEachCallAndWhereItsOutputsAre) {
     ASSERT_EQ(status, 0) << err;
     EXPECT_TRUE(Has(out, "call 1: ") && Has(out, "call 2: ") && Has(out, "call 3: ")) << out;
     EXPECT_FALSE(Has(out, "call 4: ")) << out;
+    // What each caller heard lasts from the call's start to its end, the
+    // silence after the last prompt included.
+    std::regex span("call (\\d+): [^\\n]*, ([0-9.]+) s to ([0-9.]+) s");
+    int spans = 0;
+    for (std::sregex_iterator it(out.begin(), out.end(), span), end; it != end; ++it, ++spans) {
+        std::vector<int16_t> heard;
+        DWORD rate = 0;
+        ASSERT_TRUE(sim::LoadWav("demo/call-" + (*it)[1].str() + "/heard.wav", heard, rate));
+        EXPECT_NEAR(static_cast<double>(heard.size()) / rate, std::stod((*it)[3]) - std::stod((*it)[2]), 0.06)
+            << (*it)[0];
+    }
+    EXPECT_EQ(spans, 3);
     EXPECT_TRUE(Has(out, "/demo/call-2/message-2.wav")) << out;
     EXPECT_TRUE(testenv::FileExists("demo/call-3/timeline.png"));
     auto lines = Lines();
