@@ -1,7 +1,7 @@
 // marlune: the Linux host of the control.
 //   marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim]   JSON lines on stdin/stdout
 //   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for S] [--trace]
-//                                [--modem-sim]
+//                                [--handler-limit S] [--modem-sim]
 //                                a voice application in Lua
 //   marlune demo                 three callers on the sample balance line
 //   marlune describe             the automation surface
@@ -25,7 +25,8 @@ namespace {
 
 int Help() {
     printf("usage: marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim] | run APP.lua [CALLERS.lua]\n"
-           "       [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS] [--trace] [--modem-sim]\n"
+           "       [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS] [--handler-limit SECONDS] [--trace]\n"
+           "       [--modem-sim]\n"
            "       | demo [--out DIR] [--real-time] [--no-sound] [--listen] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
