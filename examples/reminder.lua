@@ -5,7 +5,8 @@
 --   marlune run examples/reminder.lua examples/reminder_callers.lua --out out
 
 local NUMBER = "13912345678"
-local REMINDER = "您好 这里是Marlune提醒服务 您预约的体检在12月8日上午9点 确认请按1"
+-- Digits would be read as amounts (9 as 九点零零): the date and the key are in hanzi.
+local REMINDER = "您好 这里是Marlune提醒服务 您预约的体检在十二月八日上午九点 确认请按一"
 local LINE = 0
 
 local state = "idle"  -- dialling, reminding, stopping, waiting, goodbye, done
@@ -61,6 +62,8 @@ function EndPlayAll()
 end
 
 function DisConnected(h)
+  -- HandUp does not stop a prompt: stop it, or the next call hears the rest.
+  if state == "reminding" or state == "goodbye" then ctl:StopPlayWav() end
   state = "done"
   ctl:HandUp()
 end

@@ -1,5 +1,5 @@
 // `marlune demo`: the sample balance line (examples/balance.lua) serving
-// three scripted callers (examples/balance_callers.lua), a summary of each
+// four scripted callers (examples/balance_callers.lua), a summary of each
 // call printed as it ends, then where the outputs are.
 //
 // `marlune demo --json`: one incoming call scripted through the host
@@ -114,7 +114,7 @@ int RunDemo(int argc, char** argv) {
     const std::string examples = paths::ExamplesDir();
     o.app = examples + "/balance.lua";
     o.callers = examples + "/balance_callers.lua";
-    std::cout << "The balance line (" << o.app << ") answers three simulated callers:\n\n";
+    std::cout << "The balance line (" << o.app << ") answers four simulated callers:\n\n";
     LuaHost host(o);
     if (int rc = host.Run(); rc != 0) return rc;
     const std::string dir = paths::Absolute(o.outDir, paths::Cwd());

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Linux host and runs the demonstration: the sample balance line
-# (examples/balance.lua) serving three simulated callers. Each call's log,
+# (examples/balance.lua) serving four simulated callers. Each call's log,
 # what the caller heard, the recording and a timeline picture land in
 # ./out/call-N/.
 set -euo pipefail
