@@ -79,8 +79,9 @@ private:
 
 // Runs the host on stdin/stdout until end of input.
 int RunHost(bool realTime, bool sound = true);
-// `marlune demo [--out DIR] [--json]`: three callers on the sample balance
+// `marlune demo [--out DIR] [--json]`: four callers on the sample balance
 // line (--json: the request-by-request demonstration of the JSON host).
 int RunDemo(int argc, char** argv);
 // Prints the automation surface as a type-library viewer would.
 int Describe();
+int DescribeReference();

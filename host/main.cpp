@@ -4,7 +4,7 @@
 //                                [--handler-limit S] [--modem-sim]
 //                                a voice application in Lua
 //   marlune demo                 three callers on the sample balance line
-//   marlune describe             the automation surface
+//   marlune describe [--reference]  the automation surface (as Markdown tables)
 //   marlune number RUN           the Chinese reading of a number run
 //   marlune say TEXT [--out FILE] [--line]   speak a text, write what was heard
 //   marlune help                 this text and the host's commands
@@ -27,7 +27,7 @@ int Help() {
     printf("usage: marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim] | run APP.lua [CALLERS.lua]\n"
            "       [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS] [--handler-limit SECONDS] [--trace]\n"
            "       [--modem-sim]\n"
-           "       | demo [--out DIR] [--real-time] [--no-sound] [--listen] [--json] | describe | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
+           "       | demo [--out DIR] [--real-time] [--no-sound] [--listen] [--json] | describe [--reference] | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
     printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     }
     if (verb == "run") return RunScriptCommand(argc, argv);
     if (verb == "demo") return RunDemo(argc, argv);
-    if (verb == "describe") return Describe();
+    if (verb == "describe") return argc > 2 && strcmp(argv[2], "--reference") == 0 ? DescribeReference() : Describe();
     if (verb == "number") return NumberCommand(argc, argv);
     if (verb == "say") return SayCommand(argc, argv);
     if (verb == "help" || verb == "--help" || verb == "-h") return Help();
