@@ -71,8 +71,6 @@ void LuaHost::Impl::Fail(const std::string& message) {
     if (failure.empty()) failure = message;
 }
 
-int LuaHost::Impl::Signal() { return gSignal; }
-
 std::string LuaHost::Impl::Enter(std::string what) {
     std::swap(running, what);
     runningSince = std::chrono::steady_clock::now();

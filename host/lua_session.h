@@ -38,10 +38,11 @@ struct LuaHost::Impl {
     bool timeUp = false;                // the clock reached --for
     std::string failure;
 
-    // What Lua code is running now ("the Ring handler", "the main chunk",
-    // "a task") and since when on the wall clock: the instruction-count
-    // hook stops it once it has run longer than the handler limit, or
-    // when the process was asked to stop.
+    // What Lua code is running now ("the Ring handler", "the main chunk of
+    // app.lua", "the task of app.lua:12"; empty while the clock runs) and
+    // since when on the wall clock: the instruction-count hook stops it
+    // once it has run longer than the handler limit, or when the session
+    // must stop.
     std::string running;
     std::chrono::steady_clock::time_point runningSince;
     // Enters Lua code for `what`; answers what was running before, for Leave.
@@ -50,12 +51,10 @@ struct LuaHost::Impl {
     // Raises the stop as a Lua error when Lua must not go on (a signal, a
     // failure, the time limit); called by the hook and the clock functions.
     void CheckStop(lua_State* from);  // RaiseStop when Halted()
-    // The stop request from SIGINT/SIGTERM (0 when none).
-    static int Signal();
     // No more of the application runs: it failed, a signal came, or the
     // clock reached the time limit.
     bool Halted() const;
-    std::map<lua_State*, std::string> taskNames;
+    std::map<lua_State*, std::string> taskNames;  // each task's name, while it lives
 
     static Impl& Of(lua_State* L) { return **static_cast<Impl**>(lua_getextraspace(L)); }
 
