@@ -13,10 +13,21 @@ struct Spoken {
     std::string trace;  // the phonemes espeak-ng reports it spoke
 };
 
-// espeak-ng keeps global state: every Speaker of a process shares it.
+// The espeak-ng voice and its settings.
+struct VoiceSettings {
+    std::string voice = "cmn+f2";  // a voice name, optionally "+variant"
+    int pitch = 40;                // base pitch, 0 to 100
+    int range = 100;               // pitch range, 0 (monotone) to 100
+    int words_per_minute = 150;
+    int volume = 70;               // at 100 the loudest syllables clip once resampled
+};
+
+// espeak-ng keeps global state: every Speaker of a process shares it, and
+// the last one made sets the voice.
 class Speaker {
 public:
-    Speaker();  // throws std::runtime_error when espeak-ng or its "cmn" voice is missing
+    // Throws std::runtime_error when espeak-ng or the voice is missing.
+    explicit Speaker(const VoiceSettings& settings = {});
     Speaker(const Speaker&) = delete;
     Speaker& operator=(const Speaker&) = delete;
 
