@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "audio/playback.h"
+#include "bench/scratch.h"
 #include "audio/wav_reader.h"
 #include "control/marlune_ctrl.h"
 #include "platform/riff_wave.h"
@@ -135,20 +135,5 @@ BENCHMARK(BM_EnglishFirstSound)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benc
 
 }  // namespace
 
-// Every file a run makes (the WAV files, the control's daily log) goes into
-// one scratch folder, made current for the run and removed after it.
-int main(int argc, char** argv) {
-    char cwd[4096];
-    const std::string home = getcwd(cwd, sizeof cwd) ? cwd : "/";
-    char tmpl[] = "/tmp/marlune-audio-bench-XXXXXX";
-    const char* dir = mkdtemp(tmpl);
-    if (!dir || chdir(dir) != 0) return 1;
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::error_code ec;
-    if (chdir(home.c_str()) != 0) return 1;
-    std::filesystem::remove_all(tmpl, ec);
-    return ec ? 1 : 0;
-}
+// The WAV files and the control's daily log go into the run's scratch folder.
+int main(int argc, char** argv) { return bench::RunAndClean(argc, argv, "audio-bench"); }

@@ -25,10 +25,10 @@
 
 namespace {
 
-// Removes the scratch folder's files (the taps of long sessions are large).
+// Removes the scratch folder (the taps of long sessions are large).
 void RemoveScratch(const std::string& dir) {
-    for (const char* name : {"line_tap.wav", "card_tap.wav", "large.wav", "prompt.wav", "caller.wav", "message.wav"})
-        remove((dir + "/" + name).c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
 }
 
 // Runs fn in a child; what it prints comes out as it is.
@@ -142,8 +142,7 @@ int SpeakEnglish(size_t bytes) {
         module.reset();
         sim::Reset();
     }
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+    RemoveScratch(dir);
     return r;
 }
 

@@ -84,22 +84,27 @@ bool Synthesize(const std::string& utf8, std::vector<short>& samples, int& sampl
     return r == EE_OK;
 }
 
-// A piece ends after a sentence's punctuation, else at the last blank, and
-// holds at most `limit` bytes, never ending inside a UTF-8 sequence.
+// A piece of the ANSI (GBK) text ends after a sentence's punctuation and
+// the blank that follows it, else after the last blank, else after the last
+// whole character, and holds at most `limit` bytes. Blanks and punctuation
+// are never the trail byte of a double-byte character.
 size_t PieceEnd(const std::string& text, size_t from, size_t limit) {
     if (text.size() - from <= limit) return text.size();
     const size_t cap = from + limit;
-    size_t blank = 0;
-    for (size_t i = cap; i > from; --i) {
-        const char c = text[i - 1];
-        if ((c == '.' || c == '!' || c == '?' || c == ';' || c == '\n') && (text[i] == ' ' || text[i] == '\n'))
-            return i;
-        if (!blank && (c == ' ' || c == '\n')) blank = i;
+    size_t sentence = 0, blank = 0, whole = from;
+    char before = 0;
+    for (size_t i = from; i < cap;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t next = i + (c >= 0x81 && c <= 0xFE ? 2 : 1);
+        if (next > cap) break;
+        if (c == ' ' || c == '\n') {
+            blank = next;
+            if (before == '.' || before == '!' || before == '?' || before == ';') sentence = next;
+        }
+        before = next == i + 1 ? static_cast<char>(c) : 0;
+        i = whole = next;
     }
-    if (blank) return blank;
-    size_t end = cap;
-    while (end > from + 1 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return end;
+    return sentence ? sentence : blank ? blank : whole > from ? whole : cap;
 }
 
 Engine::Engine(HWND window) : window_(window) {}
@@ -116,7 +121,7 @@ HRESULT Engine::SetDevice(LONG id) {
 // and only the pieces about to play are held. An empty text stops.
 HRESULT Engine::Speak(const char* ansiText, std::string& error) {
     Stop();
-    text_ = sim::ConvertCodePage(ansiText ? ansiText : "", CP_ACP, CP_UTF8);
+    text_ = ansiText ? ansiText : "";
     next_ = 0;
     playedUntil_ = sim::Now();
     if (text_.empty()) return S_OK;
@@ -143,7 +148,8 @@ bool Engine::Feed() {
         const size_t end = PieceEnd(text_, next_, next_ == 0 ? kFirstPieceBytes : kPieceBytes);
         auto piece = std::make_unique<Piece>();
         int rate = 0;
-        if (!Synthesize(text_.substr(next_, end - next_), piece->samples, rate)) return false;
+        const std::string utf8 = sim::ConvertCodePage(text_.substr(next_, end - next_), CP_ACP, CP_UTF8);
+        if (!Synthesize(utf8, piece->samples, rate)) return false;
         next_ = end;
         Queue(std::move(piece), rate);
     }

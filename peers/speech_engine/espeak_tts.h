@@ -26,8 +26,8 @@ public:
     // Bytes of text per synthesized piece: a short first one for a quick
     // start, then larger ones; the next piece is synthesized kLead before
     // the queued sound runs out.
-    static constexpr size_t kFirstPieceBytes = 160;
-    static constexpr size_t kPieceBytes = 600;
+    static constexpr size_t kFirstPieceBytes = 100;
+    static constexpr size_t kPieceBytes = 300;
     static constexpr sim::Micros kLead = 500 * sim::kMilli;
 
 private:
@@ -44,7 +44,7 @@ private:
 
     HWND window_;
     LONG deviceId_ = -1;
-    std::string text_;  // UTF-8, the phrase being spoken
+    std::string text_;  // the phrase being spoken, in the ANSI code page
     size_t next_ = 0;   // its first byte not yet synthesized
     sim::Micros playedUntil_ = 0;  // when the sound queued so far ends
     uint64_t endWakeup_ = 0;
