@@ -121,20 +121,23 @@ int SpeakEnglish(size_t bytes) {
         module->MakeCurrent();
         auto ctrl = std::make_unique<CMarluneCtrl>(*module);
         ctrl->CreateControlWindow(nullptr, RECT{0, 0, 10, 10});
+        ctrl->PlayAllisEnglish("warm up", 1);  // the engine loads with its first phrase
+        ctrl->StopPlayWav();
+        sim::RunFor(sim::kSecond);
         const long before = bench::PeakRssKiB();
-        auto ms = [] {
+        auto ms = [](clockid_t clock) {
             timespec t{};
-            clock_gettime(CLOCK_MONOTONIC, &t);
+            clock_gettime(clock, &t);
             return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
         };
-        const double start = ms();
+        const double start = ms(CLOCK_MONOTONIC), startCpu = ms(CLOCK_PROCESS_CPUTIME_ID);
         ctrl->PlayAllisEnglish(text, 1);
-        const double took = ms() - start;
+        const double took = ms(CLOCK_MONOTONIC) - start, tookCpu = ms(CLOCK_PROCESS_CPUTIME_ID) - startCpu;
         const bool speaking = module->core.speech->GetStatus() != 0;
         sim::RunFor(60 * sim::kSecond);
         const long after = bench::PeakRssKiB();
-        printf("english %zu bytes: the call took %.1f ms, %s; peak grew %.1f MiB in the first minute\n", bytes, took,
-               speaking ? "speaking" : "NOT speaking", (after - before) / 1024.0);
+        printf("english %zu bytes: the call took %.1f ms (%.1f ms CPU), %s; peak grew %.1f MiB in the first minute\n",
+               bytes, took, tookCpu, speaking ? "speaking" : "NOT speaking", (after - before) / 1024.0);
         r = speaking ? 0 : 1;
         ctrl->StopPlayWav();
         sim::RunFor(sim::kSecond);
