@@ -23,8 +23,9 @@ local MAX_TRIES = 3     -- wrong codes before goodbye
 
 -- PlayStr speaks each hanzi from the voice pack and reads every run of
 -- digits as an amount ("1" would be 一点零零), so keys are named in hanzi.
--- A full-width mark such as "，" is a sound of the pack (a tone where it
--- has none): phrases are parted with ASCII spaces, which are not spoken.
+-- A full-width mark such as "，" is a sound of the pack (a pause in the
+-- default pack, a tone in a pack without it); the prompts part their
+-- phrases with ASCII spaces, which are never spoken.
 local PROMPTS = {
   greeting = "您好 欢迎致电Marlune余额查询",
   menu     = "查询余额请按一 留言请按二 结束请按零",
@@ -47,7 +48,6 @@ local timer = 0        -- the current wait for a key (older ones are stale)
 local repeats = 0      -- menus repeated for want of a key
 local entered = ""     -- the code so far
 local tries = 0        -- wrong codes
-local calls = 0
 
 -- The tone before the recording: 0.4 s of 1 kHz.
 write_tones("tone.wav", {{1000, 0.4}})
@@ -135,7 +135,6 @@ function Ring(n)
 end
 
 function IsConnect(h)
-  calls = calls + 1
   pending, repeats, tries, entered = nil, 0, 0, ""
   ctl:ClearDTMF(0)
   ctl:BeginMonitorDtmf(0)
@@ -176,7 +175,8 @@ function EndPlayAll()
     ctl:PlayWav("tone.wav", LINE)
   elseif state == "tone" then
     state = "recording"
-    ctl:RecordWav(LINE, string.format("message-%d.wav", calls), 60)
+    -- Named by the call's lasting number: a later run never records over it.
+    ctl:RecordWav(LINE, string.format("message-%d.wav", call_id()), 60)
   elseif state == "goodbye" then
     state = "hanging_up"
     ctl:HandUp()
