@@ -17,8 +17,7 @@
 
 #include "peers/virtual_modem/data_call.h"
 #include "peers/virtual_modem/data_port.h"
-#include "platform/sim/comm_port.h"
-#include "platform/sim/sim.h"
+#include "platform/peer.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ struct Data {
 void ClosePort(DataCall& c) {
     if (c.closed) return;
     c.closed = true;
-    for (HANDLE h : c.lent) sim::RevokeCommPort(h);
+    for (HANDLE h : c.lent) peer::RevokeCommPort(h);
     if (c.master >= 0) close(c.master);
     if (c.slave >= 0) close(c.slave);
     c.master = c.slave = -1;
@@ -64,7 +63,7 @@ void Clear(Data& d) {
 Data& D() {
     static Data* d = [] {
         auto* created = new Data();
-        sim::AddResetHook([] { vmodem_data::Reset(); });
+        peer::OnReset([] { vmodem_data::Reset(); });
         return created;
     }();
     return *d;
@@ -132,7 +131,7 @@ LONG LendPort(HCALL call, DWORD device, HANDLE* port) {
     if (c->slave < 0 && !OpenPty(*c)) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
     int fd = fcntl(c->slave, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
-    HANDLE h = sim::OpenCommPort(fd, [call](size_t n) { Arrived(call, n); });
+    HANDLE h = peer::OpenCommPort(fd, [call](size_t n) { Arrived(call, n); });
     c->lent.push_back(h);
     *port = h;
     return 0;
