@@ -311,6 +311,7 @@ TEST_P(StopTest, AHangUpOneSecondIntoALongGreetingSilencesTheLineAndTheNextCallI
     Connect();
     ASSERT_EQ(ctrl->HandUp(), 0);
     Run(0.5);
+    std::printf("HandUp to ATH: %.3f s\n", SecondsToCommand("ATH"));
     EXPECT_LE(SecondsToCommand("ATH"), 0.5);
     EXPECT_FALSE(Modem().OffHook());
     const double silence = StopToSilence(Modem().Heard().size());
