@@ -54,7 +54,7 @@ struct Options {
     // list does not read).
     std::vector<std::string> vsmList;
     // The voice buffer: bytes the modem holds ahead of what it plays.
-    size_t voiceBuffer = 1536;
+    size_t voiceBuffer = 2048;
     // +VRN: seconds of ringback before NO ANSWER when the far end never picks up.
     double ringbackSeconds = 10;
     // +VTR, voice both ways at once (answers AT+VTR=? with OK); without it
