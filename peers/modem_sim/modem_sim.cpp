@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/sim/g711.h"
+#include "peers/modem_sim/sim_families.h"
 
 namespace modemsim {
 
@@ -25,44 +25,6 @@ constexpr char kDle = 0x10, kEtx = 0x03;
 constexpr sim::Micros kChunk = 20 * sim::kMilli;  // one +VRX piece: 160 samples
 constexpr size_t kChunkSamples = 160;
 enum class Mode { Command, Transmit, Receive, Duplex };
-enum class Coding { MuLaw, ALaw, Linear16, Signed8, Unsigned8, Adpcm };
-
-struct Listed {
-    int code;
-    const char* name;
-    int bits;
-    Coding coding;
-};
-
-struct Profile {
-    const char* manufacturer;
-    const char* model;
-    const char* rates;
-    std::vector<Listed> methods;
-};
-
-// The families as their command references list them.
-const Profile& ProfileOf(Family f) {
-    static const Profile kHostSoft{"Marlune", "SimVoice 56K", "(7200,8000)",
-                                   {{1, "UNSIGNED PCM", 8, Coding::Unsigned8},
-                                    {128, "8-BIT LINEAR", 8, Coding::Signed8},
-                                    {129, "ADPCM", 4, Coding::Adpcm},
-                                    {130, "UNSIGNED PCM", 8, Coding::Unsigned8},
-                                    {131, "ULAW", 8, Coding::MuLaw},
-                                    {132, "ALAW", 8, Coding::ALaw},
-                                    {133, "LINEAR", 16, Coding::Linear16}}};
-    static const Profile kController{"Marlune", "SimVoice RC56", "(7200,8000,11025)",
-                                     {{1, "UNSIGNED PCM", 8, Coding::Unsigned8},
-                                      {129, "IMA ADPCM", 4, Coding::Adpcm},
-                                      {130, "UNSIGNED PCM", 8, Coding::Unsigned8},
-                                      {140, "2 Bit ADPCM", 2, Coding::Adpcm},
-                                      {141, "4 Bit ADPCM", 4, Coding::Adpcm}}};
-    static const Profile kALawLinear{"Marlune", "SimVoice 56K EU", "(8000)",
-                                     {{128, "8-BIT LINEAR", 8, Coding::Signed8},
-                                      {132, "ALAW", 8, Coding::ALaw},
-                                      {133, "LINEAR", 16, Coding::Linear16}}};
-    return f == Family::Controller ? kController : f == Family::ALawLinear ? kALawLinear : kHostSoft;
-}
 }  // namespace
 
 struct ModemSim::Impl {
@@ -135,27 +97,6 @@ struct ModemSim::Impl {
 
     const Profile& profile() const { return ProfileOf(options.family); }
     int BytesPerSample() const { return coding == Coding::Linear16 ? 2 : 1; }
-    std::string Encode(int16_t v) const {
-        switch (coding) {
-            case Coding::MuLaw: return std::string(1, static_cast<char>(sim::MuLawEncode(v)));
-            case Coding::ALaw: return std::string(1, static_cast<char>(sim::ALawEncode(v)));
-            case Coding::Linear16: return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
-            case Coding::Signed8: return std::string(1, static_cast<char>(v >> 8));
-            default: return std::string(1, static_cast<char>((v >> 8) + 128));
-        }
-    }
-    // One sample from its bytes (two for 16-bit, low byte first).
-    int16_t Decode(const std::string& b) const {
-        const uint8_t lo = static_cast<uint8_t>(b[0]);
-        switch (coding) {
-            case Coding::MuLaw: return sim::MuLawDecode(lo);
-            case Coding::ALaw: return sim::ALawDecode(lo);
-            case Coding::Linear16: return static_cast<int16_t>(lo | static_cast<uint8_t>(b[1]) << 8);
-            case Coding::Signed8: return static_cast<int16_t>(static_cast<int8_t>(lo) * 256);
-            default: return static_cast<int16_t>((lo - 128) * 256);
-        }
-    }
-
     // ---- the voice buffer --------------------------------------------------
     size_t Buffered() const {
         sim::Micros left = std::max<sim::Micros>(0, playedUntil - sim::Now());
@@ -165,7 +106,7 @@ struct ModemSim::Impl {
     void PlayByte(char b) {
         halfSample += b;
         if (static_cast<int>(halfSample.size()) < BytesPerSample()) return;
-        heard.push_back(Decode(halfSample));
+        heard.push_back(DecodeSample(coding, halfSample));
         halfSample.clear();
         playedUntil = std::max(playedUntil, sim::Now()) + sim::kSecond / 8000;
     }
@@ -253,7 +194,7 @@ struct ModemSim::Impl {
             sim::Micros at = rxStart + static_cast<sim::Micros>(index) * sim::kSecond / 8000;
             int64_t k = (at - voiceStart) * 8000 / sim::kSecond;
             int16_t v = connected && k >= 0 && k < static_cast<int64_t>(callerVoice.size()) ? callerVoice[k] : 0;
-            for (char b : Encode(v)) {
+            for (char b : EncodeSample(coding, v)) {
                 out += b;
                 if (b == kDle) out += kDle;
             }
@@ -318,23 +259,12 @@ struct ModemSim::Impl {
         if (Is(c, "+VCID=1", "#CID=1")) return callerIdOn = true, "OK";
         if (Is(c, "+VCID=0", "#CID=0")) return callerIdOn = false, "OK";
         if (!voice) return "ERROR";
-        if (options.dialect == Dialect::V253 && c == "+VSM=?") {
-            if (!options.vsmList.empty()) {
-                for (auto& l : options.vsmList) Write("\r\n" + l);
-                return Write("\r\n"), "OK";
-            }
-            for (auto& m : profile().methods)
-                Write("\r\n" + std::to_string(m.code) + ",\"" + m.name + "\"," + std::to_string(m.bits) + ",0," +
-                      profile().rates + ",(0),(0)");
-            return Write("\r\n"), "OK";
-        }
+        if (options.dialect == Dialect::V253 && c == "+VSM=?") return Write(MethodList(options)), "OK";
         if (options.dialect == Dialect::V253 && Starts(c, "+VSM=", "")) {
             int cml = std::atoi(c.c_str() + 5);
             auto comma = c.find(',');
             int rate = comma == std::string::npos ? 8000 : std::atoi(c.c_str() + comma + 1);
-            const Listed* m = nullptr;
-            for (auto& l : profile().methods)
-                if (l.code == cml) m = &l;
+            const Listed* m = FindMethod(options.family, cml);
             if (!m || m->coding == Coding::Adpcm || rate != 8000) return "ERROR";
             format = cml;
             coding = m->coding;
