@@ -1,31 +1,26 @@
-// WAV files as 16-bit mono samples, over the RIFF/WAVE module.
+// WAV files as 16-bit mono samples, over the RIFF/WAVE module: any sample
+// type the devices decode, channels mixed to mono.
+#include <cstring>
 #include <vector>
 
 #include "riff_wave.h"
 #include "wave_model.h"
-
-namespace {
-
-// Raw bytes of `format` as 16-bit mono at the format's rate.
-std::vector<int16_t> DecodeToMono16(const WAVEFORMATEX& f, const void* bytes, size_t size) {
-    std::vector<int16_t> out;
-    if (!bytes || f.nChannels == 0) return out;
-    const auto* p = static_cast<const uint8_t*>(bytes);
-    out.resize(size / wavesim::FrameBytes(f));
-    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<int16_t>(wavesim::SampleAt(f, p, i));
-    return out;
-}
-
-}  // namespace
 
 namespace sim {
 
 bool LoadWav(const std::string& path, std::vector<int16_t>& samples, DWORD& rate) {
     riff::WaveInfo info;
     std::vector<uint8_t> data;
-    if (!riff::ReadFile(path, info, data) || !wavesim::Convertible(info.format)) return false;
-    samples = DecodeToMono16(info.format, data.data(), data.size());
-    rate = info.format.nSamplesPerSec;
+    wavesim::Layout layout;
+    if (!riff::ReadFile(path, info, data)) return false;
+    // The whole record, for an extensible one's sub-format.
+    WAVEFORMATEXTENSIBLE record{};
+    memcpy(&record, info.fmt, sizeof record);
+    if (!wavesim::ReadLayout(record.Format, layout) || layout.rate == 0 || layout.channels > 8) return false;
+    const DWORD frame = layout.FrameBytes();
+    samples.resize(data.size() / frame);
+    wavesim::MonoS16(layout, data.data(), 0, samples.size(), samples.data());
+    rate = layout.rate;
     return true;
 }
 
