@@ -78,7 +78,6 @@ struct WaveInfo {
     uint64_t dataOffset = 0;
     DWORD dataSize = 0;
     DWORD dataClaim = 0;
-    uint8_t fmt[40] = {};  // the first 40 bytes of the "fmt " chunk (zeros past its end)
 };
 
 // Walks the chunks of a RIFF WAVE image. `read(offset, n, out)` reads up to
@@ -111,8 +110,6 @@ bool ParseWith(uint64_t size, ReadAt read, WaveInfo& info) {
             info.format.wBitsPerSample = GetU16(f + 14);
             info.format.cbSize = n == 18 ? GetU16(f + 16) : 0;
             info.fmtSize = claim;
-            const size_t whole = std::min<size_t>(claim, sizeof info.fmt);
-            if (read(body, whole, info.fmt) != whole) return false;
             haveFormat = true;
         } else if (memcmp(ck, "data", 4) == 0 && haveFormat) {
             info.dataOffset = body;

@@ -260,12 +260,20 @@ void Writer() {
             continue;
         }
         if (out.resampler && !f.chunks.front().converted) {
-            // To the PCM's rate, through the stream's one converter.
-            Chunk& head = f.chunks.front();
-            std::vector<float> in(head.samples->begin(), head.samples->end()), converted;
+            // To the PCM's rate, through the stream's one converter (outside
+            // the lock: the device may queue or reset meanwhile).
+            const auto samples = f.chunks.front().samples;
+            const uint64_t generation = f.dropGeneration;
+            lk.unlock();
+            std::vector<float> in(samples->begin(), samples->end()), converted;
             out.resampler->Process(in.data(), in.size() / cur->channels, converted);
-            head.samples = Samples16(converted);
-            head.converted = true;
+            auto result = Samples16(converted);
+            lk.lock();
+            if (generation == f.dropGeneration && !f.chunks.empty() && f.chunks.front().samples == samples) {
+                f.chunks.front().samples = std::move(result);
+                f.chunks.front().converted = true;
+            }
+            continue;
         }
         // Feed the head chunk up to what is due a lead from now.
         const unsigned rate = out.rate;

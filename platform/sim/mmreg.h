@@ -3,6 +3,7 @@
 // record whose sub-format GUID names the sample type.
 #pragma once
 
+#include "mmsystem.h"
 #include "win_types.h"
 
 #ifndef GUID_DEFINED

@@ -92,8 +92,6 @@ typedef struct tWAVEFORMATEX {
 typedef const WAVEFORMATEX* LPCWAVEFORMATEX;
 #pragma pack(pop)
 
-#include "mmreg.h"
-
 typedef struct wavehdr_tag {
     LPSTR lpData;
     DWORD dwBufferLength;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mmreg.h"
 #include "mmsystem.h"
 
 namespace wavesim {

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "audio/wav_reader.h"
+#include "platform/sim/mmreg.h"
 #include "platform/sim/resampler.h"
 #include "tests/audio/audio_fixture.h"
 
