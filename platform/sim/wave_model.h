@@ -115,6 +115,16 @@ MMRESULT OpenDevice(bool output, uintptr_t* handleOut, UINT deviceId, LPCWAVEFOR
 MMRESULT CloseDevice(bool output, uintptr_t h);
 MMRESULT Prepare(bool output, uintptr_t h, LPWAVEHDR header, UINT size, bool prepare);
 
+// Taps (wave_tap.cpp). The tap up to `upTo`, converting what that takes.
+void AdvanceTap(Open& o, Micros upTo);
+// The stream has ended (its last buffer played, or a gap follows): all of it.
+void FinishTap(Open& o);
+// A reset: the tap up to `upTo` and no further.
+void CutTap(Open& o, Micros upTo);
+// The head buffer is done: converted whole before it goes back.
+void TapBufferDone(Open& o);
+void FlushTap(UINT device);
+
 // Output: queues a buffer after what is queued; the tap gets it as it plays.
 void QueueOutput(uintptr_t handle, Open& o, WAVEHDR* header);
 // Output: every buffer back at once, the tap cut at the current time.
