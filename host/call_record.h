@@ -37,6 +37,7 @@ struct CallRecording {
 struct CallRecord {
     int number = 0;
     bool outgoing = false;
+    int line = 0;       // the line the application opened
     std::string party;  // the caller's number, or the number dialled
     double start = 0;
     double end = -1;
@@ -66,7 +67,8 @@ public:
     // Ends the current call at t, if there is one, and writes its outputs.
     void Finish(double t);
     const std::vector<CallRecord>& calls() const { return calls_; }
-    // Called with each call once its outputs are written.
+    // Called with each call as it begins, and once its outputs are written.
+    std::function<void(const CallRecord&)> onStarted;
     std::function<void(const CallRecord&)> onFinished;
 
     // A short human-readable account of a call.
@@ -81,4 +83,5 @@ private:
     std::string outDir_;
     std::vector<CallRecord> calls_;
     int current_ = -1;
+    int line_ = 0;
 };

@@ -14,6 +14,7 @@ packages=(
   g++-mingw-w64-i686 wine64-tools
   wine wine64 wine32:i386 locales zip
   clang libclang-rt-14-dev python3
+  libsqlite3-dev libcpp-httplib-dev chromium
 )
 
 # wine32 comes from Debian's i386 packages.
