@@ -109,6 +109,7 @@ Page HistoryPages::Error(int status, const std::string& message) {
     const char* reason = status == 400   ? "Bad request"
                          : status == 403 ? "Forbidden"
                          : status == 404 ? "Not found"
+                         : status == 405 ? "Method not allowed"
                          : status == 414 ? "Address too long"
                                          : "Error";
     Page p;

@@ -94,6 +94,11 @@ int ServeCommand(int argc, char** argv) {
             },
             [fd](bool) { close(*fd); });
     });
+    // The history is read-only.
+    auto readOnly = [](const httplib::Request&, httplib::Response& res) {
+        Send(res, HistoryPages::Error(405, "the call history is read-only"));
+    };
+    server.Post(".*", readOnly).Put(".*", readOnly).Patch(".*", readOnly).Delete(".*", readOnly);
     // Everything else that fails (unknown paths, methods, over-long
     // requests) gets a page saying so.
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
