@@ -336,13 +336,28 @@ std::unique_ptr<CallStore> CallStore::OpenForReading(const std::string& dir, std
 
 // ---- writing -----------------------------------------------------------------------------
 
+std::string CallStore::Folder(const CallRecord& call) const {
+    return call.dir.rfind(dir_ + "/", 0) == 0 ? call.dir.substr(dir_.size() + 1) : call.dir;
+}
+
+// A folder given again (its earlier call's folder was deleted, or an older
+// runner numbered from 1) no longer holds the earlier call's outputs.
+bool CallStore::FreeFolder(const std::string& folder, int64_t id) {
+    Stmt drop(db_, "DELETE FROM call_files WHERE call IN (SELECT id FROM calls WHERE folder = ? AND id <> ?)");
+    Stmt unlink(db_, "UPDATE calls SET folder = NULL WHERE folder = ? AND id <> ?");
+    return drop.Bind(folder).Bind(id).Run() && unlink.Bind(folder).Bind(id).Run();
+}
+
 int64_t CallStore::Begin(const CallRecord& call, time_t epoch) {
-    Stmt s(db_, "INSERT INTO calls(outgoing, line, number, clock_start, wall_start, ended, pid) "
-                "VALUES(?, ?, ?, ?, ?, 'open', ?)");
+    if (!Exec("BEGIN IMMEDIATE")) return 0;
+    Stmt s(db_, "INSERT INTO calls(folder, outgoing, line, number, clock_start, wall_start, ended, pid) "
+                "VALUES(?, ?, ?, ?, ?, ?, 'open', ?)");
+    if (call.dir.empty()) s.BindNull(); else s.Bind(Folder(call));
     s.Bind(call.outgoing ? 1 : 0).Bind(call.line).Bind(call.party).Bind(call.start)
         .Bind(static_cast<double>(epoch) + call.start).Bind(static_cast<int64_t>(getpid()));
-    if (!s.Run()) {
+    if ((!call.dir.empty() && !FreeFolder(Folder(call), 0)) || !s.Run() || !Exec("COMMIT")) {
         Fail("cannot write the start of call " + std::to_string(call.number));
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return 0;
     }
     return sqlite3_last_insert_rowid(db_);
@@ -351,8 +366,7 @@ int64_t CallStore::Begin(const CallRecord& call, time_t epoch) {
 bool CallStore::Finish(int64_t id, const CallRecord& call, time_t epoch) {
     const double e = static_cast<double>(epoch);
     auto wall = [e](double t) { return t < 0 ? -1 : e + t; };
-    std::string folder = call.dir;
-    if (folder.rfind(dir_ + "/", 0) == 0) folder = folder.substr(dir_.size() + 1);
+    const std::string folder = Folder(call);
     auto relative = [&](const std::string& name) { return folder + "/" + name; };
 
     // The files the call's folder holds (regular files only).
@@ -385,14 +399,7 @@ bool CallStore::Finish(int64_t id, const CallRecord& call, time_t epoch) {
         if (!insert.Run()) return fail("cannot write the row");
         id = sqlite3_last_insert_rowid(db_);
     }
-    // A folder written again (an earlier run's numbering) no longer holds
-    // the earlier call's outputs.
-    {
-        Stmt drop(db_, "DELETE FROM call_files WHERE call IN (SELECT id FROM calls WHERE folder = ? AND id <> ?)");
-        Stmt unlink(db_, "UPDATE calls SET folder = NULL WHERE folder = ? AND id <> ?");
-        if (!drop.Bind(folder).Bind(id).Run() || !unlink.Bind(folder).Bind(id).Run())
-            return fail("cannot free the folder");
-    }
+    if (!FreeFolder(folder, id)) return fail("cannot free the folder");
     for (const char* table : {"call_keys", "call_prompts", "call_recordings", "call_files"}) {
         Stmt clear(db_, std::string("DELETE FROM ") + table + " WHERE call = ?");
         if (!clear.Bind(id).Run()) return fail("cannot clear the details");

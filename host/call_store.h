@@ -100,7 +100,8 @@ public:
     CallStore(const CallStore&) = delete;
     CallStore& operator=(const CallStore&) = delete;
 
-    // A call began: written at once as open. `epoch` is the wall-clock
+    // A call began: written at once as open (with its folder, when it has
+    // one already). `epoch` is the wall-clock
     // second of clock time 0. Answers its id, 0 on failure (see error()).
     int64_t Begin(const CallRecord& call, time_t epoch);
     // The call ended and its outputs are written: the whole row, replacing
@@ -122,6 +123,8 @@ private:
     bool Fail(const std::string& what);
     bool Migrate();
     bool CloseAbandoned();
+    std::string Folder(const CallRecord& call) const;
+    bool FreeFolder(const std::string& folder, int64_t id);
 
     sqlite3* db_;
     std::string dir_;

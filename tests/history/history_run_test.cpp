@@ -92,6 +92,7 @@ end)
     ASSERT_EQ(calls.size(), 2u) << out;
     EXPECT_EQ(calls[0]["number"], "13912345678");
     EXPECT_EQ(calls[0]["ended"], "open");
+    EXPECT_EQ(calls[0]["folder"], "call-2");  // the runner gave it its folder as it began
     EXPECT_EQ(calls[1]["ended"], "caller");
     EXPECT_EQ(calls[1]["folder"], "call-1");
     EXPECT_FALSE(calls[1]["files"].empty());
@@ -127,7 +128,7 @@ end)
     RunScript(app, callers);
     ASSERT_EQ(status, 0) << err;
     EXPECT_TRUE(Has(err, "marlune run: no call history: ")) << err;
-    EXPECT_TRUE(Has(out, "call 1: incoming from 13800138000")) << out;
+    EXPECT_TRUE(Has(out, "call 2: incoming from 13800138000")) << out;
     EXPECT_EQ(testenv::ReadFile("out/calls.db"), std::string(4096, 'x'));
 }
 
