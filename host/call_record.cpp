@@ -105,8 +105,10 @@ CallRecord& CallTracker::Begin(double t, bool outgoing, const std::string& party
     call.start = t;
     call.logFile = EventLog::FileNameFor(sim::WallTime());
     call.logFrom = FileSize(outDir_ + "/" + call.logFile);
+    call.line = line_;
     calls_.push_back(call);
     current_ = static_cast<int>(calls_.size()) - 1;
+    if (onStarted) onStarted(calls_.back());
     return calls_.back();
 }
 
@@ -140,6 +142,7 @@ void CallTracker::Event(double t, const std::string& name, const json& args) {
 }
 
 void CallTracker::Method(double t, const std::string& name, const json& args) {
+    if (name == "OpenLine" && !args.empty() && args[0].is_number_integer()) line_ = args[0].get<int>();
     if (name == "CallOut" && !Active()) Begin(t, true, args.size() > 1 ? ArgText(args[1]) : "");
     CallRecord* call = Current();
     if (!call) return;

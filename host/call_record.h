@@ -39,6 +39,7 @@ struct CallRecording {
 struct CallRecord {
     int number = 0;     // lasting: the N of its folder "call-N"
     bool outgoing = false;
+    int line = 0;       // the line the application opened
     std::string party;  // the caller's number, or the number dialled
     double start = 0;
     double end = -1;
@@ -69,7 +70,8 @@ public:
     // Ends the current call at t, if there is one, and writes its outputs.
     void Finish(double t);
     const std::vector<CallRecord>& calls() const { return calls_; }
-    // Called with each call once its outputs are written.
+    // Called with each call as it begins, and once its outputs are written.
+    std::function<void(const CallRecord&)> onStarted;
     std::function<void(const CallRecord&)> onFinished;
 
     // A short human-readable account of a call.
@@ -87,4 +89,5 @@ private:
     int next_ = 0;  // the next number to try; 0: the output folder not yet read
     std::vector<CallRecord> calls_;
     int current_ = -1;
+    int line_ = 0;
 };

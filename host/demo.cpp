@@ -103,10 +103,12 @@ int RunDemo(int argc, char** argv) {
             o.sound = false;
         } else if (a == "--listen") {
             o.listen = true;
+        } else if (a == "--no-history") {
+            o.history = false;
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
         } else {
-            fprintf(stderr, "usage: marlune demo [--out DIR] [--real-time] [--no-sound] [--listen] [--json]\n");
+            fprintf(stderr, "usage: marlune demo [--out DIR] [--real-time] [--no-sound] [--listen] [--no-history] [--json]\n");
             return 2;
         }
     }

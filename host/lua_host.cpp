@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "control/destruction_notice.h"
+#include "host/call_store.h"
 #include "host/caller_side.h"
 #include "host/lua_session.h"
 #include "host/paths.h"
@@ -293,6 +294,9 @@ int LuaHost::Run() {
     s.tracker = CallTracker(out);
     if (s.opt.summaries)
         s.tracker.onFinished = [](const CallRecord& call) { std::cout << CallTracker::Summary(call) << std::endl; };
+    std::string historyError;
+    if (s.opt.history && !AttachCallHistory(s.tracker, out, historyError))
+        fprintf(stderr, "marlune run: no call history: %s\n", historyError.c_str());
     paths::VoicePackLinks links;
     std::string packMessage;
     if (!links.Make(out, &packMessage)) fprintf(stderr, "marlune run: %s; PlayStr will not find its sounds\n",
@@ -404,6 +408,8 @@ int RunScriptCommand(int argc, char** argv) {
             o.trace = true;
         } else if (a == "--modem-sim") {
             o.modemSim = true;
+        } else if (a == "--no-history") {
+            o.history = false;
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
         } else if ((a == "--for" || a == "--handler-limit") && i + 1 < argc) {
@@ -424,7 +430,7 @@ int RunScriptCommand(int argc, char** argv) {
     if (files.empty() || files.size() > 2) {
         fprintf(stderr,
                 "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS]\n"
-                "       [--handler-limit SECONDS] [--trace] [--modem-sim]\n");
+                "       [--handler-limit SECONDS] [--trace] [--modem-sim] [--no-history]\n");
         return 2;
     }
     o.app = files[0];

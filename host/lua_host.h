@@ -53,6 +53,7 @@ struct LuaRunOptions {
     bool trace = false;        // print every event as it is delivered
     bool summaries = true;     // print each call's summary as it ends
     bool modemSim = false;     // the AT library over the modem simulator
+    bool history = true;       // keep the calls in the output folder's calls.db
 };
 
 class LuaHost {

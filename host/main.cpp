@@ -1,9 +1,11 @@
 // marlune: the Linux host of the control.
 //   marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim]   JSON lines on stdin/stdout
 //   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for S] [--trace]
-//                                [--handler-limit S] [--modem-sim]
+//                                [--handler-limit S] [--modem-sim] [--no-history]
 //                                a voice application in Lua
-//   marlune demo                 three callers on the sample balance line
+//   marlune demo                 four callers on the sample balance line
+//   marlune calls DIR [filters] [--json]   the call history of an output folder
+//   marlune serve DIR [--port N] [--bind ADDRESS]   the call history as web pages
 //   marlune describe [--reference]  the automation surface (as Markdown tables)
 //   marlune number RUN           the Chinese reading of a number run
 //   marlune say TEXT [--out FILE] [--line]   speak a text, write what was heard
@@ -20,14 +22,18 @@
 
 int NumberCommand(int argc, char** argv);
 int SayCommand(int argc, char** argv);
+int CallsCommand(int argc, char** argv);
+int ServeCommand(int argc, char** argv);
 
 namespace {
 
 int Help() {
     printf("usage: marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim] | run APP.lua [CALLERS.lua]\n"
            "       [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS] [--handler-limit SECONDS] [--trace]\n"
-           "       [--modem-sim]\n"
-           "       | demo [--out DIR] [--real-time] [--no-sound] [--listen] [--json] | describe [--reference] | number RUN | say TEXT [--out FILE] [--line] | help\n\n");
+           "       [--modem-sim] [--no-history]\n"
+           "       | demo [--out DIR] [--real-time] [--no-sound] [--listen] [--no-history] [--json] | describe [--reference] | number RUN | say TEXT [--out FILE] [--line] | help\n"
+           "       | calls DIR [--number N] [--from DATE] [--to DATE] [--recorded yes|no] [--ended HOW] [--limit N] [--json]\n"
+           "       | serve DIR [--port N] [--bind ADDRESS]\n\n");
     printf("host requests (one JSON object per line):\n");
     printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
     printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
@@ -82,6 +88,8 @@ int main(int argc, char** argv) {
     if (verb == "describe") return argc > 2 && strcmp(argv[2], "--reference") == 0 ? DescribeReference() : Describe();
     if (verb == "number") return NumberCommand(argc, argv);
     if (verb == "say") return SayCommand(argc, argv);
+    if (verb == "calls") return CallsCommand(argc, argv);
+    if (verb == "serve") return ServeCommand(argc, argv);
     if (verb == "help" || verb == "--help" || verb == "-h") return Help();
     fprintf(stderr, "marlune: unknown command '%s'\n", verb.c_str());
     Help();

@@ -14,6 +14,8 @@ packages=(
   g++-mingw-w64-i686 wine64-tools
   wine wine64 wine32:i386 locales zip
   clang libclang-rt-14-dev python3
+  alsa-utils python3-scipy
+  libsqlite3-dev libcpp-httplib-dev chromium
 )
 
 # wine32 comes from Debian's i386 packages.

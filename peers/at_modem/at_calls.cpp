@@ -4,7 +4,7 @@
 #include <map>
 
 #include "peers/at_modem/at_provider.h"
-#include "platform/sim/sim.h"
+#include "platform/peer.h"
 
 namespace atmodem {
 
@@ -35,7 +35,7 @@ bool CallerIdLine(const std::string& line) {
     std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
     bool number = key == "NMBR" || key == "DDN_NMBR", name = key == "NAME";
     if (!number && !name && key != "DATE" && key != "TIME" && key != "MESG") return false;
-    Provider& p = P();
+    Provider& p = AtModem();
     Call& c = p.call;
     if (!c.handle || !c.incoming || c.state != LINECALLSTATE_OFFERING || c.callerIdSent) return true;
     // "P" private, "O" out of area: there is no number (or name) to give.
@@ -53,9 +53,9 @@ bool CallerIdLine(const std::string& line) {
     if ((c.callerIdFlags & LINECALLPARTYID_ADDRESS) && (c.callerIdFlags & LINECALLPARTYID_NAME)) {
         CallerIdDone();
     } else {
-        if (p.callerIdTimer) sim::Cancel(p.callerIdTimer);
-        p.callerIdTimer = sim::ScheduleAfter(static_cast<sim::Micros>(kCallerIdSettleMs) * sim::kMilli, [] {
-            P().callerIdTimer = 0;
+        if (p.callerIdTimer) peer::Cancel(p.callerIdTimer);
+        p.callerIdTimer = peer::After(static_cast<peer::Micros>(kCallerIdSettleMs) * peer::kMilli, [] {
+            AtModem().callerIdTimer = 0;
             CallerIdDone();
         });
     }
@@ -63,31 +63,56 @@ bool CallerIdLine(const std::string& line) {
 }
 
 void ArmRingTimer() {
-    Provider& p = P();
-    if (p.ringTimer) sim::Cancel(p.ringTimer);
-    p.ringTimer = sim::ScheduleAfter(static_cast<sim::Micros>(kRingGoneMs) * sim::kMilli, [] {
-        P().ringTimer = 0;
+    Provider& p = AtModem();
+    if (p.ringTimer) peer::Cancel(p.ringTimer);
+    p.ringTimer = peer::After(static_cast<peer::Micros>(kRingGoneMs) * peer::kMilli, [] {
+        AtModem().ringTimer = 0;
         EndOfferedCall();
     });
 }
 
 // The caller gave up before the call was answered: no more rings.
 void EndOfferedCall() {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (p.call.state != LINECALLSTATE_OFFERING) return;
     SetCallState(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
     SetCallState(LINECALLSTATE_IDLE, 0);
 }
 
 void FarEndGone(DWORD mode) {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (p.call.state != LINECALLSTATE_CONNECTED || p.call.farEndGone) return;
     p.call.farEndGone = true;
     SetCallState(LINECALLSTATE_DISCONNECTED, mode);
 }
 
+// Chooses the voice format from the +VSM=? answer (or, when it does not
+// read, from the list documented for the modem's family) and selects it.
+void SelectFormat(const std::vector<std::string>& list) {
+    std::vector<Method> methods;
+    VoiceFormat f;
+    const char* from = "the modem's list";
+    if (!ParseMethods(list, methods) || !ChooseFormat(methods, f)) {
+        from = "the documented list of its family";
+        if (!ChooseFormat(DocumentedMethods(AtModem().name), f)) {
+            // Unknown: 8-bit unsigned PCM, method 1 on every family documented.
+            from = "no list";
+            f = {1, Coding::Unsigned8, "UNSIGNED PCM"};
+        }
+    }
+    const std::string text = "AT modem: voice format " + std::to_string(f.code) + " \"" + f.name + "\" (" +
+                             CodingName(f.coding) + ", 8000 Hz) from " + from + "\n";
+    Enqueue({"+VSM=" + std::to_string(f.code) + ",8000", false, kCommandMs, false,
+             [f, text](Outcome o, const std::vector<std::string>&) {
+                 if (o == Outcome::Gone) return;
+                 if (o != Outcome::Ok) return LineGone();
+                 AtModem().voice.format = f;
+                 OutputDebugStringA(text.c_str());
+             }});
+}
+
 void OutgoingEnded(DWORD mode, bool busy) {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (!p.call.handle || p.call.incoming || p.call.state == LINECALLSTATE_IDLE) return;
     if (busy) SetCallState(LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
     SetCallState(LINECALLSTATE_DISCONNECTED, mode);
@@ -108,12 +133,12 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     if (it == Pending().end()) return 0;
     Notification n = it->second;
     Pending().erase(it);
-    if (P().callback) P().callback(n.hDevice, n.message, n.instance, n.p1, n.p2, n.p3);
+    if (AtModem().callback) AtModem().callback(n.hDevice, n.message, n.instance, n.p1, n.p2, n.p3);
     return 0;
 }
 
 void Post(DWORD hDevice, DWORD message, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (!p.window) return;
     LPARAM id = gNextNotification++;
     Pending()[id] = Notification{hDevice, message, p.instance, p1, p2, p3};
@@ -121,11 +146,12 @@ void Post(DWORD hDevice, DWORD message, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3
 }
 
 void SetCallState(DWORD state, DWORD mode, DWORD privilege) {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (!p.call.handle) return;
     p.call.state = state;
     if (state == LINECALLSTATE_IDLE) p.call.monitor = 0;
     Post(p.call.handle, LINE_CALLSTATE, state, mode, privilege);
+    VoiceFollowsCall();
 }
 
 LONG Reply(LONG result) {
@@ -135,7 +161,7 @@ LONG Reply(LONG result) {
 }
 
 LONG ReplyLater() {
-    Provider& p = P();
+    Provider& p = AtModem();
     LONG id = p.nextRequest++;
     if (p.nextRequest <= 0) p.nextRequest = 1;
     return id;
@@ -155,28 +181,24 @@ void InitVoiceMode() {
     Enqueue({"+FCLASS=8", false, kCommandMs, false, [step](Outcome o, const std::vector<std::string>&) {
                  if (o == Outcome::Gone) return;
                  if (o != Outcome::Ok) {
-                     P().dialect = Dialect::Rockwell;
+                     AtModem().dialect = Dialect::Rockwell;
                      Enqueue({"#CLS=8", false, kCommandMs, false, [](Outcome r, const std::vector<std::string>&) {
                                   if (r != Outcome::Ok && r != Outcome::Gone) LineGone();
                               }});
                  }
                  step("+VCID=1", "#CID=1", nullptr);
-                 // mu-law at 8 kHz, else 8-bit linear
-                 if (P().dialect == Dialect::V253) {
-                     Enqueue({"+VSM=130,8000", false, kCommandMs, false,
-                              [](Outcome r, const std::vector<std::string>&) {
-                                  if (r == Outcome::Ok) P().voice.format = 130;
-                                  if (r == Outcome::Error)
-                                      Enqueue({"+VSM=128,8000", false, kCommandMs, false,
-                                               [](Outcome s, const std::vector<std::string>&) {
-                                                   if (s == Outcome::Error) LineGone();
-                                               }});
+                 if (AtModem().dialect == Dialect::V253) {
+                     // The format from the modem's own list.
+                     Enqueue({"+VSM=?", false, kCommandMs, false,
+                              [](Outcome r, const std::vector<std::string>& list) {
+                                  if (r != Outcome::Gone) SelectFormat(r == Outcome::Ok ? list : std::vector<std::string>());
                               }});
                      // Voice both ways at once, where the modem offers it.
                      Enqueue({"+VTR=?", false, kCommandMs, false, [](Outcome r, const std::vector<std::string>&) {
-                                  P().voice.fullDuplex = r == Outcome::Ok;
+                                  AtModem().voice.fullDuplex = r == Outcome::Ok;
                               }});
                  } else {
+                     AtModem().voice.format = {128, Coding::Unsigned8, "#VBS=8"};
                      step("#VBS=8", "#VBS=8", nullptr);
                  }
                  step("+VLS=0", "#VLS=0", nullptr);
@@ -184,7 +206,7 @@ void InitVoiceMode() {
 }
 
 void OnResultLine(const std::string& line) {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (line == "RING") {
         // A ring while the line is still being set up is the call's: the
         // answer waits in the command queue behind the set-up.
@@ -216,8 +238,8 @@ void OnResultLine(const std::string& line) {
 }
 
 void CallerIdDone() {
-    Provider& p = P();
-    if (p.callerIdTimer) sim::Cancel(p.callerIdTimer);
+    Provider& p = AtModem();
+    if (p.callerIdTimer) peer::Cancel(p.callerIdTimer);
     p.callerIdTimer = 0;
     Call& c = p.call;
     if (c.callerIdSent || !c.handle || !c.incoming || c.state == LINECALLSTATE_IDLE) return;
@@ -229,7 +251,7 @@ void CallerIdDone() {
 }
 
 void OnDle(char code) {
-    Provider& p = P();
+    Provider& p = AtModem();
     const std::string keys = "0123456789*#ABCD";
     if (keys.find(code) != std::string::npos) {
         if (p.call.state != LINECALLSTATE_CONNECTED || p.call.farEndGone) return;
@@ -252,11 +274,11 @@ void OnDle(char code) {
 void Answer(LONG id) {
     CallerIdDone();
     Enqueue({Cmd("+VLS=1", "A"), false, kCommandMs, false, [id](Outcome o, const std::vector<std::string>&) {
-                 Provider& p = P();
+                 Provider& p = AtModem();
                  bool ok = o == Outcome::Ok || o == Outcome::Vcon;
                  Answered(id, ok ? 0 : Err(LINEERR_OPERATIONFAILED));
                  if (ok && p.call.state == LINECALLSTATE_OFFERING) {
-                     if (p.ringTimer) sim::Cancel(p.ringTimer);
+                     if (p.ringTimer) peer::Cancel(p.ringTimer);
                      p.ringTimer = 0;
                      SetCallState(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
                  }
@@ -269,7 +291,7 @@ void Dial(LONG id, const std::string& number) {
     SetCallState(LINECALLSTATE_DIALING, 0);
     SetCallState(LINECALLSTATE_RINGBACK, 0);
     Enqueue({"D" + number + ";", false, kDialMs, false, [](Outcome o, const std::vector<std::string>&) {
-                 Provider& p = P();
+                 Provider& p = AtModem();
                  if (p.call.incoming || p.call.state != LINECALLSTATE_RINGBACK) return;
                  switch (o) {
                      case Outcome::Vcon:
@@ -287,10 +309,11 @@ void Dial(LONG id, const std::string& number) {
 }
 
 void Drop(LONG id) {
+    AtModem().call.dropping = true;
     EndStreams();
     Enqueue({"H", false, kCommandMs, false, [id](Outcome o, const std::vector<std::string>&) {
                  Answered(id, o == Outcome::Gone ? Err(LINEERR_OPERATIONFAILED) : 0);
-                 Provider& p = P();
+                 Provider& p = AtModem();
                  if (p.call.handle && p.call.state != LINECALLSTATE_IDLE) SetCallState(LINECALLSTATE_IDLE, 0);
              }});
 }

@@ -5,21 +5,22 @@
 #include <cstdlib>
 
 #include "peers/at_modem/at_provider.h"
-#include "platform/sim/sim.h"
+#include "peers/telephony_front/telephony_front.h"
+#include "platform/peer.h"
 
 namespace atmodem {
 
-Provider& P() {
+Provider& AtModem() {
     static Provider* p = [] {
         auto* created = new Provider();
-        sim::AddResetHook([] { ResetProvider(); });
+        peer::OnReset([] { ResetProvider(); });
         return created;
     }();
     return *p;
 }
 
 void ResetProvider() {
-    Provider& p = P();
+    Provider& p = AtModem();
     p.link.Close();
     DetachWave();
     std::string path = p.path;
@@ -39,6 +40,7 @@ void ResetProvider() {
     p.call = Call();
     p.voice = Voice();
     p.path = path;
+    tfront::ResetFaults();
 }
 
 namespace {
@@ -60,27 +62,27 @@ bool IsFinal(const std::string& l, Outcome& o) {
 }
 
 void SendHead() {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (p.sent || p.queue.empty() || !p.linkOpen) return;
     Command& c = p.queue.front();
     p.sent = true;
     p.info.clear();
     if (c.expectData) p.link.ExpectData(true);
     p.link.Send(c.raw ? c.text : "AT" + c.text + "\r");
-    p.timer = sim::ScheduleAfter(static_cast<sim::Micros>(c.timeoutMs) * sim::kMilli, [] {
-        P().timer = 0;
+    p.timer = peer::After(static_cast<peer::Micros>(c.timeoutMs) * peer::kMilli, [] {
+        AtModem().timer = 0;
         // A modem that does not answer a command is taken as gone.
         LineGone();
     });
 }
 
 void Complete(Outcome o) {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (!p.sent || p.queue.empty()) return;
     Command c = std::move(p.queue.front());
     p.queue.pop_front();
     p.sent = false;
-    if (p.timer) sim::Cancel(p.timer);
+    if (p.timer) peer::Cancel(p.timer);
     p.timer = 0;
     std::vector<std::string> info = std::move(p.info);
     p.info.clear();
@@ -94,7 +96,7 @@ enum class Sync { Ok, Refused, Silent };
 // `deadline` (wall clock: the loop does not run while the caller waits).
 Sync SyncCommand(const std::string& text, std::vector<std::string>& info,
                  std::chrono::steady_clock::time_point deadline) {
-    Provider& p = P();
+    Provider& p = AtModem();
     p.link.Send("AT" + text + "\r");
     info.clear();
     for (;;) {
@@ -113,11 +115,11 @@ Sync SyncCommand(const std::string& text, std::vector<std::string>& info,
 }  // namespace
 
 std::string Cmd(const char* v253, const char* rockwell) {
-    return P().dialect == Dialect::V253 ? v253 : rockwell;
+    return AtModem().dialect == Dialect::V253 ? v253 : rockwell;
 }
 
 bool Probe() {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (p.linkOpen) return true;
     if (p.path.empty()) {
         const char* env = getenv("MARLUNE_MODEM");
@@ -125,7 +127,7 @@ bool Probe() {
     }
     if (p.path.empty()) return false;
     if (!p.link.Open(p.path, [] {
-            HWND w = P().window;
+            HWND w = AtModem().window;
             if (w) PostMessageA(w, kArrivedMessage, 0, 0);
         }))
         return false;
@@ -153,7 +155,7 @@ bool Probe() {
 }
 
 void Enqueue(Command c) {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (!p.linkOpen) {
         if (c.done) c.done(Outcome::Gone, {});
         return;
@@ -163,7 +165,7 @@ void Enqueue(Command c) {
 }
 
 void OnArrived() {
-    Provider& p = P();
+    Provider& p = AtModem();
     for (auto& item : p.link.Take()) {
         if (!p.linkOpen) return;
         switch (item.kind) {
@@ -198,13 +200,13 @@ void OnArrived() {
 }
 
 void LineGone() {
-    Provider& p = P();
+    Provider& p = AtModem();
     if (!p.linkOpen) return;
     p.linkOpen = false;
     p.link.Close();
-    if (p.timer) sim::Cancel(p.timer);
-    if (p.ringTimer) sim::Cancel(p.ringTimer);
-    if (p.callerIdTimer) sim::Cancel(p.callerIdTimer);
+    if (p.timer) peer::Cancel(p.timer);
+    if (p.ringTimer) peer::Cancel(p.ringTimer);
+    if (p.callerIdTimer) peer::Cancel(p.callerIdTimer);
     p.timer = p.ringTimer = p.callerIdTimer = 0;
     std::deque<Command> pending;
     pending.swap(p.queue);

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 
-#include "platform/sim/sim.h"
+#include "platform/peer.h"
 
 namespace atmodem {
 
@@ -86,8 +86,8 @@ bool Link::Open(const std::string& path, std::function<void()> arrived) {
     }
     struct stat st {};
     fstat(fd, &st);
-    toModem_ = sim::SerialKey(st.st_rdev, true);
-    fromModem_ = sim::SerialKey(st.st_rdev, false);
+    toModem_ = peer::SerialKey(st.st_rdev, true);
+    fromModem_ = peer::SerialKey(st.st_rdev, false);
     if (pipe(wake_) != 0) {
         ::close(fd);
         return false;
@@ -109,7 +109,7 @@ void Link::Close() {
     for (int* fd : {&wake_[0], &wake_[1], &fd_})
         if (*fd >= 0) ::close(*fd), *fd = -1;
     std::lock_guard<std::mutex> g(lock_);
-    if (!out_.empty()) sim::SerialTaken(toModem_, out_.size());
+    if (!out_.empty()) peer::SerialTaken(toModem_, out_.size());
     out_.clear();
     items_.clear();
 }
@@ -118,7 +118,7 @@ void Link::Send(const std::string& bytes) {
     {
         std::lock_guard<std::mutex> g(lock_);
         if (fd_ < 0) return;
-        sim::SerialSent(toModem_, bytes.size());
+        peer::SerialSent(toModem_, bytes.size());
         out_ += bytes;
         queued_ += bytes.size();
     }
@@ -195,11 +195,11 @@ void Link::Run() {
             ready_.notify_all();
             if (arrived_) arrived_();
         }
-        if (taken) sim::SerialTaken(fromModem_, taken);
+        if (taken) peer::SerialTaken(fromModem_, taken);
         if (gone) {
-            sim::SerialForget(fromModem_);  // nothing more comes from a device that is gone
+            peer::SerialForget(fromModem_);  // nothing more comes from a device that is gone
             std::lock_guard<std::mutex> g(lock_);
-            sim::SerialTaken(toModem_, out_.size());
+            peer::SerialTaken(toModem_, out_.size());
             out_.clear();
             return;
         }

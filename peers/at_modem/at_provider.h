@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "peers/at_modem/at_link.h"
+#include "peers/at_modem/voice_format.h"
+#include "platform/peer.h"
 #include "platform/platform.h"
-#include "platform/sim/sim.h"
 
 #define AT_EXPORT extern "C" __attribute__((visibility("default")))
-#define TAPI_EXPORT AT_EXPORT LONG WINAPI
 
 namespace atmodem {
 
@@ -29,6 +29,10 @@ inline constexpr int kProbeMs = 1000;          // the whole set-up probe, on the
 inline constexpr int kDialMs = 90000;          // dialling until the far end answers or not
 inline constexpr int kRingGoneMs = 10000;      // an offered call whose rings stopped
 inline constexpr int kCallerIdSettleMs = 200;  // the rest of a caller-id block after its last line
+// Sound given to the modem ahead of what it has played, at most.
+inline constexpr peer::Micros kVoiceLead = 250 * peer::kMilli;
+// How often the sound ahead is topped up.
+inline constexpr peer::Micros kVoicePiece = 40 * peer::kMilli;
 
 inline LONG Err(DWORD code) { return static_cast<LONG>(code); }
 
@@ -57,29 +61,41 @@ struct Call {
     DWORD monitor = 0;
     std::string dialed;
     bool farEndGone = false;
+    bool dropping = false;  // lineDrop asked: no more voice
 };
 
 // The one voice stream the modem carries at a time: +VTX, +VRX, or +VTR
 // (both ways at once, on a modem that offers it).
 enum class Stream { None, Tx, Rx, Duplex };
 
+// Output samples up to `samples` are with the link (or dropped): taken once
+// the device has taken `bytes` of the link's, played at `playEnd`.
+struct TxMark {
+    uint64_t samples, bytes;
+    peer::Micros playEnd;
+};
+
 struct Voice {
-    int format = 128;  // +VSM method: 130 mu-law, 128 8-bit unsigned linear
+    // Chosen at set-up from the modem's +VSM=? list.
+    VoiceFormat format{128, Coding::Unsigned8, "8-bit unsigned"};
     bool fullDuplex = false;  // the modem takes +VTR
     bool txWanted = false, rxWanted = false;  // the line's output / input device is open
     Stream stream = Stream::None;  // asked of the modem (its end not yet asked for)
     bool active = false;           // CONNECT came: voice data flows
     unsigned session = 0;          // which stream a CONNECT answers
     uint64_t retune = 0;           // the devices changed: the stream follows
-    std::string txPending;         // shielded bytes waiting for CONNECT
+    std::string txUnsent;          // encoded output not yet given to the link (unshielded)
     uint64_t txSamples = 0;        // output samples played since the device opened
-    // (samples, the link's queued bytes once they were handed over or dropped)
-    std::deque<std::pair<uint64_t, uint64_t>> txMarks;
+    uint64_t txHanded = 0;         // of them, given to the link or dropped
+    std::deque<TxMark> txMarks;
+    peer::Micros playEnd = 0;      // when what the modem was given will have played
+    uint64_t pacer = 0;            // the next top-up
     bool rxActive = false;         // received data is being kept for the input device
-    sim::Micros streamStart = 0;   // the CONNECT that started the stream
+    peer::Micros streamStart = 0;   // the CONNECT that started the stream
     uint64_t rxSeen = 0;           // samples received since then
-    sim::Micros rxStart = 0;       // clock time of rx[0]
+    peer::Micros rxStart = 0;       // clock time of rx[0]
     std::vector<int16_t> rx;
+    std::string rxCarry;           // half a 16-bit sample
 };
 
 struct Provider {
@@ -108,7 +124,8 @@ struct Provider {
     LONG nextRequest = 1;
 };
 
-Provider& P();
+// The one modem this library drives.
+Provider& AtModem();
 void ResetProvider();
 
 // ---- link and commands (at_engine.cpp)
@@ -141,8 +158,11 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 // ---- the line's wave devices (at_voice.cpp)
 void AttachWave();
 void DetachWave();
-// Ends the voice stream before a command that needs the command state.
+// Brings the voice stream in line with the call and the open devices now
+// (before a command that needs the command state).
 void EndStreams();
+// The call's state changed: the stream follows it.
+void VoiceFollowsCall();
 void OnVoiceData(const std::string& bytes);
 // DLE ETX from the modem: the received data has ended.
 void OnReceiveEnd();

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/sim/g711.h"
+#include "peers/modem_sim/sim_families.h"
 
 namespace modemsim {
 
@@ -39,8 +39,17 @@ struct ModemSim::Impl {
     std::mutex writeLock;
 
     // modem state
-    bool voice = false, offHook = false, callerIdOn = false;
+    bool voice = false, offHook = false, callerIdOn = false, echo = true;
     int format = 128;
+    Coding coding = Coding::Unsigned8;
+    // The voice buffer: what the host sent and the modem has not taken in
+    // yet (flow control holds it), when what is buffered has played, and
+    // whether DLE ETX came (the stream ends once the buffer has played).
+    std::string backlog;
+    sim::Micros playedUntil = 0;
+    bool ending = false, drainDue = false;
+    size_t mostHeldBack = 0;
+    std::string halfSample;
     Mode mode = Mode::Command;
     std::string line;
     bool dle = false;
@@ -58,6 +67,7 @@ struct ModemSim::Impl {
     bool silent = false, noise = false;
     size_t split = 0;
     std::vector<std::string> commands;
+    std::vector<sim::Micros> commandTimes;
     std::vector<int16_t> heard;
 
     // ---- writing --------------------------------------------------------
@@ -85,17 +95,68 @@ struct ModemSim::Impl {
     }
     void Event(char code) { Write(std::string{kDle, code}); }
 
-    uint8_t Encode(int16_t v) const {
-        return format == 130 ? sim::MuLawEncode(v) : static_cast<uint8_t>((v >> 8) + 128);
+    const Profile& profile() const { return ProfileOf(options.family); }
+    int BytesPerSample() const { return coding == Coding::Linear16 ? 2 : 1; }
+    // ---- the voice buffer --------------------------------------------------
+    size_t Buffered() const {
+        sim::Micros left = std::max<sim::Micros>(0, playedUntil - sim::Now());
+        return static_cast<size_t>(left * 8000 / sim::kSecond) * BytesPerSample();
     }
-    int16_t Decode(uint8_t b) const {
-        return format == 130 ? sim::MuLawDecode(b) : static_cast<int16_t>((static_cast<int>(b) - 128) << 8);
+    // A voice byte into the buffer: a whole sample plays after the ones before.
+    void PlayByte(char b) {
+        halfSample += b;
+        if (static_cast<int>(halfSample.size()) < BytesPerSample()) return;
+        heard.push_back(DecodeSample(coding, halfSample));
+        halfSample.clear();
+        playedUntil = std::max(playedUntil, sim::Now()) + sim::kSecond / 8000;
+    }
+    // DLE CAN: what is buffered and not played is dropped.
+    void ClearBuffer() {
+        size_t unplayed = Buffered() / BytesPerSample();
+        heard.resize(heard.size() - std::min(unplayed, heard.size()));
+        playedUntil = std::min(playedUntil, sim::Now());
+        halfSample.clear();
+    }
+    // DLE ETX (or DLE ^): the stream ends, and OK comes, once the buffer has played.
+    void EndAfterPlaying(bool etxFirst) {
+        ending = true;
+        sim::Micros left = std::max<sim::Micros>(0, playedUntil - sim::Now());
+        Later(left / double(sim::kSecond), [this, etxFirst] {
+            ending = false;
+            mode = Mode::Command;
+            if (etxFirst) Write(std::string{kDle, kEtx});
+            Result("OK");
+            TakeBacklog();
+        });
+    }
+    // Takes in what the host sent, as far as the buffer has room.
+    void TakeBacklog() {
+        size_t at = 0;
+        while (at < backlog.size() && !ending) {
+            char b = backlog[at];
+            bool voiceByte = (mode == Mode::Transmit || mode == Mode::Duplex) && !dle && b != kDle;
+            if (voiceByte && Buffered() + BytesPerSample() > options.voiceBuffer) {
+                // Full: the rest waits until a 20 ms piece has played.
+                if (!drainDue) {
+                    drainDue = true;
+                    Later(kChunk / double(sim::kSecond), [this] {
+                        drainDue = false;
+                        TakeBacklog();
+                    });
+                }
+                break;
+            }
+            Take(b);
+            ++at;
+        }
+        backlog.erase(0, at);
     }
 
     // ---- the call -------------------------------------------------------
     // Rings of a caller not yet answered go on: hanging up is the caller's.
     void GoOnHook() {
         offHook = connected = dialling = false;
+        ClearBuffer();
         if (mode == Mode::Receive || mode == Mode::Duplex) Write(std::string{kDle, kEtx});
         mode = Mode::Command;
     }
@@ -133,9 +194,10 @@ struct ModemSim::Impl {
             sim::Micros at = rxStart + static_cast<sim::Micros>(index) * sim::kSecond / 8000;
             int64_t k = (at - voiceStart) * 8000 / sim::kSecond;
             int16_t v = connected && k >= 0 && k < static_cast<int64_t>(callerVoice.size()) ? callerVoice[k] : 0;
-            char b = static_cast<char>(Encode(v));
-            out += b;
-            if (b == kDle) out += kDle;
+            for (char b : EncodeSample(coding, v)) {
+                out += b;
+                if (b == kDle) out += kDle;
+            }
         }
         ++rxChunks;
         Write(out);
@@ -156,7 +218,9 @@ struct ModemSim::Impl {
         for (char ch : raw)
             if (ch != ' ') text += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         commands.push_back(raw);
+        commandTimes.push_back(sim::Now());
         if (silent) return;
+        if (echo) Write(raw + "\r");
         if (text.compare(0, 2, "AT") != 0) return;  // not a command: a modem ignores it
         std::string c = text.substr(2);
         for (auto& [prefix, count] : ignored)
@@ -184,6 +248,8 @@ struct ModemSim::Impl {
                 GoOnHook();
                 voice = callerIdOn = false;
             }
+            if (c == "E0" || c == "E1") echo = c == "E1";
+            if (c == "Z" || c == "&F") echo = true;
             return "OK";
         }
         if (c == "H" || c == "H0") return GoOnHook(), "OK";
@@ -193,15 +259,19 @@ struct ModemSim::Impl {
         if (Is(c, "+VCID=1", "#CID=1")) return callerIdOn = true, "OK";
         if (Is(c, "+VCID=0", "#CID=0")) return callerIdOn = false, "OK";
         if (!voice) return "ERROR";
+        if (options.dialect == Dialect::V253 && c == "+VSM=?") return Write(MethodList(options)), "OK";
         if (options.dialect == Dialect::V253 && Starts(c, "+VSM=", "")) {
             int cml = std::atoi(c.c_str() + 5);
             auto comma = c.find(',');
             int rate = comma == std::string::npos ? 8000 : std::atoi(c.c_str() + comma + 1);
-            if ((cml != 1 && cml != 128 && cml != 130) || rate != 8000) return "ERROR";
-            format = cml == 130 ? 130 : 128;
+            const Listed* m = FindMethod(options.family, cml);
+            if (!m || m->coding == Coding::Adpcm || rate != 8000) return "ERROR";
+            format = cml;
+            coding = m->coding;
             return "OK";
         }
-        if (options.dialect == Dialect::Rockwell && c == "#VBS=8") return format = 128, "OK";
+        if (options.dialect == Dialect::Rockwell && c == "#VBS=8")
+            return format = 128, coding = Coding::Unsigned8, "OK";
         if (options.dialect == Dialect::Rockwell && c == "#VSR=8000") return "OK";
         if (Starts(c, "+VIT=", "#VTD=") || Starts(c, "+VRA=", "#VRA=") || Starts(c, "+VRN=", "#VRN=")) return "OK";
         if (options.dialect == Dialect::V253 && Starts(c, "+VLS=", "")) {
@@ -221,6 +291,7 @@ struct ModemSim::Impl {
         if (Is(c, "+VTX", "#VTX")) {
             if (!offHook) return "ERROR";
             mode = Mode::Transmit;
+            halfSample.clear();
             return "CONNECT";
         }
         if (options.dialect == Dialect::V253 && c == "+VTR=?") return options.fullDuplex ? "OK" : "ERROR";
@@ -229,6 +300,7 @@ struct ModemSim::Impl {
             if (!offHook || (duplex && !options.fullDuplex)) return "ERROR";
             Result("CONNECT");
             mode = duplex ? Mode::Duplex : Mode::Receive;
+            halfSample.clear();
             rxStart = sim::Now();
             rxChunks = 0;
             Later(kChunk / double(sim::kSecond), [this] { ReceiveChunk(); });
@@ -263,24 +335,18 @@ struct ModemSim::Impl {
                 std::string l = line;
                 line.clear();
                 Command(l);
-            } else if (b != '\n' && line.size() < 256) {
-                line += b;
+            } else if (b >= 0x20 && b < 0x7f && line.size() < 256) {
+                line += b;  // control bytes (a late DLE pair, noise) are not part of a command
             }
             return;
         }
         if (dle) {
             dle = false;
-            if (mode == Mode::Duplex) {
-                if (b == kDle) heard.push_back(Decode(static_cast<uint8_t>(kDle)));
-                if (b == '^') {  // both directions end
-                    mode = Mode::Command;
-                    Write(std::string{kDle, kEtx});
-                    Result("OK");
-                }
-            } else if (mode == Mode::Transmit) {
-                if (b == kDle) heard.push_back(Decode(static_cast<uint8_t>(kDle)));
-                if (b == kEtx) mode = Mode::Command, Result("OK");
-                if (b == 0x18) Result("OK"), mode = Mode::Command;  // DLE CAN: buffer dropped
+            if (mode == Mode::Duplex || mode == Mode::Transmit) {
+                if (b == kDle) PlayByte(kDle);
+                if (b == 0x18) ClearBuffer();  // DLE CAN: the buffer is dropped, the stream goes on
+                if (mode == Mode::Duplex && b == '^') EndAfterPlaying(true);  // both directions end
+                if (mode == Mode::Transmit && b == kEtx) EndAfterPlaying(false);
             } else if (b == '!') {
                 mode = Mode::Command;
                 Write(std::string{kDle, kEtx});
@@ -292,7 +358,7 @@ struct ModemSim::Impl {
             dle = true;
             return;
         }
-        if (mode == Mode::Transmit || mode == Mode::Duplex) heard.push_back(Decode(static_cast<uint8_t>(b)));
+        if (mode == Mode::Transmit || mode == Mode::Duplex) PlayByte(b);
     }
 
     void Run() {
@@ -309,7 +375,9 @@ struct ModemSim::Impl {
             if (n <= 0) continue;
             {
                 std::lock_guard<std::recursive_mutex> g(lock);
-                for (ssize_t i = 0; i < n; ++i) Take(buf[i]);
+                backlog.append(buf, static_cast<size_t>(n));
+                TakeBacklog();
+                mostHeldBack = std::max(mostHeldBack, backlog.size());
             }
             sim::SerialTaken(toModem, static_cast<size_t>(n));
         }
@@ -342,6 +410,8 @@ bool ModemSim::Start(const Options& options) {
     impl_ = std::make_unique<Impl>();
     Impl& s = *impl_;
     s.options = options;
+    if (s.options.manufacturer.empty()) s.options.manufacturer = ProfileOf(options.family).manufacturer;
+    if (s.options.model.empty()) s.options.model = ProfileOf(options.family).model;
     s.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (s.master < 0 || grantpt(s.master) != 0 || unlockpt(s.master) != 0) return false;
     s.path = ptsname(s.master);
@@ -439,6 +509,9 @@ void ModemSim::HangUp(enum HangUp how) {
             if (s.mode == Mode::Receive || s.mode == Mode::Duplex) s.Write(std::string{kDle, kEtx});
             s.mode = Mode::Command;
             s.offHook = false;
+            s.ClearBuffer();
+            s.backlog.clear();
+            s.ending = false;
             s.Result("NO CARRIER");
             break;
     }
@@ -500,6 +573,21 @@ bool ModemSim::OffHook() const {
 std::string ModemSim::Dialled() const {
     std::lock_guard<std::recursive_mutex> g(impl_->lock);
     return impl_->dialled;
+}
+
+std::vector<sim::Micros> ModemSim::CommandTimes() const {
+    std::lock_guard<std::recursive_mutex> g(impl_->lock);
+    return impl_->commandTimes;
+}
+
+sim::Micros ModemSim::PlayedUntil() const {
+    std::lock_guard<std::recursive_mutex> g(impl_->lock);
+    return impl_->playedUntil;
+}
+
+size_t ModemSim::MostHeldBack() const {
+    std::lock_guard<std::recursive_mutex> g(impl_->lock);
+    return impl_->mostHeldBack;
 }
 
 int ModemSim::VoiceFormat() const {

@@ -2,7 +2,11 @@
 // the AT command set for voice (+FCLASS=8, +VLS, +VSM, +VTX, +VRX, +VTS,
 // +VCID, +VIT, +VRA/+VRN) or the older #CLS set, result codes, caller-id
 // lines and the DLE-shielded voice stream, with a scriptable caller and
-// faults. Commands are answered by the simulator's own reader thread, as a
+// faults. It behaves as the command references of its family say: echo on
+// at power-up until ATE0, the family's own +VSM=? list and code meanings,
+// and a voice buffer of a real modem's size that plays at 8000 samples a
+// second: what the host sends beyond it waits (flow control), DLE CAN
+// empties it and DLE ETX is answered once it has played. Commands are answered by the simulator's own reader thread, as a
 // modem answers on its own; what the caller does runs on the platform's
 // clock (call from the loop thread).
 #pragma once
@@ -33,10 +37,24 @@ enum class HangUp {
     NoCarrier,  // the NO CARRIER result code
 };
 
+// Command-set families: their identification, +VSM=? list and codes.
+enum class Family {
+    HostSoft,    // host-processed: 128 8-bit signed, 130 unsigned, 131 mu-law, 132 A-law, 133 16-bit
+    Controller,  // controller-based: 1 and 130 8-bit unsigned PCM, ADPCM; no mu-law
+    ALawLinear,  // 128 8-bit signed linear, 132 A-law, 133 16-bit linear; no mu-law
+};
+
 struct Options {
     Dialect dialect = Dialect::V253;
-    std::string manufacturer = "Marlune";
-    std::string model = "SimVoice 56K";
+    Family family = Family::HostSoft;
+    // Empty: the family's own identification.
+    std::string manufacturer;
+    std::string model;
+    // Lines answering +VSM=? in place of the family's list (a modem whose
+    // list does not read).
+    std::vector<std::string> vsmList;
+    // The voice buffer: bytes the modem holds ahead of what it plays.
+    size_t voiceBuffer = 2048;
     // +VRN: seconds of ringback before NO ANSWER when the far end never picks up.
     double ringbackSeconds = 10;
     // +VTR, voice both ways at once (answers AT+VTR=? with OK); without it
@@ -104,6 +122,13 @@ public:
     bool OffHook() const;
     std::string Dialled() const;
     int VoiceFormat() const;  // the +VSM compression method in use
+    // When each command line was read (clock time), in the order of Commands().
+    std::vector<sim::Micros> CommandTimes() const;
+    // Clock time the last sample of what was played has played (or will).
+    sim::Micros PlayedUntil() const;
+    // The most voice bytes the host had sent beyond the buffer at once
+    // (waiting behind flow control).
+    size_t MostHeldBack() const;
 
     struct Impl;
 

@@ -15,12 +15,6 @@ std::string DigitsOf(const std::string& s) {
 
 }  // namespace
 
-bool ValidAddress(const std::string& a) {
-    if (a.empty()) return false;
-    static const std::string allowed = "0123456789ABCDabcd*#!PpTtWw@$?,;+()-. |^";
-    return a.find_first_not_of(allowed) == std::string::npos;
-}
-
 bool Translate(const std::string& in, Translation& t) {
     const Location* here = CurrentLocation();
     t.currentCountry = here ? here->country : 1;

@@ -6,9 +6,12 @@
 
 #include "peers/virtual_modem/data_port.h"
 #include "peers/virtual_modem/modem_state.h"
-#include "platform/sim/sim.h"
+#include "platform/peer.h"
 
 using namespace vmodem_impl;
+
+static_assert(VMODEM_HOSTILE_OFFSET == tfront::kHostileOffset && VMODEM_HOSTILE_NEEDED == tfront::kHostileNeeded,
+              "the hostile kinds are the front's");
 
 // ============================================================================
 // Control API
@@ -17,82 +20,83 @@ using namespace vmodem_impl;
 extern "C" {
 
 void vmodem_Reset(void) {
-    Defaults(M());
+    Defaults(VirtualModem());
+    tfront::ResetFaults();
     vmodem_data::Reset();
 }
 
-uint32_t vmodem_DeviceCount(void) { return static_cast<uint32_t>(M().devices.size()); }
+uint32_t vmodem_DeviceCount(void) { return static_cast<uint32_t>(VirtualModem().devices.size()); }
 
 uint32_t vmodem_AddDevice(const char* name, uint32_t lowVersion, uint32_t highVersion) {
-    Device d = M().devices.empty() ? Device() : M().devices.front();
+    Device d = VirtualModem().devices.empty() ? Device() : VirtualModem().devices.front();
     d.name = name ? name : "";
     d.lowVersion = lowVersion;
     d.highVersion = highVersion;
-    M().devices.push_back(d);
-    return static_cast<uint32_t>(M().devices.size() - 1);
+    VirtualModem().devices.push_back(d);
+    return static_cast<uint32_t>(VirtualModem().devices.size() - 1);
 }
 
 int vmodem_SetDeviceName(uint32_t device, const char* name) {
-    if (device >= M().devices.size() || !name) return -1;
-    M().devices[device].name = name;
+    if (device >= VirtualModem().devices.size() || !name) return -1;
+    VirtualModem().devices[device].name = name;
     return 0;
 }
 
 int vmodem_SetDeviceVersions(uint32_t device, uint32_t lowVersion, uint32_t highVersion) {
-    if (device >= M().devices.size()) return -1;
-    M().devices[device].lowVersion = lowVersion;
-    M().devices[device].highVersion = highVersion;
+    if (device >= VirtualModem().devices.size()) return -1;
+    VirtualModem().devices[device].lowVersion = lowVersion;
+    VirtualModem().devices[device].highVersion = highVersion;
     return 0;
 }
 
 int vmodem_SetWaveIds(uint32_t device, uint32_t waveOut, uint32_t waveIn) {
-    if (device >= M().devices.size()) return -1;
-    M().devices[device].waveOut = waveOut;
-    M().devices[device].waveIn = waveIn;
+    if (device >= VirtualModem().devices.size()) return -1;
+    VirtualModem().devices[device].waveOut = waveOut;
+    VirtualModem().devices[device].waveIn = waveIn;
     return 0;
 }
 
 int vmodem_SetDataPort(uint32_t device, void* handle, const char* portName) {
-    if (device >= M().devices.size()) return -1;
-    M().devices[device].dataHandle = handle;
-    M().devices[device].dataPort = portName ? portName : "";
+    if (device >= VirtualModem().devices.size()) return -1;
+    VirtualModem().devices[device].dataHandle = handle;
+    VirtualModem().devices[device].dataPort = portName ? portName : "";
     return 0;
 }
 
 int vmodem_SetReportsLineConnect(uint32_t device, int reports) {
-    if (device >= M().devices.size()) return -1;
-    M().devices[device].reportsLineConnect = reports != 0;
+    if (device >= VirtualModem().devices.size()) return -1;
+    VirtualModem().devices[device].reportsLineConnect = reports != 0;
     return 0;
 }
 
 int vmodem_SetOutgoing(uint32_t device, int behaviour, uint32_t delayMs) {
-    if (device >= M().devices.size() || behaviour < VMODEM_OUTGOING_MANUAL || behaviour > VMODEM_OUTGOING_NOANSWER)
+    if (device >= VirtualModem().devices.size() || behaviour < VMODEM_OUTGOING_MANUAL || behaviour > VMODEM_OUTGOING_NOANSWER)
         return -1;
-    M().devices[device].outgoing = behaviour;
-    M().devices[device].outgoingDelayMs = delayMs;
+    VirtualModem().devices[device].outgoing = behaviour;
+    VirtualModem().devices[device].outgoingDelayMs = delayMs;
     return 0;
 }
 
 void vmodem_ClearLocations(void) {
-    M().locations.clear();
-    M().currentLocation = 0;
+    VirtualModem().locations.clear();
+    VirtualModem().currentLocation = 0;
 }
 
 void vmodem_AddLocation(uint32_t id, const char* name, uint32_t countryCode, const char* cityCode) {
-    M().locations.push_back({id, name ? name : "", countryCode, cityCode ? cityCode : ""});
+    VirtualModem().locations.push_back({id, name ? name : "", countryCode, cityCode ? cityCode : ""});
 }
 
 int vmodem_SetCurrentLocation(uint32_t id) {
-    for (auto& l : M().locations)
+    for (auto& l : VirtualModem().locations)
         if (l.id == id) {
-            M().currentLocation = id;
+            VirtualModem().currentLocation = id;
             return 0;
         }
     return -1;
 }
 
 uint32_t vmodem_Offer(uint32_t device, const char* callerId) {
-    Modem& m = M();
+    Modem& m = VirtualModem();
     HLINE line = OpenLineOf(device);
     Line* l = FindLine(line);
     if (!l || !(l->privileges & LINECALLPRIVILEGE_OWNER)) return 0;
@@ -149,7 +153,7 @@ int vmodem_HangUp(uint32_t device) {
     bool wasConnected = c->state == LINECALLSTATE_CONNECTED;
     SetCallState(h, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
     Line* l = FindLine(line);
-    if (wasConnected && l && M().devices[l->device].reportsLineConnect)
+    if (wasConnected && l && VirtualModem().devices[l->device].reportsLineConnect)
         PostLineDevState(line, LINEDEVSTATE_DISCONNECTED, 0, 0);
     return 0;
 }
@@ -176,7 +180,7 @@ int vmodem_BusyOutgoing(uint32_t device) {
 }
 
 int vmodem_CloseLine(uint32_t device) {
-    Modem& m = M();
+    Modem& m = VirtualModem();
     HLINE line = OpenLineOf(device);
     if (!line) return -1;
     PostToLine(line, line, LINE_CLOSE, 0, 0, 0);
@@ -196,31 +200,19 @@ int vmodem_Notify(uint32_t device, uint32_t hDevice, uint32_t message, uintptr_t
     return 0;
 }
 
-void vmodem_Refuse(const char* function, int32_t error) {
-    if (!function) return;
-    if (error == 0)
-        M().refusals.erase(function);
-    else
-        M().refusals[function] = error;
-}
+void vmodem_Refuse(const char* function, int32_t error) { tfront::Refuse(function, error); }
 
-void vmodem_SetHostile(int kind) { M().hostile = kind; }
+void vmodem_SetHostile(int kind) { tfront::FaultHooks().hostile = kind; }
 
-void vmodem_SetRecordBytes(const void* bytes, size_t size) {
-    M().recordBytes = bytes ? std::string(static_cast<const char*>(bytes), size) : std::string();
-    M().recordPos = 0;
-}
+void vmodem_SetRecordBytes(const void* bytes, size_t size) { tfront::SetRecordBytes(bytes, size); }
 
 void vmodem_HideExport(const char* function, int hidden) {
-    if (function) sim::HideExport(kDllName, function, hidden != 0);
+    if (function) peer::HideExport(kDllName, function, hidden != 0);
 }
 
-void vmodem_HideLibrary(int hidden) { sim::HideLibrary(kDllName, hidden != 0); }
+void vmodem_HideLibrary(int hidden) { peer::HideLibrary(kDllName, hidden != 0); }
 
-int vmodem_CallCount(const char* function) {
-    auto it = M().callCounts.find(function ? function : "");
-    return it == M().callCounts.end() ? 0 : it->second;
-}
+int vmodem_CallCount(const char* function) { return tfront::CallCount(function); }
 
 uint32_t vmodem_OpenLine(uint32_t device) { return OpenLineOf(device); }
 uint32_t vmodem_CurrentCall(uint32_t device) { return CurrentCallOf(device); }
@@ -240,10 +232,10 @@ uint32_t vmodem_StatusMask(uint32_t device) {
     return l ? l->lineStates : 0;
 }
 
-const char* vmodem_LastDialed(void) { return M().lastDialed.c_str(); }
+const char* vmodem_LastDialed(void) { return VirtualModem().lastDialed.c_str(); }
 
 size_t vmodem_LastCallParams(void* buffer, size_t size) {
-    const auto& p = M().lastCallParams;
+    const auto& p = VirtualModem().lastCallParams;
     if (buffer) std::memcpy(buffer, p.data(), std::min(size, p.size()));
     return p.size();
 }

@@ -17,8 +17,7 @@
 
 #include "peers/virtual_modem/data_call.h"
 #include "peers/virtual_modem/data_port.h"
-#include "platform/sim/comm_port.h"
-#include "platform/sim/sim.h"
+#include "platform/peer.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ struct Data {
 void ClosePort(DataCall& c) {
     if (c.closed) return;
     c.closed = true;
-    for (HANDLE h : c.lent) sim::RevokeCommPort(h);
+    for (HANDLE h : c.lent) peer::RevokeCommPort(h);
     if (c.master >= 0) close(c.master);
     if (c.slave >= 0) close(c.slave);
     c.master = c.slave = -1;
@@ -61,18 +60,18 @@ void Clear(Data& d) {
     d = Data();
 }
 
-Data& D() {
+Data& DataCalls() {
     static Data* d = [] {
         auto* created = new Data();
-        sim::AddResetHook([] { vmodem_data::Reset(); });
+        peer::OnReset([] { vmodem_data::Reset(); });
         return created;
     }();
     return *d;
 }
 
 DataCall* Find(HCALL h) {
-    auto it = D().calls.find(h);
-    return it == D().calls.end() ? nullptr : &it->second;
+    auto it = DataCalls().calls.find(h);
+    return it == DataCalls().calls.end() ? nullptr : &it->second;
 }
 
 DataCall* CurrentDataCall(DWORD device) {
@@ -97,7 +96,7 @@ void Arrived(HCALL call, size_t n) {
     DataCall* c = Find(call);
     if (!c || c->closed) return;
     DWORD device = c->device;
-    DeviceData& dev = D().devices[device];
+    DeviceData& dev = DataCalls().devices[device];
     char buf[4096];
     while (n > 0) {
         ssize_t got = read(c->master, buf, std::min(n, sizeof buf));
@@ -132,14 +131,14 @@ LONG LendPort(HCALL call, DWORD device, HANDLE* port) {
     if (c->slave < 0 && !OpenPty(*c)) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
     int fd = fcntl(c->slave, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
-    HANDLE h = sim::OpenCommPort(fd, [call](size_t n) { Arrived(call, n); });
+    HANDLE h = peer::OpenCommPort(fd, [call](size_t n) { Arrived(call, n); });
     c->lent.push_back(h);
     *port = h;
     return 0;
 }
 
 void CallPlaced(HCALL call, DWORD device) {
-    if (D().devices[device].outgoingMedia & LINEMEDIAMODE_DATAMODEM) D().calls[call].device = device;
+    if (DataCalls().devices[device].outgoingMedia & LINEMEDIAMODE_DATAMODEM) DataCalls().calls[call].device = device;
 }
 
 DWORD MediaMode(HCALL call) { return Find(call) ? LINEMEDIAMODE_DATAMODEM : LINEMEDIAMODE_AUTOMATEDVOICE; }
@@ -148,7 +147,7 @@ void CallEnded(HCALL call) {
     if (DataCall* c = Find(call)) ClosePort(*c);
 }
 
-void Reset() { Clear(D()); }
+void Reset() { Clear(DataCalls()); }
 
 }  // namespace vmodem_data
 
@@ -156,13 +155,13 @@ extern "C" {
 
 uint32_t vmodem_OfferData(uint32_t device, const char* callerId) {
     uint32_t h = vmodem_Offer(device, callerId);
-    if (h) D().calls[h].device = device;
+    if (h) DataCalls().calls[h].device = device;
     return h;
 }
 
 int vmodem_SetOutgoingMedia(uint32_t device, uint32_t mediaMode) {
     if (device >= vmodem_DeviceCount() || mediaMode == 0) return -1;
-    D().devices[device].outgoingMedia = mediaMode;
+    DataCalls().devices[device].outgoingMedia = mediaMode;
     return 0;
 }
 
@@ -171,19 +170,19 @@ uint32_t vmodem_CallMediaMode(uint32_t hCall) {
 }
 
 size_t vmodem_DataRead(uint32_t device, void* buffer, size_t size) {
-    std::string& r = D().devices[device].received;
+    std::string& r = DataCalls().devices[device].received;
     size_t n = std::min(size, r.size());
     if (buffer && n) std::memcpy(buffer, r.data(), n);
     r.erase(0, n);
     return n;
 }
 
-size_t vmodem_DataPending(uint32_t device) { return D().devices[device].received.size(); }
+size_t vmodem_DataPending(uint32_t device) { return DataCalls().devices[device].received.size(); }
 
-uint64_t vmodem_DataReceived(uint32_t device) { return D().devices[device].total; }
+uint64_t vmodem_DataReceived(uint32_t device) { return DataCalls().devices[device].total; }
 
 int vmodem_DataCapture(uint32_t device, const char* path) {
-    DeviceData& dev = D().devices[device];
+    DeviceData& dev = DataCalls().devices[device];
     if (dev.capture) fclose(dev.capture);
     dev.capture = nullptr;
     if (!path) return 0;
@@ -200,7 +199,7 @@ int vmodem_DataClosePort(uint32_t device) {
 
 int vmodem_DataHangUpAfter(uint32_t device, uint64_t bytes) {
     if (device >= vmodem_DeviceCount()) return -1;
-    DeviceData& dev = D().devices[device];
+    DeviceData& dev = DataCalls().devices[device];
     dev.hangUpAt = bytes == 0 ? 0 : dev.total + bytes;
     return 0;
 }

@@ -4,15 +4,15 @@
 
 #include "peers/virtual_modem/modem_state.h"
 #include "peers/virtual_modem/data_port.h"
-#include "platform/sim/sim.h"
+#include "platform/peer.h"
 
 namespace vmodem_impl {
 
-Modem& M() {
+Modem& VirtualModem() {
     static Modem* modem = [] {
         auto* created = new Modem();
         Defaults(*created);
-        sim::AddResetHook([] { vmodem_Reset(); });
+        peer::OnReset([] { vmodem_Reset(); });
         return created;
     }();
     return *modem;
@@ -34,18 +34,11 @@ void Defaults(Modem& m) {
     m.currentLocation = 1;
 }
 
-LONG Enter(const char* function) {
-    Modem& m = M();
-    ++m.callCounts[function];
-    auto it = m.refusals.find(function);
-    return it == m.refusals.end() ? 0 : it->second;
-}
-
 // ---- notifications ---------------------------------------------------------
 
 LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg != kNotifyMessage) return DefWindowProcA(hwnd, msg, wParam, lParam);
-    Modem& m = M();
+    Modem& m = VirtualModem();
     auto it = m.pending.find(static_cast<uint64_t>(lParam));
     if (it == m.pending.end()) return 0;
     Notification n = it->second;
@@ -58,7 +51,7 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 
 void Post(HLINEAPP appHandle, DWORD hDevice, DWORD message, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR p2,
           DWORD_PTR p3) {
-    Modem& m = M();
+    Modem& m = VirtualModem();
     auto app = m.apps.find(appHandle);
     if (app == m.apps.end()) return;
     uint64_t id = m.nextNotification++;
@@ -67,21 +60,21 @@ void Post(HLINEAPP appHandle, DWORD hDevice, DWORD message, DWORD_PTR instance, 
 }
 
 void PostToLine(HLINE hLine, DWORD hDevice, DWORD message, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
-    auto it = M().lines.find(hLine);
-    if (it == M().lines.end()) return;
+    auto it = VirtualModem().lines.find(hLine);
+    if (it == VirtualModem().lines.end()) return;
     Post(it->second.app, hDevice, message, it->second.instance, p1, p2, p3);
 }
 
 void PostLineDevState(HLINE hLine, DWORD state, DWORD_PTR p2, DWORD_PTR p3) {
-    auto it = M().lines.find(hLine);
-    if (it == M().lines.end()) return;
+    auto it = VirtualModem().lines.find(hLine);
+    if (it == VirtualModem().lines.end()) return;
     if (!(it->second.lineStates & state) && state != LINEDEVSTATE_REINIT) return;
     PostToLine(hLine, hLine, LINE_LINEDEVSTATE, state, p2, p3);
 }
 
 void SetCallState(HCALL hCall, DWORD state, DWORD mode, DWORD privilege) {
-    auto it = M().calls.find(hCall);
-    if (it == M().calls.end()) return;
+    auto it = VirtualModem().calls.find(hCall);
+    if (it == VirtualModem().calls.end()) return;
     it->second.state = state;
     if (state == LINECALLSTATE_IDLE) it->second.monitorModes = 0;
     if (state == LINECALLSTATE_DISCONNECTED || state == LINECALLSTATE_IDLE) vmodem_data::CallEnded(hCall);
@@ -89,7 +82,7 @@ void SetCallState(HCALL hCall, DWORD state, DWORD mode, DWORD privilege) {
 }
 
 LONG Reply(HLINE hLine, LONG result) {
-    Modem& m = M();
+    Modem& m = VirtualModem();
     LONG id = m.nextRequest++;
     if (m.nextRequest <= 0) m.nextRequest = 1;
     auto it = m.lines.find(hLine);
@@ -100,17 +93,17 @@ LONG Reply(HLINE hLine, LONG result) {
 // ---- lookups -----------------------------------------------------------------
 
 Line* FindLine(HLINE h) {
-    auto it = M().lines.find(h);
-    return it == M().lines.end() ? nullptr : &it->second;
+    auto it = VirtualModem().lines.find(h);
+    return it == VirtualModem().lines.end() ? nullptr : &it->second;
 }
 
 Call* FindCall(HCALL h) {
-    auto it = M().calls.find(h);
-    return it == M().calls.end() ? nullptr : &it->second;
+    auto it = VirtualModem().calls.find(h);
+    return it == VirtualModem().calls.end() ? nullptr : &it->second;
 }
 
 HLINE OpenLineOf(DWORD device) {
-    for (auto& [h, l] : M().lines)
+    for (auto& [h, l] : VirtualModem().lines)
         if (l.device == device) return h;
     return 0;
 }
@@ -119,7 +112,7 @@ HCALL CurrentCallOf(DWORD device) {
     HLINE line = OpenLineOf(device);
     if (!line) return 0;
     HCALL current = 0;
-    for (auto& [h, c] : M().calls)
+    for (auto& [h, c] : VirtualModem().calls)
         if (c.line == line && c.state != LINECALLSTATE_IDLE) current = h;  // the newest
     return current;
 }
@@ -131,8 +124,8 @@ HCALL RingingOutgoingCall(DWORD device) {
 }
 
 const Location* CurrentLocation() {
-    for (auto& l : M().locations)
-        if (l.id == M().currentLocation) return &l;
+    for (auto& l : VirtualModem().locations)
+        if (l.id == VirtualModem().currentLocation) return &l;
     return nullptr;
 }
 
@@ -143,7 +136,7 @@ void ConnectOutgoing(HCALL hCall) {
     if (!c || c->incoming || c->state != LINECALLSTATE_RINGBACK) return;
     SetCallState(hCall, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
     Line* l = FindLine(c->line);
-    if (l && M().devices[l->device].reportsLineConnect) PostLineDevState(c->line, LINEDEVSTATE_CONNECTED, 0, 0);
+    if (l && VirtualModem().devices[l->device].reportsLineConnect) PostLineDevState(c->line, LINEDEVSTATE_CONNECTED, 0, 0);
 }
 
 void EndOutgoing(HCALL hCall, bool busy) {

@@ -1,7 +1,6 @@
 // The virtual modem's internals, shared by its parts: the state (devices,
-// applications, lines, calls, locations, injected refusals), notifications
-// to the application, lookups, the record writer, address translation and
-// the caller-side helpers.
+// applications, lines, calls, locations), notifications to the
+// application, lookups, address translation and the caller-side helpers.
 #pragma once
 
 #include <cstring>
@@ -9,27 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "peers/telephony_front/telephony_front.h"
 #include "peers/virtual_modem/virtual_modem.h"
 #include "platform/platform.h"
-
-#define TAPI_EXPORT extern "C" __attribute__((visibility("default"))) LONG WINAPI
 
 namespace vmodem_impl {
 
 inline constexpr char kDllName[] = "TAPI32.DLL";
 inline constexpr char kHiddenClass[] = "MarluneTapiNotify";
 inline constexpr UINT kNotifyMessage = WM_USER + 0x100;
-inline constexpr DWORD kServiceVersion = 0x00020002;
-inline constexpr DWORD kMinTranslateVersion = 0x00010004;
-inline constexpr DWORD kSupportedLineStates = 0x01FFFFFF;
-inline constexpr DWORD kSupportedAddressStates = 0x000001FF;
+using tfront::kDigitModes;
+using tfront::kServiceVersion;
 inline constexpr DWORD kLineMediaModes =
     LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE | LINEMEDIAMODE_DATAMODEM;
-inline constexpr DWORD kDigitModes = LINEDIGITMODE_PULSE | LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND;
-inline constexpr DWORD kCallParamsFixedSize = offsetof(LINECALLPARAMS, dwAddressType);
 inline constexpr DWORD kDefaultAnswerDelayMs = 5000;
 
-inline LONG Err(DWORD code) { return static_cast<LONG>(code); }
+using tfront::Err;
 
 struct Device {
     std::string name;
@@ -72,12 +66,7 @@ struct Call {
     DWORD monitorModes = 0;
 };
 
-struct Location {
-    DWORD id;
-    std::string name;
-    DWORD country;
-    std::string city;
-};
+using tfront::Location;
 
 struct Notification {
     HLINEAPP app;
@@ -94,11 +83,6 @@ struct Modem {
     std::map<HLINE, Line> lines;
     std::map<HCALL, Call> calls;
     std::map<uint64_t, Notification> pending;
-    std::map<std::string, LONG> refusals;
-    std::map<std::string, int> callCounts;
-    int hostile = VMODEM_HOSTILE_NONE;
-    std::string recordBytes;  // vmodem_SetRecordBytes: the stream and where it is read
-    size_t recordPos = 0;
     HLINEAPP nextApp = 0x00010001;
     HLINE nextLine = 0x00020001;
     HCALL nextCall = 0x00030001;
@@ -108,10 +92,8 @@ struct Modem {
     std::vector<BYTE> lastCallParams;
 };
 
-Modem& M();
+Modem& VirtualModem();
 void Defaults(Modem& m);
-// Counts the call and applies an injected refusal (non-zero result).
-LONG Enter(const char* function);
 
 // ---- notifications (through the hidden window of the initialising thread)
 void Post(HLINEAPP appHandle, DWORD hDevice, DWORD message, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR p2,
@@ -135,11 +117,7 @@ HCALL RingingOutgoingCall(DWORD device);
 const Location* CurrentLocation();
 
 // ---- address translation
-bool ValidAddress(const std::string& a);
-struct Translation {
-    std::string dialable, displayable;
-    DWORD currentCountry = 0, destCountry = 0, results = 0;
-};
+using tfront::Translation;
 bool Translate(const std::string& in, Translation& t);
 
 // ---- caller side

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "g711.h"
+#include "resampler.h"
 #include "wave_model.h"
 
 namespace wavesim {
@@ -44,8 +44,23 @@ using StreamRef = std::shared_ptr<const Stream>;
 struct Chunk {
     StreamRef stream;
     Clock::time_point due;  // when the first frame plays
-    std::shared_ptr<const std::vector<int16_t>> samples;  // interleaved
+    std::shared_ptr<const std::vector<int16_t>> samples;  // interleaved, at the PCM's rate once converted
+    bool converted = false;
 };
+
+// The PCM the writer holds: at the stream's rate, or at a rate it takes as
+// it is with a converter in front.
+struct Pcm {
+    snd_pcm_t* pcm = nullptr;
+    unsigned rate = 0;
+    std::unique_ptr<sim::Resampler> resampler;
+};
+
+std::shared_ptr<const std::vector<int16_t>> Samples16(const std::vector<float>& v) {
+    auto out = std::make_shared<std::vector<int16_t>>(v.size());
+    for (size_t i = 0; i < v.size(); ++i) (*out)[i] = ToS16(v[i]);
+    return out;
+}
 
 struct Feed {
     std::mutex m;
@@ -102,21 +117,41 @@ void Report(std::unique_lock<std::mutex>& lk, uint64_t stream, const std::string
     lk.lock();
 }
 
-snd_pcm_t* OpenPcm(const Stream& s, std::string& reason) {
+// The stream's rate when the PCM takes it without ALSA's resampling, else
+// 48 or 44.1 kHz when it takes one of those; 0 when it takes none of them.
+unsigned NativeRate(snd_pcm_t* pcm, unsigned wanted) {
+    snd_pcm_hw_params_t* hw = nullptr;
+    if (snd_pcm_hw_params_malloc(&hw) != 0) return 0;
+    unsigned chosen = 0;
+    if (snd_pcm_hw_params_any(pcm, hw) >= 0 && snd_pcm_hw_params_set_rate_resample(pcm, hw, 0) == 0) {
+        for (unsigned rate : {wanted, 48000u, 44100u})
+            if (snd_pcm_hw_params_test_rate(pcm, hw, rate, 0) == 0) {
+                chosen = rate;
+                break;
+            }
+    }
+    snd_pcm_hw_params_free(hw);
+    return chosen;
+}
+
+bool OpenPcm(const Stream& s, Pcm& out, std::string& reason) {
     snd_pcm_t* pcm = nullptr;
     int err = snd_pcm_open(&pcm, s.device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0) {
         reason = Describe("cannot open ALSA device \"" + s.device + "\"", err);
-        return nullptr;
+        return false;
     }
-    err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, s.channels, s.rate, 1,
+    // ALSA's own resampling only when the PCM takes no usual rate as it is.
+    const unsigned native = NativeRate(pcm, s.rate);
+    const unsigned rate = native ? native : s.rate;
+    err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, s.channels, rate, native ? 0 : 1,
                              kLatencyMicros);
     if (err < 0) {
         reason = Describe("ALSA device \"" + s.device + "\" does not take 16-bit PCM at " + std::to_string(s.rate) +
                               " Hz, " + std::to_string(s.channels) + " channel(s)",
                           err);
         snd_pcm_close(pcm);
-        return nullptr;
+        return false;
     }
     // Start with the first samples rather than a full buffer.
     snd_pcm_sw_params_t* sw = nullptr;
@@ -125,7 +160,10 @@ snd_pcm_t* OpenPcm(const Stream& s, std::string& reason) {
             snd_pcm_sw_params(pcm, sw);
         snd_pcm_sw_params_free(sw);
     }
-    return pcm;
+    out.pcm = pcm;
+    out.rate = rate;
+    out.resampler.reset(rate != s.rate ? new sim::Resampler(s.rate, rate, s.channels) : nullptr);
+    return true;
 }
 
 // Lets ALSA play out what it holds (at most the lead and its buffer), then
@@ -145,7 +183,8 @@ StreamRef Target(const Feed& f) { return f.chunks.empty() ? f.open : f.chunks.fr
 
 void Writer() {
     Feed& f = F();
-    snd_pcm_t* pcm = nullptr;
+    Pcm out;
+    snd_pcm_t*& pcm = out.pcm;
     StreamRef cur;
     size_t pos = 0;  // frames of the head chunk handed to ALSA
     uint64_t seenDrop = 0;
@@ -158,6 +197,7 @@ void Writer() {
                 lk.unlock();
                 snd_pcm_drop(pcm);
                 snd_pcm_prepare(pcm);
+                if (out.resampler) out.resampler.reset(new sim::Resampler(cur->rate, out.rate, cur->channels));
                 lk.lock();
             }
             continue;
@@ -165,9 +205,16 @@ void Writer() {
         StreamRef target = Target(f);
         if (pcm && target != cur) {
             lk.unlock();
+            if (out.resampler) {
+                // What the converter holds back: the stream's last few milliseconds.
+                std::vector<float> tail;
+                out.resampler->Flush(tail);
+                const auto samples = Samples16(tail);
+                if (!samples->empty()) snd_pcm_writei(pcm, samples->data(), samples->size() / cur->channels);
+            }
             DrainAndClose(pcm);
             lk.lock();
-            pcm = nullptr;
+            out = Pcm{};
             cur.reset();
             f.holding = false;
             f.cv.notify_all();
@@ -192,17 +239,19 @@ void Writer() {
             std::string reason;
             f.holding = true;
             lk.unlock();
-            snd_pcm_t* opened = OpenPcm(*target, reason);
+            Pcm opened;
+            const bool ok = OpenPcm(*target, opened, reason);
             lk.lock();
-            if (!opened) {
+            if (!ok) {
                 Report(lk, target->id, reason);
                 f.holding = false;
                 continue;
             }
-            pcm = opened;
+            out = std::move(opened);
             cur = target;
             pos = 0;
             ++f.state.streams;
+            f.state.rate = out.rate;
             continue;
         }
         if (f.chunks.empty()) {
@@ -210,19 +259,36 @@ void Writer() {
             f.cv.wait(lk);
             continue;
         }
+        if (out.resampler && !f.chunks.front().converted) {
+            // To the PCM's rate, through the stream's one converter (outside
+            // the lock: the device may queue or reset meanwhile).
+            const auto samples = f.chunks.front().samples;
+            const uint64_t generation = f.dropGeneration;
+            lk.unlock();
+            std::vector<float> in(samples->begin(), samples->end()), converted;
+            out.resampler->Process(in.data(), in.size() / cur->channels, converted);
+            auto result = Samples16(converted);
+            lk.lock();
+            if (generation == f.dropGeneration && !f.chunks.empty() && f.chunks.front().samples == samples) {
+                f.chunks.front().samples = std::move(result);
+                f.chunks.front().converted = true;
+            }
+            continue;
+        }
         // Feed the head chunk up to what is due a lead from now.
+        const unsigned rate = out.rate;
         const Chunk chunk = f.chunks.front();
         const size_t total = chunk.samples->size() / cur->channels;
         const auto ahead = Clock::now() + kLead - chunk.due;
         const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(ahead).count();
-        const size_t due = micros <= 0 ? 0 : std::min<size_t>(total, static_cast<uint64_t>(micros) * cur->rate / 1000000 + 1);
+        const size_t due = micros <= 0 ? 0 : std::min<size_t>(total, static_cast<uint64_t>(micros) * rate / 1000000 + 1);
         if (pos >= total) {
             f.chunks.pop_front();
             pos = 0;
             continue;
         }
         if (due <= pos) {
-            const auto next = chunk.due - kLead + std::chrono::microseconds(pos * 1000000 / cur->rate);
+            const auto next = chunk.due - kLead + std::chrono::microseconds(pos * 1000000 / rate);
             f.cv.wait_until(lk, std::min<Clock::time_point>(Clock::now() + kTick, next));
             continue;
         }
@@ -244,7 +310,7 @@ void Writer() {
             snd_pcm_drop(pcm);
             snd_pcm_close(pcm);
             lk.lock();
-            pcm = nullptr;
+            out = Pcm{};
             cur.reset();
             Report(lk, failed->id, Describe("ALSA device \"" + failed->device + "\" failed while playing", static_cast<int>(n)));
             f.holding = false;
@@ -254,27 +320,18 @@ void Writer() {
     }
 }
 
-// The buffer as interleaved 16-bit samples.
-std::shared_ptr<const std::vector<int16_t>> ToS16(const WAVEFORMATEX& f, const WAVEHDR& h) {
-    const DWORD frame = FrameBytes(f);
-    const size_t count = frame ? h.dwBufferLength / frame * f.nChannels : 0;
-    auto out = std::make_shared<std::vector<int16_t>>(count);
-    const auto* p = reinterpret_cast<const uint8_t*>(h.lpData);
-    int16_t* o = out->data();
-    if (f.wFormatTag == WAVE_FORMAT_MULAW) {
-        for (size_t i = 0; i < count; ++i) o[i] = sim::MuLawDecode(p[i]);
-    } else if (f.wBitsPerSample == 8) {
-        for (size_t i = 0; i < count; ++i) o[i] = static_cast<int16_t>((static_cast<int>(p[i]) - 128) * 256);
-    } else {
-        for (size_t i = 0; i < count; ++i) o[i] = static_cast<int16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-    }
-    return out;
+// The buffer as interleaved samples on the 16-bit scale.
+std::shared_ptr<const std::vector<int16_t>> BufferS16(const Layout& l, const WAVEHDR& h) {
+    const DWORD frame = l.FrameBytes();
+    const size_t frames = frame ? h.dwBufferLength / frame : 0;
+    std::vector<float> decoded(frames * l.channels);
+    Decode(l, reinterpret_cast<const uint8_t*>(h.lpData), 0, frames, decoded.data());
+    return Samples16(decoded);
 }
 
 }  // namespace
 
-void CardStream(UINT device, const WAVEFORMATEX& format, bool on) {
-    Feed& f = F();
+void CardStream(UINT device, const Layout& format, bool on) {    Feed& f = F();
     if (device != f.heard.load()) return;
     std::lock_guard<std::mutex> g(f.m);
     if (!on) {
@@ -287,8 +344,8 @@ void CardStream(UINT device, const WAVEFORMATEX& format, bool on) {
     s->id = f.nextId++;
     const char* name = getenv("MARLUNE_ALSA_DEVICE");
     s->device = name && *name ? name : "default";
-    s->rate = format.nSamplesPerSec;
-    s->channels = format.nChannels;
+    s->rate = format.rate;
+    s->channels = format.channels;
     f.open = s;
     if (!f.started) {
         f.started = true;
@@ -298,7 +355,7 @@ void CardStream(UINT device, const WAVEFORMATEX& format, bool on) {
     f.cv.notify_all();
 }
 
-void CardPlay(UINT device, const WAVEFORMATEX& format, const WAVEHDR& h, sim::Micros start) {
+void CardPlay(UINT device, const Layout& format, const WAVEHDR& h, sim::Micros start) {
     Feed& f = F();
     if (device != f.heard.load()) return;
     {
@@ -307,7 +364,7 @@ void CardPlay(UINT device, const WAVEFORMATEX& format, const WAVEHDR& h, sim::Mi
     }
     Chunk c;
     c.due = Clock::now() + std::chrono::microseconds(start - sim::Now());
-    c.samples = ToS16(format, h);
+    c.samples = BufferS16(format, h);
     std::lock_guard<std::mutex> g(f.m);
     if (!f.open) return;
     c.stream = f.open;

@@ -3,6 +3,7 @@
 // clock and buffers; the backend is told when the device opens and closes,
 // gets every output buffer as 16-bit samples at 8 kHz when it is queued,
 // and supplies what input buffers are filled with.
+#include <algorithm>
 #include <map>
 
 #include "wave_model.h"
@@ -28,16 +29,18 @@ void BackendStream(UINT device, bool output, bool on) {
         if (b->stream) b->stream(output, on);
 }
 
-size_t BackendPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h) {
+size_t BackendPlay(UINT device, const Layout& l, const WAVEHDR& h) {
     const auto* b = Find(device);
     if (!b || !b->play) return 0;
-    const DWORD frame = FrameBytes(f);
+    const DWORD frame = l.FrameBytes();
     const uint64_t frames = frame ? h.dwBufferLength / frame : 0;
-    const uint64_t rate = f.nSamplesPerSec ? f.nSamplesPerSec : 8000;
+    const uint64_t rate = l.rate ? l.rate : 8000;
     const uint64_t n = frames * 8000 / rate;
+    std::vector<float> mono(frames);
+    MixMono(l, reinterpret_cast<const uint8_t*>(h.lpData), 0, frames, mono.data());
+    const std::vector<float> at8k = sim::ResampleAll(mono.data(), frames, 1, static_cast<double>(rate), 8000, n);
     std::vector<int16_t> out(n);
-    const auto* data = reinterpret_cast<const uint8_t*>(h.lpData);
-    for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<int16_t>(SampleAt(f, data, std::min(frames - 1, i * rate / 8000)));
+    for (uint64_t i = 0; i < n; ++i) out[i] = ToS16(at8k[i]);
     b->play(out.data(), out.size());
     return out.size();
 }
@@ -60,7 +63,13 @@ bool BackendHear(UINT device, sim::Micros start, DWORD rate, size_t frames, std:
     std::vector<int16_t> at8k(n, 0);
     b->hear(start, at8k.data(), n);
     out.resize(frames);
-    for (size_t i = 0; i < frames; ++i) out[i] = at8k[std::min(n - 1, static_cast<size_t>(i * 8000 / r))];
+    if (r == 8000) {
+        std::copy(at8k.begin(), at8k.begin() + static_cast<std::ptrdiff_t>(frames), out.begin());
+        return true;
+    }
+    const std::vector<float> in(at8k.begin(), at8k.end());
+    const std::vector<float> converted = sim::ResampleAll(in.data(), n, 1, 8000, static_cast<double>(r), frames);
+    for (size_t i = 0; i < frames; ++i) out[i] = ToS16(converted[i]);
     return true;
 }
 

@@ -20,11 +20,26 @@ using sim::WaveFormatSpec;
 // How often a buffer the line has not taken yet is looked at again.
 constexpr Micros kLineRetry = 10 * sim::kMilli;
 
-std::vector<WaveFormatSpec> SoundCardFormats() {
+// What the sound card's input takes, and what its output took before it
+// took the wide formats.
+std::vector<WaveFormatSpec> ClassicCardFormats() {
     std::vector<WaveFormatSpec> v;
     for (DWORD rate : {8000u, 11025u, 16000u, 22050u, 44100u, 48000u})
         for (WORD ch : {1, 2})
             for (WORD bits : {8, 16}) v.push_back({WAVE_FORMAT_PCM, ch, rate, bits});
+    return v;
+}
+
+// A stereo card's output: integer PCM of 8 to 32 bits and 32-bit float at
+// the usual rates, one or two channels. The mapper takes the rest of the
+// wide set (more channels, other rates) and converts it.
+std::vector<WaveFormatSpec> SoundCardFormats() {
+    std::vector<WaveFormatSpec> v;
+    for (DWORD rate : {8000u, 11025u, 16000u, 22050u, 32000u, 44100u, 48000u, 88200u, 96000u, 176400u, 192000u})
+        for (WORD ch : {1, 2}) {
+            for (WORD bits : {8, 16, 24, 32}) v.push_back({WAVE_FORMAT_PCM, ch, rate, bits});
+            v.push_back({WAVE_FORMAT_IEEE_FLOAT, ch, rate, 32});
+        }
     return v;
 }
 
@@ -40,7 +55,9 @@ void Defaults(State& s) {
         s.taps[i].file.Close();
         s.taps[i].path.clear();
     }
-    s.out[sim::kSoundCardDevice].formats = s.in[sim::kSoundCardDevice].formats = SoundCardFormats();
+    s.out[sim::kSoundCardDevice].formats = SoundCardFormats();
+    s.out[sim::kSoundCardDevice].modern = true;
+    s.in[sim::kSoundCardDevice].formats = ClassicCardFormats();
     s.out[sim::kLineDevice].formats = s.in[sim::kLineDevice].formats = LineFormats();
     s.taps[sim::kSoundCardDevice].rate = 22050;
     s.taps[sim::kLineDevice].rate = 8000;
@@ -48,74 +65,21 @@ void Defaults(State& s) {
     s.faults.clear();
 }
 
+// Beyond the 8/16-bit mono and stereo records every device has always
+// taken as they came: these must be self-consistent.
+bool Wide(const Layout& l) {
+    return l.extensible || l.bits > 16 || l.kind == SampleKind::Float || l.channels > 2;
+}
+
 bool Native(const Device& d, const WAVEFORMATEX& f) {
+    Layout l;
+    if (!ReadLayout(f, l) || (l.extensible && !d.modern) || (Wide(l) && !Consistent(f, l))) return false;
     for (auto& s : d.formats)
-        if (s.tag == f.wFormatTag && s.channels == f.nChannels && s.rate == f.nSamplesPerSec &&
-            s.bits == f.wBitsPerSample)
-            return true;
+        if (s.tag == l.tag && s.channels == l.channels && s.rate == l.rate && s.bits == l.bits) return true;
     return false;
 }
 
 DWORD BytesPerSecond(const WAVEFORMATEX& f) { return f.nSamplesPerSec * FrameBytes(f); }
-
-uint64_t TapIndex(DWORD rate, Micros at) {
-    return at <= 0 ? 0 : static_cast<uint64_t>(at) * rate / sim::kSecond;
-}
-
-// ---- output: the tap, written as the buffers play ---------------------------
-
-// a + (b - a) * rem / den, rounded half away from zero.
-inline int16_t Between(int a, int b, uint64_t rem, uint64_t den) {
-    int64_t num = static_cast<int64_t>(a) * static_cast<int64_t>(den) + static_cast<int64_t>(b - a) * static_cast<int64_t>(rem);
-    int64_t d = static_cast<int64_t>(den);
-    int64_t v = num >= 0 ? (2 * num + d) / (2 * d) : -((-2 * num + d) / (2 * d));
-    return static_cast<int16_t>(v);
-}
-
-// Writes the part of a queued buffer that has played by `upTo` to the tap,
-// converted to the tap's rate (linear interpolation) in bounded chunks.
-void EmitPlayed(Tap& t, const WAVEFORMATEX& f, Queued& q, Micros upTo) {
-    const DWORD frame = FrameBytes(f);
-    const uint64_t frames = q.header->dwBufferLength / frame;
-    const uint64_t from = f.nSamplesPerSec, to = t.rate;
-    if (frames == 0 || from == 0) return;
-    const uint64_t total = from == to ? frames : frames * to / from;
-    const uint64_t first = TapIndex(t.rate, q.start);
-    uint64_t target = total;
-    if (upTo < q.end) {
-        uint64_t now = TapIndex(t.rate, upTo);
-        target = std::min(total, now > first ? now - first : 0);
-    }
-    const auto* data = reinterpret_cast<const uint8_t*>(q.header->lpData);
-    int16_t chunk[4096];
-    while (q.emitted < target) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(target - q.emitted, 4096));
-        for (size_t j = 0; j < n; ++j) {
-            const uint64_t i = q.emitted + j;
-            if (from == to) {
-                chunk[j] = static_cast<int16_t>(SampleAt(f, data, i));
-                continue;
-            }
-            const uint64_t pos = i * from;
-            const uint64_t k = std::min(pos / to, frames - 1);
-            const int a = SampleAt(f, data, k);
-            const int b = SampleAt(f, data, std::min(k + 1, frames - 1));
-            chunk[j] = Between(a, b, pos % to, to);
-        }
-        t.file.Put(first + q.emitted, chunk, n);
-        q.emitted += n;
-    }
-}
-
-// Writes what has played on the open output up to `upTo` to its tap.
-void AdvanceTap(Open& o, Micros upTo) {
-    Tap& t = W().taps[o.device];
-    if (!t.file.IsOpen()) return;
-    for (auto& q : o.queue) {
-        if (q.start >= upTo) break;
-        EmitPlayed(t, o.format, q, upTo);
-    }
-}
 
 void OutputDone(uintptr_t handle, WAVEHDR* header) {
     Open* o = FindOpen(handle, true);
@@ -128,8 +92,7 @@ void OutputDone(uintptr_t handle, WAVEHDR* header) {
             sim::ScheduleAfter(kLineRetry, [handle, header] { OutputDone(handle, header); });
         return;
     }
-    Tap& t = W().taps[o->device];
-    if (t.file.IsOpen()) EmitPlayed(t, o->format, o->queue.front(), o->queue.front().end);
+    TapBufferDone(*o);
     o->queue.pop_front();
     Complete(header);
     ++W().out[o->device].completed;
@@ -140,12 +103,6 @@ void OutputDone(uintptr_t handle, WAVEHDR* header) {
         next.timer = sim::Schedule(std::max(next.end, sim::Now()), [handle, h] { OutputDone(handle, h); });
     }
     Notify(*o, handle, MM_WOM_DONE, header);
-}
-
-void FlushTap(UINT device) {
-    for (auto& [h, o] : W().opens)
-        if (o.output && o.device == device) AdvanceTap(o, sim::Now());
-    W().taps[device].file.Flush();
 }
 
 // ---- input --------------------------------------------------------------------
@@ -251,12 +208,26 @@ bool Injected(const std::string& fn, UINT device, MMRESULT& result) {
     return false;
 }
 
-bool Convertible(const WAVEFORMATEX& f) {
-    if (f.nChannels < 1 || f.nChannels > 2) return false;
-    if (f.nSamplesPerSec < 1000 || f.nSamplesPerSec > 192000) return false;
-    if (f.wFormatTag == WAVE_FORMAT_PCM) return f.wBitsPerSample == 8 || f.wBitsPerSample == 16;
-    if (f.wFormatTag == WAVE_FORMAT_MULAW) return f.wBitsPerSample == 8;
-    return false;
+bool Convertible(const WAVEFORMATEX& f, bool modern) {
+    const bool classic = f.nChannels >= 1 && f.nChannels <= 2 && f.nSamplesPerSec >= 1000 && f.nSamplesPerSec <= 192000 &&
+                         ((f.wFormatTag == WAVE_FORMAT_PCM && (f.wBitsPerSample == 8 || f.wBitsPerSample == 16)) ||
+                          (f.wFormatTag == WAVE_FORMAT_MULAW && f.wBitsPerSample == 8));
+    if (classic || !modern) return classic;
+    Layout l;
+    return ReadLayout(f, l) && (!Wide(l) || Consistent(f, l)) && l.channels <= 8 && l.rate >= 8000 && l.rate <= 192000;
+}
+
+void MonoS16(const Layout& l, const uint8_t* data, uint64_t from, size_t n, int16_t* out) {
+    constexpr size_t kChunk = 4096;
+    float mono[kChunk];
+    while (n > 0) {
+        const size_t k = std::min(n, kChunk);
+        MixMono(l, data, from, k, mono);
+        for (size_t i = 0; i < k; ++i) out[i] = ToS16(mono[i]);
+        from += k;
+        out += k;
+        n -= k;
+    }
 }
 
 DWORD FrameBytes(const WAVEFORMATEX& f) { return f.nChannels * std::max<WORD>(1, f.wBitsPerSample / 8); }
@@ -289,18 +260,20 @@ bool InQueue(const Open& o, const WAVEHDR* h) {
 void QueueOutput(uintptr_t handle, Open& o, WAVEHDR* header) {
     Queued q{header, 0};
     q.start = std::max(sim::Now(), o.busyUntil);
+    // Sound that does not follow on from what is queued starts a new stream.
+    if (q.start > o.busyUntil && !o.queue.empty()) FinishTap(o);
     q.end = q.start + Duration(o.format, header->dwBufferLength);
     o.busyUntil = q.end;
     q.timer = sim::Schedule(q.end, [handle, header] { OutputDone(handle, header); });
-    o.lineSamples += BackendPlay(o.device, o.format, *header);
+    o.lineSamples += BackendPlay(o.device, o.layout, *header);
     q.lineMark = o.lineSamples;
     o.queue.push_back(q);
-    CardPlay(o.device, o.format, *header, q.start);
+    CardPlay(o.device, o.layout, *header, q.start);
 }
 
 void ResetOutput(uintptr_t handle, Open& o) {
     const Micros now = sim::Now();
-    AdvanceTap(o, now);
+    CutTap(o, now);
     while (!o.queue.empty()) {
         Queued q = o.queue.front();
         o.queue.pop_front();
@@ -363,14 +336,16 @@ MMRESULT OpenDevice(bool output, uintptr_t* handleOut, UINT deviceId, LPCWAVEFOR
     Device* table = output ? W().out : W().in;
     if (device >= sim::kWaveDeviceCount || !table[device].present) return MMSYSERR_BADDEVICEID;
     if (!format) return MMSYSERR_INVALPARAM;
-    if (!Native(table[device], *format) && !(mapped && Convertible(*format))) return WAVERR_BADFORMAT;
+    if (!Native(table[device], *format) && !(mapped && Convertible(*format, table[device].modern)))
+        return WAVERR_BADFORMAT;
     if (query) return MMSYSERR_NOERROR;
     if (table[device].openHandle) return MMSYSERR_ALLOCATED;
     uintptr_t h = W().nextHandle++;
     Open o;
     o.output = output;
     o.device = device;
-    memcpy(&o.format, format, 16);  // cbSize is not read for PCM and mu-law
+    ReadLayout(*format, o.layout);
+    memcpy(&o.format, format, 16);  // the layout keeps what an extensible record adds
     o.format.cbSize = 0;
     o.flags = flags;
     o.window = reinterpret_cast<HWND>(callback);
@@ -379,7 +354,7 @@ MMRESULT OpenDevice(bool output, uintptr_t* handleOut, UINT deviceId, LPCWAVEFOR
     table[device].openHandle = h;
     *handleOut = h;
     BackendStream(device, output, true);
-    if (output) CardStream(device, o.format, true);
+    if (output) CardStream(device, o.layout, true);
     Notify(o, h, output ? MM_WOM_OPEN : MM_WIM_OPEN, nullptr);
     return MMSYSERR_NOERROR;
 }
@@ -394,7 +369,7 @@ MMRESULT CloseDevice(bool output, uintptr_t h) {
     (output ? W().out : W().in)[copy.device].openHandle = 0;
     W().opens.erase(h);
     BackendStream(copy.device, output, false);
-    if (output) CardStream(copy.device, copy.format, false);
+    if (output) CardStream(copy.device, copy.layout, false);
     Notify(copy, h, output ? MM_WOM_CLOSE : MM_WIM_CLOSE, nullptr);
     if (output) W().taps[copy.device].file.Flush();
     return MMSYSERR_NOERROR;
@@ -461,6 +436,12 @@ bool SetTapPath(UINT device, const std::string& path) {
     Tap& t = W().taps[device];
     FlushTap(device);
     t.file.Close();
+    // A new file: the buffers still queued are written to it from their start.
+    for (auto& [h, o] : W().opens) {
+        if (!o.output || o.device != device) continue;
+        o.tap = TapStream{};
+        for (auto& q : o.queue) q.fed = 0;
+    }
     t.path = path;
     if (path.empty()) return true;
     if (t.file.Open(path, t.rate)) return true;

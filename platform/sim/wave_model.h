@@ -12,7 +12,9 @@
 #include "g711.h"
 #include "sim.h"
 #include "tap_file.h"
+#include "resampler.h"
 #include "wave_devices.h"
+#include "wave_format.h"
 
 namespace wavesim {
 
@@ -21,6 +23,9 @@ using sim::Micros;
 struct Device {
     bool present = true;
     std::vector<sim::WaveFormatSpec> formats;
+    // Takes its formats in extensible records too; what the mapper converts
+    // for it is the wide set (any sample type, 1-8 channels, 8-192 kHz).
+    bool modern = false;
     uintptr_t openHandle = 0;
     int completed = 0;
 };
@@ -45,12 +50,25 @@ struct Queued {
     Micros end = 0;        // output: when it has played
     uint64_t emitted = 0;  // output: tap samples written from it
     uint64_t lineMark = 0; // output: line samples handed over up to its end
+    uint64_t fed = 0;      // output: frames given to the tap's stream
+};
+
+// The tap's view of an open output: its buffers, back to back, converted to
+// the tap's rate as one stream (a gap or a reset starts a new one).
+struct TapStream {
+    bool on = false;
+    uint64_t at = 0;        // tap index of the stream's first sample
+    uint64_t frames = 0;    // input frames fed
+    uint64_t written = 0;   // samples written to the tap
+    std::vector<int16_t> pending;  // produced, not yet written
+    std::shared_ptr<sim::Resampler> resampler;  // null at the tap's own rate
 };
 
 struct Open {
     bool output = true;
     UINT device = 0;
     WAVEFORMATEX format{};
+    Layout layout;
     HWND window = nullptr;
     DWORD flags = 0;
     std::deque<Queued> queue;
@@ -58,6 +76,7 @@ struct Open {
     uint64_t lineSamples = 0;  // output: samples handed to a line backend
     bool started = false;    // input: recording
     Micros bufferStart = 0;  // input: when the head buffer began filling
+    TapStream tap;           // output
 };
 
 struct Fault {
@@ -79,24 +98,12 @@ struct State {
 State& W();
 
 bool Injected(const std::string& fn, UINT device, MMRESULT& result);
-bool Convertible(const WAVEFORMATEX& f);
+// What the mapper converts for a device (the old narrow set for a line device).
+bool Convertible(const WAVEFORMATEX& f, bool modern);
 DWORD FrameBytes(const WAVEFORMATEX& f);
 
-// One frame of 8/16-bit PCM or mu-law as a 16-bit mono sample (channels averaged).
-inline int SampleAt(const WAVEFORMATEX& f, const uint8_t* data, uint64_t frame) {
-    const size_t width = f.wBitsPerSample == 16 ? 2 : 1;
-    const uint8_t* p = data + frame * width * f.nChannels;
-    int sum = 0;
-    for (WORD c = 0; c < f.nChannels; ++c, p += width) {
-        if (f.wFormatTag == WAVE_FORMAT_MULAW)
-            sum += sim::MuLawDecode(*p);
-        else if (width == 1)
-            sum += (static_cast<int>(*p) - 128) << 8;
-        else
-            sum += static_cast<int16_t>(p[0] | (p[1] << 8));
-    }
-    return f.nChannels ? sum / f.nChannels : 0;
-}
+// Frames [from, from + n) of the buffer as 16-bit mono (the channels' mean).
+void MonoS16(const Layout& l, const uint8_t* data, uint64_t from, size_t n, int16_t* out);
 Micros Duration(const WAVEFORMATEX& f, DWORD bytes);
 Open* FindOpen(uintptr_t h, bool output);
 void Notify(const Open& o, uintptr_t handle, UINT msg, WAVEHDR* header);
@@ -107,6 +114,16 @@ MMRESULT OpenDevice(bool output, uintptr_t* handleOut, UINT deviceId, LPCWAVEFOR
                     DWORD flags);
 MMRESULT CloseDevice(bool output, uintptr_t h);
 MMRESULT Prepare(bool output, uintptr_t h, LPWAVEHDR header, UINT size, bool prepare);
+
+// Taps (wave_tap.cpp). The tap up to `upTo`, converting what that takes.
+void AdvanceTap(Open& o, Micros upTo);
+// The stream has ended (its last buffer played, or a gap follows): all of it.
+void FinishTap(Open& o);
+// A reset: the tap up to `upTo` and no further.
+void CutTap(Open& o, Micros upTo);
+// The head buffer is done: converted whole before it goes back.
+void TapBufferDone(Open& o);
+void FlushTap(UINT device);
 
 // Output: queues a buffer after what is queued; the tap gets it as it plays.
 void QueueOutput(uintptr_t handle, Open& o, WAVEHDR* header);
@@ -122,7 +139,7 @@ void ReturnBuffers(uintptr_t handle, Open& o, bool all);
 // Line backends (wave_backend.cpp).
 void BackendStream(UINT device, bool output, bool on);
 // The number of 8 kHz samples handed to the device's backend (0 without one).
-size_t BackendPlay(UINT device, const WAVEFORMATEX& f, const WAVEHDR& h);
+size_t BackendPlay(UINT device, const Layout& l, const WAVEHDR& h);
 bool BackendTaken(UINT device, uint64_t upTo);
 void BackendFlush(UINT device);
 bool BackendHear(UINT device, Micros start, DWORD rate, size_t frames, std::vector<int16_t>& out);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "tests/alsa/alsa_fixture.h"
@@ -114,6 +115,57 @@ TEST_F(AlsaOutputTest, EveryFormatTheCardTakesReachesAlsaAs16BitAtItsOwnRateAndC
     const auto state = sim::SoundCardFeedState();
     EXPECT_EQ(state.streams, 3u);
     EXPECT_EQ(state.frames, 1650u + 1200u + 4410u);
+}
+
+// Magnitudes of the Hann-windowed DFT of `n` samples from `from`, bins 0..n/2.
+std::vector<double> Spectrum(const std::vector<int16_t>& s, size_t from, size_t n) {
+    std::vector<double> mag(n / 2 + 1);
+    for (size_t k = 0; k <= n / 2; ++k) {
+        const double coeff = 2 * std::cos(2 * M_PI * k / n);
+        double s1 = 0, s2 = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const double s0 = s[from + i] * (0.5 - 0.5 * std::cos(2 * M_PI * i / n)) + coeff * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        mag[k] = std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - coeff * s1 * s2));
+    }
+    return mag;
+}
+
+TEST_F(AlsaOutputTest, APcmThatDoesNotTakeTheRateGetsTheSoundConvertedCleanly) {
+    // A PCM that takes 48 kHz only, unless ALSA's own rate conversion is allowed.
+    std::ofstream(dir + "/asoundrc", std::ios::app) << "pcm.marlune_48k {\n"
+                                                       "    type plug\n"
+                                                       "    slave {\n"
+                                                       "        pcm { type file slave.pcm { type null } file \"" << capture << "\" format \"raw\" }\n"
+                                                       "        rate 48000\n"
+                                                       "    }\n"
+                                                       "}\n";
+    setenv("MARLUNE_ALSA_DEVICE", "marlune_48k", 1);
+    sim::SetRealTime(true);
+    const std::vector<double> freqs = {1000, 3000};
+    std::vector<int16_t> tones;
+    for (double f : freqs)
+        for (int i = 0; i < 2400; ++i) tones.push_back(static_cast<int16_t>(std::lrint(16000 * std::sin(2 * M_PI * f * i / 8000))));
+    CardPlay p;
+    ASSERT_EQ(p.Start(WAVE_MAPPER, WAVE_FORMAT_PCM, 1, 8000, 16, Bytes16(tones)), MMSYSERR_NOERROR);
+    ASSERT_TRUE(sim::RunUntil([&] { return p.Done(); }, 2 * sim::kSecond));
+    p.Close();
+    ASSERT_TRUE(sim::WaitSoundCardIdle(2 * sim::kSecond));
+    EXPECT_EQ(sim::SoundCardFeedState().rate, 48000u);
+    const auto got = Captured();
+    EXPECT_NEAR(static_cast<double>(got.size()), 6.0 * tones.size(), 64.0);
+    const size_t n = 8192;
+    ASSERT_GE(got.size(), 6 * tones.size() / 2 + n);
+    for (size_t t = 0; t < freqs.size(); ++t) {
+        const auto mag = Spectrum(got, t * 14400 + (14400 - n) / 2, n);
+        const size_t peak = static_cast<size_t>(std::max_element(mag.begin(), mag.end()) - mag.begin());
+        EXPECT_NEAR(peak * 48000.0 / n, freqs[t], 12.0);
+        double image = 0;
+        for (size_t k = 4100 * n / 48000; k < mag.size(); ++k) image = std::max(image, mag[k]);
+        EXPECT_LT(20 * std::log10(image / mag[peak]), -60) << freqs[t] << " Hz";
+    }
 }
 
 TEST_F(AlsaOutputTest, MissingDeviceLeavesPlaybackVirtualWithOneNotice) {

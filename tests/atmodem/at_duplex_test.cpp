@@ -133,7 +133,7 @@ TEST_F(AtDuplexTest, AHalfDuplexModemRecordsTheCallerAndDropsThePromptMeanwhile)
     play(0);
     EXPECT_EQ(Sent("AT+VTX"), 1);
     ASSERT_EQ(waveInOpen(&in, sim::kLineDevice, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-    Run(0);
+    Run(0.1);  // the modem plays out the 100 ms it holds, then +VTX ends
     EXPECT_EQ(Sent("AT+VRX"), 2);  // answered in command state: +VTX had ended
     play(1);
     ASSERT_EQ(waveInClose(in), MMSYSERR_NOERROR);

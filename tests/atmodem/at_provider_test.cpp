@@ -46,13 +46,42 @@ protected:
     std::string name;
 };
 
+TEST_F(AtProviderTest, TheVoiceFormatComesFromTheModemsListOrItsFamilysAndIsLogged) {
+    struct Case {
+        modemsim::Family family;
+        std::vector<std::string> list;  // in place of the family's own (empty: its own)
+        int code;
+        const char* logged;
+    } cases[] = {
+        {modemsim::Family::HostSoft, {}, 131, "voice format 131 \"ULAW\" (mu-law, 8000 Hz) from the modem's list"},
+        {modemsim::Family::Controller, {}, 1, "voice format 1 \"UNSIGNED PCM\" (8-bit unsigned linear, 8000 Hz)"},
+        {modemsim::Family::ALawLinear, {}, 132, "voice format 132 \"ALAW\" (A-law, 8000 Hz)"},
+        // A list in another form: the family's documented one, by its identification (RC56).
+        {modemsim::Family::Controller, {"1;CELP;1;0;(9600)"}, 1, "from the documented list of its family"},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        modemsim::Options o;
+        o.family = c.family;
+        o.vsmList = c.list;
+        Start(o);
+        OpenLine();
+        EXPECT_EQ(caller->modem.VoiceFormat(), c.code);
+        bool logged = false;
+        for (auto& t : sim::DebugOutput()) logged = logged || t.find(c.logged) != std::string::npos;
+        EXPECT_TRUE(logged) << c.logged;
+    }
+}
+
 TEST_F(AtProviderTest, SetUpNamesTheModemAndPutsItInVoiceModeWithEitherCommandSet) {
     Start();
     OpenLine();
     EXPECT_EQ(name, "Marlune SimVoice 56K");  // +FMI? and +FMM?
-    for (const char* c : {"ATE0", "AT+FMI?", "AT+FMM?", "AT+FCLASS=8", "AT+VCID=1", "AT+VSM=130,8000", "AT+VLS=0"})
+    for (const char* c : {"ATE0", "AT+FMI?", "AT+FMM?", "AT+FCLASS=8", "AT+VCID=1", "AT+VSM=?", "AT+VSM=131,8000",
+                          "AT+VLS=0"})
         EXPECT_TRUE(SentCommand(c)) << c;
-    EXPECT_EQ(caller->modem.VoiceFormat(), 130);
+    EXPECT_EQ(caller->modem.VoiceFormat(), 131);  // ULAW in the modem's list
 
     // The older set: +FCLASS=8 is refused, #CLS=8 and the # commands follow.
     TearDown();

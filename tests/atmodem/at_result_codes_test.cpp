@@ -156,3 +156,15 @@ TEST_F(AtResultCodeTest, SetUpGivesUpOnASilentModemOrAMissingDeviceAtOnce) {
         sim::MapLibrary("TAPI32.DLL", "");
     }
 }
+
+TEST_F(AtResultCodeTest, TheTelephonyFrontsFaultHooksServeTheAtLibraryToo) {
+    caller = std::make_unique<AtCaller>();
+    raw = std::make_unique<RawLine>();
+    auto refuse = raw->Get<void (*)(const char*, int32_t)>("atmodem_Refuse");
+    ASSERT_NE(refuse, nullptr);
+    refuse("lineOpenA", static_cast<int32_t>(LINEERR_RESOURCEUNAVAIL));
+    ASSERT_EQ(raw->Initialize(), 1);
+    EXPECT_EQ(raw->Open(), static_cast<LONG>(LINEERR_RESOURCEUNAVAIL));
+    refuse("lineOpenA", 0);
+    EXPECT_EQ(raw->Open(), 0);
+}

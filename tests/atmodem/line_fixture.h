@@ -115,7 +115,10 @@ class LineTest : public MarluneTest {
 protected:
     std::unique_ptr<Caller> MakeCaller(Provider p) {
         if (p == Provider::Virtual) return std::make_unique<VirtualCaller>();
-        return std::make_unique<AtCaller>();
+        modemsim::Options o;
+        o.family = family;
+        return std::make_unique<AtCaller>(o);
     }
+    modemsim::Family family = modemsim::Family::HostSoft;
     static void Run(double seconds) { sim::RunFor(static_cast<sim::Micros>(seconds * sim::kSecond)); }
 };

@@ -97,8 +97,16 @@ class ModemSimTest : public LineTest {
 protected:
     void SetUp() override {
         LineTest::SetUp();
-        ASSERT_TRUE(modem.Start());
+        Restart(modemsim::Options());
+    }
+    // A modem from power-up: it echoes until ATE0.
+    void Restart(const modemsim::Options& o) {
+        term.reset();
+        modem.Stop();
+        ASSERT_TRUE(modem.Start(o));
         term = std::make_unique<Terminal>(modem.Path());
+        ASSERT_EQ(term->Command("AT"), "AT\r\r\nOK\r\n");
+        ASSERT_EQ(term->Command("ATE0"), "ATE0\r\r\nOK\r\n");
     }
     void TearDown() override {
         term.reset();
@@ -108,7 +116,7 @@ protected:
     void VoiceMode() {
         ASSERT_EQ(term->Command("AT+FCLASS=8"), "\r\nOK\r\n");
         ASSERT_EQ(term->Command("AT+VCID=1"), "\r\nOK\r\n");
-        ASSERT_EQ(term->Command("AT+VSM=130,8000"), "\r\nOK\r\n");
+        ASSERT_EQ(term->Command("AT+VSM=131,8000"), "\r\nOK\r\n");  // mu-law on this family
     }
     modemsim::ModemSim modem;
     std::unique_ptr<Terminal> term;
@@ -174,6 +182,8 @@ TEST_F(ModemSimTest, TransmittedVoiceIsUnshieldedAndDleEtxEndsIt) {
     EXPECT_EQ(modem.Dialled(), "5551234");
     EXPECT_EQ(term->Command("AT+VTX"), "\r\nCONNECT\r\n");
     term->Write(std::string{0x42, kDle, kDle, 0x43, kDle, kEtx});
+    EXPECT_EQ(term->Read(), "");  // OK once the three samples have played
+    Run(0.001);
     EXPECT_EQ(term->Read(), "\r\nOK\r\n");
     EXPECT_EQ(modem.Heard(), (std::vector<int16_t>{sim::MuLawDecode(0x42), sim::MuLawDecode(0x10), sim::MuLawDecode(0x43)}));
     modem.HangUp(modemsim::HangUp::Silence);
@@ -218,12 +228,9 @@ TEST_F(ModemSimTest, FaultsErrorSilenceNoiseSplitWritesAndUnplugging) {
 }
 
 TEST_F(ModemSimTest, TheOlderCommandSetAnswersItsOwnCommands) {
-    term.reset();
-    modem.Stop();
     modemsim::Options o;
     o.dialect = modemsim::Dialect::Rockwell;
-    ASSERT_TRUE(modem.Start(o));
-    term = std::make_unique<Terminal>(modem.Path());
+    Restart(o);
     EXPECT_EQ(term->Command("AT+FCLASS=8"), "\r\nERROR\r\n");
     EXPECT_EQ(term->Command("AT#CLS=8"), "\r\nOK\r\n");
     EXPECT_EQ(term->Command("AT#VBS=8"), "\r\nOK\r\n");
@@ -266,12 +273,9 @@ TEST_F(ModemSimTest, VtrCarriesVoiceBothWaysOnlyOnAFullDuplexModem) {
     EXPECT_EQ(term->Command("AT+VTR=?"), "\r\nERROR\r\n");
     EXPECT_EQ(term->Command("AT+VTR"), "\r\nERROR\r\n");
 
-    term.reset();
-    modem.Stop();
     modemsim::Options o;
     o.fullDuplex = true;
-    ASSERT_TRUE(modem.Start(o));
-    term = std::make_unique<Terminal>(modem.Path());
+    Restart(o);
     VoiceMode();
     EXPECT_EQ(term->Command("AT+VTR"), "\r\nERROR\r\n");  // on hook
     EXPECT_EQ(term->Command("AT+VTR=?"), "\r\nOK\r\n");
@@ -287,8 +291,68 @@ TEST_F(ModemSimTest, VtrCarriesVoiceBothWaysOnlyOnAFullDuplexModem) {
     EXPECT_EQ(term->Read(), std::string(160, 0x42));  // the caller, while the modem plays
     EXPECT_EQ(modem.Heard(), (std::vector<int16_t>{sim::MuLawDecode(0x41), sim::MuLawDecode(0x10), sim::MuLawDecode(0x43)}));
     term->Write(std::string{kDle, '^'});
+    Run(0.001);
     EXPECT_EQ(term->Read(), (std::string{kDle, kEtx} + "\r\nOK\r\n"));
     Run(0.1);
     EXPECT_EQ(term->Read(), "");  // both directions ended
     EXPECT_EQ(term->Command("AT"), "\r\nOK\r\n");
+}
+
+TEST_F(ModemSimTest, VoiceBeyondTheBufferWaitsAndDleCanSilencesAtOnce) {
+    VoiceMode();
+    modem.Ring(1, 4, "");
+    Run(0);
+    term->Read();
+    term->Command("AT+VLS=1");
+    ASSERT_EQ(term->Command("AT+VTX"), "\r\nCONNECT\r\n");
+    term->Write(std::string(4000, 0x42));  // half a second at once
+    Run(0);
+    EXPECT_GE(modem.MostHeldBack(), 4000u - 2048u);  // the rest waits for room
+    EXPECT_LE(modem.Heard().size(), 2048u);
+    Run(0.4);  // all of it in the buffer by now, 0.1 s still to play
+    term->Write(std::string{kDle, 0x18, kDle, kEtx});
+    Run(0);
+    EXPECT_EQ(term->Read(), "\r\nOK\r\n");  // nothing left to play: at once
+    EXPECT_EQ(modem.PlayedUntil(), sim::Now());
+    // What was heard is what had played: 0.4 s, not the half second sent.
+    EXPECT_NEAR(static_cast<double>(modem.Heard().size()), 3200, 1);
+}
+
+TEST_F(ModemSimTest, EachFamilyListsItsFormatsAndDecodesByItsOwnCodes) {
+    struct Case {
+        modemsim::Family family;
+        const char* firstLine;
+        int code;
+        uint8_t byte;
+        int16_t heard;  // the byte as the family's code means it
+    } cases[] = {
+        {modemsim::Family::HostSoft, "1,\"UNSIGNED PCM\",8,0,(7200,8000),(0),(0)", 130, 0x42, (0x42 - 128) * 256},
+        {modemsim::Family::HostSoft, nullptr, 128, 0x42, 0x42 * 256},
+        {modemsim::Family::HostSoft, nullptr, 131, 0x42, sim::MuLawDecode(0x42)},
+        {modemsim::Family::Controller, "1,\"UNSIGNED PCM\",8,0,(7200,8000,11025),(0),(0)", 130, 0x42, (0x42 - 128) * 256},
+        {modemsim::Family::ALawLinear, "128,\"8-BIT LINEAR\",8,0,(8000),(0),(0)", 132, 0x42, sim::ALawDecode(0x42)},
+    };
+    for (const Case& c : cases) {
+        modemsim::Options o;
+        o.family = c.family;
+        Restart(o);
+        ASSERT_EQ(term->Command("AT+FCLASS=8"), "\r\nOK\r\n");
+        std::string list = term->Command("AT+VSM=?");
+        if (c.firstLine) {
+            EXPECT_EQ(list.substr(0, list.find("\r\n", 2)), std::string("\r\n") + c.firstLine);
+        }
+        EXPECT_EQ(list.substr(list.size() - 6), "\r\nOK\r\n");
+        EXPECT_EQ(term->Command("AT+VSM=" + std::to_string(c.code) + ",8000"), "\r\nOK\r\n") << c.code;
+        modem.Ring(1, 4, "");
+        Run(0);
+        term->Read();
+        term->Command("AT+VLS=1");
+        ASSERT_EQ(term->Command("AT+VTX"), "\r\nCONNECT\r\n");
+        term->Write(std::string(1, static_cast<char>(c.byte)));
+        Run(0.001);
+        EXPECT_EQ(modem.Heard(), std::vector<int16_t>{c.heard}) << c.code;
+    }
+    Restart(modemsim::Options());
+    ASSERT_EQ(term->Command("AT+FCLASS=8"), "\r\nOK\r\n");
+    EXPECT_EQ(term->Command("AT+VSM=129,8000"), "\r\nERROR\r\n");  // ADPCM: listed, not carried here
 }

@@ -420,7 +420,8 @@ TEST_F(WaveOutTest, NoTapWithoutAPathAndTheSoundCardTapIsResampled) {
     EXPECT_EQ(sim::TapLength(sim::kLineDevice), 0u);
     waveOutClose(h);
 
-    // 8 kHz into the 22,050 Hz tap of the sound card, interpolated.
+    // 8 kHz into the 22,050 Hz tap of the sound card, band-limited: the ramp
+    // as it was, but for the ringing of its cut-off end.
     ASSERT_TRUE(sim::SetTapPath(sim::kSoundCardDevice, "card.wav"));
     std::vector<int16_t> ramp(8000);
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i);
@@ -436,9 +437,9 @@ TEST_F(WaveOutTest, NoTapWithoutAPathAndTheSoundCardTapIsResampled) {
     auto tap = sim::TapSamples(sim::kSoundCardDevice);
     const size_t first = static_cast<size_t>(start * 22050 / sim::kSecond);
     ASSERT_EQ(tap.size(), first + 22050);
-    for (size_t i = 0; i < 22050; i += 1001) {
+    for (size_t i = 0; i < 22050 - 1100; i += 1001) {
         double expected = static_cast<double>(i) * 8000 / 22050;
-        EXPECT_NEAR(tap[first + i], expected, 0.51) << i;
+        EXPECT_NEAR(tap[first + i], expected, 1.0) << i;
     }
 }
 

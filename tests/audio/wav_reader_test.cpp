@@ -68,11 +68,11 @@ TEST_F(WavReaderTest, MissingFileLogsNoHandle) {
 
 TEST_F(WavReaderTest, OutOfMemoryForFormatOrData) {
     if (!allocfault::Available()) GTEST_SKIP() << "the sanitizer owns the heap";
-    // A 34-byte format record and 12,345 bytes of data: sizes nothing else asks for.
-    std::string fmt34 = wav::Fmt(1, 1, 8000, 16) + wav::U16(16) + std::string(16, 'e');
-    std::string bytes = wav::Riff("WAVE", wav::Chunk("fmt ", fmt34) + wav::Chunk("data", std::string(12345, 'd')));
+    // A 46-byte format record and 12,345 bytes of data: sizes nothing else asks for.
+    std::string fmt46 = wav::Fmt(1, 1, 8000, 16) + wav::U16(28) + std::string(28, 'e');
+    std::string bytes = wav::Riff("WAVE", wav::Chunk("fmt ", fmt46) + wav::Chunk("data", std::string(12345, 'd')));
     std::string line;
-    allocfault::FailCallocOfSize(34);
+    allocfault::FailCallocOfSize(46);
     EXPECT_EQ(Read(bytes, &line), -4);
     EXPECT_EQ(line, ("读入语音err6"));
     ExpectEmptySound();

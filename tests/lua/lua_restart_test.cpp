@@ -64,6 +64,7 @@ protected:
     // (appended to by every run) begins with what it held.
     static void Kept(const std::map<std::string, std::string>& before, const std::map<std::string, std::string>& now) {
         for (auto& [path, bytes] : before) {
+            if (path == "out/calls.db") continue;  // the call history: every run adds its calls
             auto it = now.find(path);
             ASSERT_NE(it, now.end()) << path;
             if (path.size() > 9 && path.compare(path.size() - 9, 9, "modem.txt") == 0)

@@ -1,0 +1,41 @@
+// The simulator's command-set families: their identification, their
+// +VSM=? lists with what each code means, and the samples each coding
+// carries.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "peers/modem_sim/modem_sim.h"
+
+namespace modemsim {
+
+enum class Coding { MuLaw, ALaw, Linear16, Signed8, Unsigned8, Adpcm };
+
+struct Listed {
+    int code;
+    const char* name;
+    int bits;
+    Coding coding;
+};
+
+struct Profile {
+    const char* manufacturer;
+    const char* model;
+    const char* rates;
+    std::vector<Listed> methods;
+};
+
+// The families as their command references list them.
+const Profile& ProfileOf(Family f);
+const Listed* FindMethod(Family f, int code);
+// The answer to AT+VSM=? (each line after CR LF): the options' own lines
+// or the family's list.
+std::string MethodList(const Options& o);
+
+// One sample in the coding's bytes (two for 16-bit, low byte first), and back.
+std::string EncodeSample(Coding c, int16_t v);
+int16_t DecodeSample(Coding c, const std::string& bytes);
+
+}  // namespace modemsim
