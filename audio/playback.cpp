@@ -48,17 +48,35 @@ void Playback::Stop(Output& o) {
     if (o.queued) o.stopped = true;
 }
 
+// Closes an output and returns the close's answer. A device that refuses
+// the close while it still holds the buffer gets it back and is closed
+// again: no device is left open behind a failed close.
+MMRESULT Playback::Close(Output& o) {
+    MMRESULT r = waveOutClose(o.handle);
+    if (r != MMSYSERR_NOERROR && r != MMSYSERR_INVALHANDLE) {
+        waveOutReset(o.handle);
+        if (o.header && (o.header->dwFlags & WHDR_PREPARED)) waveOutUnprepareHeader(o.handle, o.header.get(), kHeaderSize);
+        waveOutClose(o.handle);
+    }
+    o.closed = true;
+    return r;
+}
+
 // An open output device is never forgotten: opening one stops and closes
-// an open output on another device first, as StopPlayWav would.
+// an open output on another device first, as StopPlayWav would, and one
+// left open on the same device by a failed write (nothing of it plays).
 void Playback::StopOthers(LONG id) {
     bool any = false;
     for (auto& o : outputs_) {
-        if (o.closed || o.deviceId == id) continue;
+        if (o.closed) continue;
+        if (o.deviceId == id) {
+            if (!o.queued) Close(o);
+            continue;
+        }
         Stop(o);
         if (!any) core_.WriteLog("停止放音");
         any = true;
-        waveOutClose(o.handle);
-        o.closed = true;
+        Close(o);
     }
     Prune();
 }
@@ -158,9 +176,8 @@ bool Playback::ReleaseOutput(HWAVEOUT out) {
         if (!o.closed) {
             waveOutReset(o.handle);
             // A device closed already (StopPlayWav) is no failure.
-            MMRESULT closed = waveOutClose(o.handle);
+            MMRESULT closed = Close(o);
             if (closed != MMSYSERR_NOERROR && closed != MMSYSERR_INVALHANDLE) ok = false;
-            o.closed = true;
         }
         if (o.header && (o.header->dwFlags & WHDR_PREPARED)) waveOutUnprepareHeader(o.handle, o.header.get(), kHeaderSize);
         o.queued = false;
@@ -173,8 +190,7 @@ bool Playback::ReleaseOutput(HWAVEOUT out) {
 void Playback::ReleaseIdle() {
     Output* o = Find(hWaveOut);
     if (!o || o->queued) return;
-    waveOutClose(o->handle);
-    o->closed = true;
+    Close(*o);
     o->header.reset();
     Prune();
 }
@@ -215,8 +231,7 @@ void Playback::Abandon(HWND window) {
         if (window && o.window != window) continue;
         if (!o.closed) {
             waveOutReset(o.handle);
-            waveOutClose(o.handle);
-            o.closed = true;
+            Close(o);
         }
         if (o.header && (o.header->dwFlags & WHDR_PREPARED)) waveOutUnprepareHeader(o.handle, o.header.get(), kHeaderSize);
         o.queued = false;

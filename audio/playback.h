@@ -89,6 +89,7 @@ private:
     LONG Open(HWND window, LONG id, bool line);
     void StopOthers(LONG id);
     void Stop(Output& o);
+    MMRESULT Close(Output& o);
     Output* Find(HWAVEOUT handle);
     void Prune();
 

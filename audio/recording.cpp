@@ -26,10 +26,20 @@ void Recorder::ReleaseBuffer() {
 
 // A recording that failed after the device opened: close it again and
 // release the buffer.
-HWAVEIN Recorder::FailStart(const char* text) {
+// Unprepares the buffer and closes the device. A device that refuses the
+// close while it still holds the buffer gets it back and is closed again:
+// no device is left open behind a failed close.
+void Recorder::CloseInput() {
+    waveInUnprepareHeader(hWaveIn, &header, kHeaderSize);
+    if (waveInClose(hWaveIn) == MMSYSERR_NOERROR) return;
     waveInReset(hWaveIn);
     waveInUnprepareHeader(hWaveIn, &header, kHeaderSize);
     waveInClose(hWaveIn);
+}
+
+HWAVEIN Recorder::FailStart(const char* text) {
+    waveInReset(hWaveIn);
+    CloseInput();
     ReleaseBuffer();
     core_.WriteLog(text);
     return nullptr;
@@ -105,8 +115,7 @@ LRESULT Recorder::OnWimOpen(ControlSite& site, HWAVEIN in) {
 
 void Recorder::Finish(bool dropCall) {
     core_.WriteLog("消息:录音缓冲区已满");
-    waveInUnprepareHeader(hWaveIn, &header, kHeaderSize);
-    waveInClose(hWaveIn);
+    CloseInput();
     if (dropCall && line_.tapi.lineDrop(line_.hCall, nullptr, 0) < 0) core_.WriteLog("消息:lineDrop err");
     SaveRecording(core_, targetName, header);
     targetName.clear();

@@ -48,6 +48,7 @@ private:
     // Closes the device, saves the buffer's recorded bytes and releases it.
     void Finish(bool dropCall);
     void ReleaseBuffer();
+    void CloseInput();
 
     Core& core_;
     Line& line_;

@@ -193,11 +193,16 @@ LONG TextComposer::PlayTxtFile(ControlSite& site, const std::string& FileName, L
     }
     // Read as a text-mode stream: CR LF becomes LF, Ctrl-Z ends the text.
     std::string text;
-    bool ended = false, pendingCr = false;
+    bool ended = false, pendingCr = false, readFailed = false;
     try {
         char buf[65536];
         DWORD got = 0;
-        while (!ended && ReadFile(file, buf, sizeof buf, &got, nullptr) && got > 0) {
+        while (!ended) {
+            if (!ReadFile(file, buf, sizeof buf, &got, nullptr)) {
+                readFailed = true;
+                break;
+            }
+            if (got == 0) break;
             for (DWORD k = 0; k < got; ++k) {
                 const char c = buf[k];
                 if (c == 0x1A) {
@@ -213,8 +218,11 @@ LONG TextComposer::PlayTxtFile(ControlSite& site, const std::string& FileName, L
         CloseHandle(file);
         return -1;
     }
-    if (pendingCr) text += '\r';
     CloseHandle(file);
+    // A read error is a file error, as a failed open is: no part of the
+    // text is spoken as if it were the whole.
+    if (readFailed) throw AutomationError(kPermissionDeniedError, FileName + ": the file cannot be read");
+    if (pendingCr) text += '\r';
     return PlayStr(site, text, Dev);
 }
 

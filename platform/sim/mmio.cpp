@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "call_hook.h"
 #include "mmsystem.h"
 #include "sim.h"
 #include "wave_devices.h"
@@ -39,6 +40,7 @@ MmioState& M() {
 }
 
 bool Fault(const char* fn) {
+    sim::NoteCall(fn);
     auto it = M().faults.find(fn);
     if (it == M().faults.end() || it->second == 0) return false;
     if (it->second > 0) --it->second;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "alsa_output.h"
+#include "call_hook.h"
 #include "g711.h"
 #include "wave_model.h"
 
@@ -196,6 +197,7 @@ State& W() {
 }
 
 bool Injected(const std::string& fn, UINT device, MMRESULT& result) {
+    sim::NoteCall(fn.c_str());
     auto it = W().faults.find(fn);
     if (it == W().faults.end()) return false;
     for (auto& f : it->second) {

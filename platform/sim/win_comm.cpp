@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 
+#include "call_hook.h"
 #include "comm_objects.h"
 #include "comm_port.h"
 #include "sim.h"
@@ -183,6 +184,7 @@ BOOL Write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED 
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    sim::NoteCall("CommWrite");
     std::optional<Fault> fault;
     if (!C().faults.empty()) {
         fault = C().faults.front();

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "comm_objects.h"
+#include "call_hook.h"
 #include "kernel_faults.h"
 #include "sim.h"
 #include "win_user.h"
@@ -44,6 +45,7 @@ KernelState& K() {
 }
 
 bool Fault(const char* fn) {
+    sim::NoteCall(fn);
     auto& k = K();
     std::lock_guard<std::recursive_mutex> g(k.lock);
     auto it = k.faults.find(fn);

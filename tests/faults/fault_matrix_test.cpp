@@ -94,4 +94,68 @@ TEST_F(FaultTest, ATextFileThatCannotBeOpenedIsPermissionDenied) {
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 0);
 }
 
+// A close refused once (the device still held its buffer) is retried after
+// the device gives the buffer back: nothing stays open and the next
+// playback or recording on the same device works.
+TEST_F(FaultTest, AnOutputDeviceThatRefusesOneCloseIsClosedAndPlaysAgain) {
+    wav::Save("one.wav", wav::Pcm8k(wav::Ramp(800)));
+    sim::FailWave("waveOutClose", WAVERR_STILLPLAYING, 1);
+    MarkLog();
+    ASSERT_EQ(ctrl->PlayWav("one.wav", 1), 0);
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_TRUE(Logged(NewLog(), "free err"));
+    EXPECT_EQ(sim::OpenWaveHandles(true), 0);
+    ASSERT_EQ(ctrl->PlayWav("one.wav", 1), 0);
+    ASSERT_TRUE(RunToEnd(2));
+}
+
+TEST_F(FaultTest, AnInputDeviceThatRefusesOneCloseIsClosedAndRecordsAgain) {
+    sim::SetInputSamples(sim::kSoundCardDevice, wav::Ramp(32000, 3), 8000, false);
+    ASSERT_EQ(ctrl->RecordWav(1, "a.wav", 1), 0);
+    sim::FailWave("waveInClose", WAVERR_STILLPLAYING, 1);
+    ASSERT_TRUE(sim::RunUntil([&] { return sink.count(EVENT_EndRecord) == 1; }, 3 * sim::kSecond));
+    EXPECT_EQ(sim::OpenWaveHandles(false), 0);
+    EXPECT_EQ(testenv::ReadFile("a.wav").size(), 8000u + 46u);
+    ASSERT_EQ(ctrl->RecordWav(1, "b.wav", 1), 0);
+    ASSERT_TRUE(sim::RunUntil([&] { return sink.count(EVENT_EndRecord) == 2; }, 3 * sim::kSecond));
+    EXPECT_EQ(testenv::ReadFile("b.wav").size(), 8000u + 46u);
+}
+
+// A failed write leaves the line's output open; the next open of the same
+// device closes it instead of finding the device busy.
+TEST_F(FaultTest, ALineOutputLeftOpenByAFailedWriteIsClosedWhenTheLinePlaysAgain) {
+    wav::Save("one.wav", wav::Pcm8k(wav::Ramp(800)));
+    ConnectCall();
+    for (const char* fn : {"waveOutPrepareHeader", "waveOutWrite"}) {
+        SCOPED_TRACE(fn);
+        const int ended = sink.count(EVENT_EndPlayAll);
+        sim::FailWave(fn, MMSYSERR_NOMEM, 1);
+        EXPECT_EQ(ctrl->PlayWav("one.wav", 0), -1);
+        ASSERT_EQ(ctrl->PlayWav("one.wav", 0), 0);
+        ASSERT_TRUE(RunToEnd(ended + 1));
+        EXPECT_EQ(sim::OpenWaveHandles(true), 0);
+    }
+}
+
+// A read error part way is a file error like a failed open: no shortened
+// text is spoken.
+TEST_F(FaultTest, AReadErrorInATextFileIsAFileErrorAndNothingPlays) {
+    MakePack({{"你", "ni3"}});
+    wav::Save("t.txt", std::string(70000, '\n') + testenv::Gbk("你"));
+    for (int after : {0, 1}) {
+        SCOPED_TRACE(after);
+        sim::FailKernel("ReadFile", 1, after);
+        try {
+            ctrl->PlayTxtFile("t.txt", 1);
+            ADD_FAILURE() << "no error";
+        } catch (const AutomationError& e) {
+            EXPECT_EQ(static_cast<uint32_t>(e.code()), 0x800A0046u);
+            EXPECT_EQ(std::string(e.what()), "t.txt: the file cannot be read");
+        }
+        EXPECT_EQ(sim::OpenFileHandles(), 0);
+        sim::RunFor(sim::kSecond);
+        EXPECT_EQ(sink.count(EVENT_EndPlayAll), 0);
+    }
+}
+
 }  // namespace

@@ -1,0 +1,27 @@
+#include "call_hook.h"
+
+#include "sim.h"
+
+namespace {
+
+sim::CallHook& Hook() {
+    static sim::CallHook* h = [] {
+        auto* hook = new sim::CallHook();
+        sim::AddResetHook([hook] { *hook = nullptr; });
+        return hook;
+    }();
+    return *h;
+}
+
+}  // namespace
+
+namespace sim {
+
+void SetCallHook(CallHook hook) { Hook() = std::move(hook); }
+
+void NoteCall(const char* function) {
+    // A copy: the hook may replace itself.
+    if (CallHook hook = Hook()) hook(function);
+}
+
+}  // namespace sim
