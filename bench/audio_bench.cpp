@@ -12,7 +12,7 @@
 
 #include "audio/playback.h"
 #include "audio/wav_reader.h"
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "platform/riff_wave.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"

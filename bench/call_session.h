@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "peers/virtual_modem/virtual_modem.h"
 #include "platform/riff_wave.h"
 #include "platform/sim/sim.h"

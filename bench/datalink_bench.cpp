@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "peers/virtual_modem/data_call.h"
 #include "platform/sim/sim.h"
-#include "tests/datalink/heap_peak.h"
+#include "tests/support/heap_peak.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <string>
 
-#include "control/event_log.h"
+#include "control/core/event_log.h"
 #include "platform/sim/sim.h"
 
 namespace {

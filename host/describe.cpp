@@ -1,7 +1,7 @@
 // `marlune describe`: the automation surface as a type-library viewer shows it.
 #include <cstdio>
 
-#include "control/automation.h"
+#include "control/front/automation.h"
 #include "host/json_host.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <vector>
 
-#include "control/automation.h"
+#include "control/front/automation.h"
 #include "platform/code_page.h"
 #include "host/sound_card.h"
 #include "platform/sim/sim.h"

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "mmsystem.h"
+#include "win32/mmsystem.h"
 #include "sim.h"
 
 namespace sim {

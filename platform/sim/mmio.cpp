@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "mmsystem.h"
+#include "win32/mmsystem.h"
 #include "sim.h"
 #include "wave_devices.h"
 

@@ -1,7 +1,7 @@
 // WAV files as 16-bit mono samples, over the RIFF/WAVE module.
 #include <vector>
 
-#include "riff_wave.h"
+#include "platform/riff_wave.h"
 #include "wave_model.h"
 
 namespace {

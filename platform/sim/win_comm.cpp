@@ -16,7 +16,7 @@
 #include "comm_objects.h"
 #include "comm_port.h"
 #include "sim.h"
-#include "win_user.h"
+#include "win32/win_user.h"
 
 namespace {
 

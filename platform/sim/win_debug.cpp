@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "sim.h"
-#include "win_user.h"
+#include "win32/win_user.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "win_gdi.h"
+#include "win32/win_gdi.h"
 
 #include <algorithm>
 #include <map>

@@ -1,6 +1,6 @@
 // Global and local memory and file handles over the C library and POSIX
 // descriptors.
-#include "win_kernel.h"
+#include "win32/win_kernel.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include "comm_objects.h"
 #include "kernel_faults.h"
 #include "sim.h"
-#include "win_user.h"
+#include "win32/win_user.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "win_library.h"
+#include "win32/win_library.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "sim.h"
-#include "win_user.h"
+#include "win32/win_user.h"
 
 namespace {
 

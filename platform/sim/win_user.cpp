@@ -1,7 +1,7 @@
 // Windows, the message queue, window timers, scheduled work and the clock
 // of the Linux platform layer. One loop thread is assumed (the host's UI
 // thread); the queue is still locked so that a peer may post from elsewhere.
-#include "win_user.h"
+#include "win32/win_user.h"
 
 #include <algorithm>
 #include <chrono>

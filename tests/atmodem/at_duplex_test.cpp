@@ -2,7 +2,7 @@
 // offers it, the switch between +VTX and +VRX on one that does not.
 #include <algorithm>
 
-#include "control/module.h"
+#include "control/front/module.h"
 #include "tests/atmodem/line_fixture.h"
 
 class AtDuplexTest : public LineTest {

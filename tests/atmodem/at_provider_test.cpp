@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "control/module.h"
+#include "control/front/module.h"
 #include "tests/atmodem/line_fixture.h"
 
 using modemsim::HangUp;

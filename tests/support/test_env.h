@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "platform/sim/sim.h"
 
 namespace testenv {
