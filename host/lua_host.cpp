@@ -13,6 +13,7 @@
 #include "host/paths.h"
 #include "host/sound_card.h"
 #include "host/timeline.h"
+#include "host/usage.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"
 
@@ -286,9 +287,7 @@ int RunScriptCommand(int argc, char** argv) {
         }
     }
     if (files.empty() || files.size() > 2) {
-        fprintf(stderr,
-                "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS]\n"
-                "       [--trace] [--modem-sim]\n");
+        fputs(VerbUsage("run").c_str(), stderr);
         return 2;
     }
     o.app = files[0];
