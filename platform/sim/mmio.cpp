@@ -23,7 +23,7 @@ struct MmioState {
     std::map<std::string, int> faults;
 };
 
-MmioState& M() {
+MmioState& MmioFiles() {
     static MmioState* s = [] {
         auto* st = new MmioState();
         sim::AddResetHook([st] { st->faults.clear(); });
@@ -33,8 +33,8 @@ MmioState& M() {
 }
 
 bool Fault(const char* fn) {
-    auto it = M().faults.find(fn);
-    if (it == M().faults.end() || it->second == 0) return false;
+    auto it = MmioFiles().faults.find(fn);
+    if (it == MmioFiles().faults.end() || it->second == 0) return false;
     if (it->second > 0) --it->second;
     return true;
 }
@@ -57,8 +57,8 @@ bool SeekInside(MmioFile* h, long long to) {
 }  // namespace
 
 namespace sim {
-int OpenMmioHandles() { return M().open; }
-void FailMmio(const std::string& function, int count) { M().faults[function] = count; }
+int OpenMmioHandles() { return MmioFiles().open; }
+void FailMmio(const std::string& function, int count) { MmioFiles().faults[function] = count; }
 }  // namespace sim
 
 extern "C" {
@@ -79,7 +79,7 @@ HMMIO WINAPI mmioOpenA(LPSTR fileName, LPMMIOINFO, DWORD flags) {
         h->buffer = new char[kIoBuffer];
         setvbuf(f, h->buffer, _IOFBF, kIoBuffer);
     }
-    ++M().open;
+    ++MmioFiles().open;
     return reinterpret_cast<HMMIO>(h);
 }
 
@@ -89,7 +89,7 @@ MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT) {
     fclose(h->file);
     delete[] h->buffer;
     delete h;
-    --M().open;
+    --MmioFiles().open;
     return MMSYSERR_NOERROR;
 }
 

@@ -66,7 +66,7 @@ struct Fault {
     int device;
 };
 
-struct State {
+struct WaveDeviceTable {
     Device out[sim::kWaveDeviceCount];
     Device in[sim::kWaveDeviceCount];
     Tap taps[sim::kWaveDeviceCount];
@@ -76,7 +76,7 @@ struct State {
     std::map<std::string, std::vector<Fault>> faults;
 };
 
-State& W();
+WaveDeviceTable& WaveDevices();
 
 bool Injected(const std::string& fn, UINT device, MMRESULT& result);
 bool Convertible(const WAVEFORMATEX& f);

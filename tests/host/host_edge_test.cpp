@@ -30,7 +30,7 @@ std::vector<Command> Registry(const std::vector<std::string>& help) {
     std::smatch m;
     for (auto& line : help) {
         if (std::regex_match(line, m, command)) {
-            out.push_back({m[1]});
+            out.push_back({m[1], {}, {}});
         } else if (line.rfind("      fields: ", 0) == 0 && !out.empty()) {
             for (std::sregex_iterator it(line.begin(), line.end(), field), end; it != end; ++it) {
                 out.back().fields.push_back((*it)[1]);
@@ -145,7 +145,9 @@ TEST_F(HostEdgeTest, ValuesACommandCannotTakeAreRefusedInItsOwnWords) {
     EXPECT_EQ((*Answer(out, 7))["result"]["count"], 0);
     int badJson = 0;
     for (auto& j : out) {
-        if (j.contains("error")) EXPECT_FALSE(LibraryText(j["error"]["message"])) << j.dump();
+        if (j.contains("error")) {
+            EXPECT_FALSE(LibraryText(j["error"]["message"])) << j.dump();
+        }
         if (j.contains("error") && j["id"].is_null()) {
             EXPECT_EQ(j["error"]["message"], "bad JSON at byte 9");
             ++badJson;
