@@ -52,13 +52,6 @@ sim::WaveFormatSpec FormatOf(const json& f) {
     return s;
 }
 
-// How many times a fault strikes ("count", 1 when not given).
-int Times(const json& request) {
-    auto count = request.value("count", uint64_t{1});
-    if (count > INT32_MAX) throw HostRequestError("\"count\" is at most 2147483647");
-    return static_cast<int>(count);
-}
-
 json FormatsJson(const std::vector<sim::WaveFormatSpec>& formats) {
     json a = json::array();
     for (auto& f : formats) {
@@ -129,7 +122,7 @@ HostCommandRegistrar waveFault(
     "wave_fault",
     R"({"cmd":"wave_fault","function":"waveOutOpen","result":4,"count":1,"device":1} or {"cmd":"wave_fault","clear":true})",
     {{"clear", FieldKind::Bool}, {"function", FieldKind::String}, {"result", FieldKind::Count},
-     {"count", FieldKind::Count}, {"device", FieldKind::Count}},
+     {"count", FieldKind::Int}, {"device", FieldKind::Int}},
     [](HostContext&, const json& request) -> json {
         if (request.value("clear", false)) {
             sim::ClearWaveFaults();
@@ -137,17 +130,17 @@ HostCommandRegistrar waveFault(
         }
         std::string fn = Field(request, "function").get<std::string>();
         MMRESULT result = Field(request, "result").get<MMRESULT>();
-        sim::FailWave(fn, result, Times(request), request.value("device", sim::kAnyDevice));
+        sim::FailWave(fn, result, request.value("count", 1), request.value("device", sim::kAnyDevice));
         return {{"function", fn}, {"result", result}};
     });
 
 HostCommandRegistrar fileFault(
     "file_fault",
     R"({"cmd":"file_fault","function":"CreateFileA"|"WriteFile"|"GlobalAlloc"|"mmioOpen"|"mmioRead"|...,"count":1})",
-    {{"function", FieldKind::String, true}, {"count", FieldKind::Count}},
+    {{"function", FieldKind::String, true}, {"count", FieldKind::Int}},
     [](HostContext&, const json& request) -> json {
         std::string fn = Field(request, "function").get<std::string>();
-        int count = Times(request);
+        int count = request.value("count", 1);
         if (fn.rfind("mmio", 0) == 0)
             sim::FailMmio(fn, count);
         else

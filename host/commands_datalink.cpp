@@ -111,7 +111,7 @@ const HostCommandRegistrar kDataHangUpAfter(
 const HostCommandRegistrar kCommFault(
     "comm_fault",
     R"({"cmd":"comm_fault","kind":"partial","value":10,"count":1} -- next port writes: partial|pending|error|pending_error)",
-    {{"clear", FieldKind::Bool}, {"kind", FieldKind::String}, {"value", FieldKind::Count}, {"count", FieldKind::Count}},
+    {{"clear", FieldKind::Bool}, {"kind", FieldKind::String}, {"value", FieldKind::Count}, {"count", FieldKind::Int}},
     [](HostContext&, const json& r) -> json {
         if (r.value("clear", false)) {
             sim::ClearCommFaults();
@@ -123,9 +123,8 @@ const HostCommandRegistrar kCommFault(
                                                                   {"pending_error", sim::CommFault::PendingError}};
         auto kind = kinds.find(Field(r, "kind").get<std::string>());
         if (kind == kinds.end()) throw HostCommandError("\"kind\" is partial, pending, error or pending_error");
-        auto count = r.value("count", uint64_t{1});
-        if (count > INT32_MAX) throw HostRequestError("\"count\" is at most 2147483647");
-        sim::InjectCommWrite(kind->second, Field(r, "value").get<DWORD>(), static_cast<int>(count));
+        int count = r.value("count", 1);
+        sim::InjectCommWrite(kind->second, Field(r, "value").get<DWORD>(), count);
         return count;
     });
 

@@ -55,6 +55,7 @@ enum class FieldKind {
     CountOrString,  // a number as above, or a string
     CodeOrString,   // a 32-bit code, -2147483648 .. 4294967295, or a string
     StringOrNull,
+    Int,            // an integer -1 .. 2147483647 (a count where -1 is "every call", a device where -1 is "any")
 };
 
 struct HostField {

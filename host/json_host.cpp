@@ -141,6 +141,11 @@ void CheckField(const json& value, const HostField& f, const std::string& comman
         case FieldKind::Seconds:
             if (!IsSeconds(value)) throw RequestError(where + " is a number of seconds from 0 to 86400, not " + Shown(value));
             return;
+        case FieldKind::Int:
+            if (!(value.is_number_integer() && (value.is_number_unsigned() ? value.get<uint64_t>() <= INT32_MAX
+                                                                           : value.get<int64_t>() >= -1)))
+                throw RequestError(where + " is a whole number from -1 to 2147483647, not " + Shown(value));
+            return;
         case FieldKind::StringOrNull:
             if (!value.is_string() && !value.is_null()) throw RequestError(where + " is a string or null, not " + Shown(value));
             return;

@@ -37,6 +37,7 @@ const char* KindName(FieldKind kind) {
         case FieldKind::CountOrString: return "count|string";
         case FieldKind::CodeOrString: return "code|string";
         case FieldKind::StringOrNull: return "string|null";
+        case FieldKind::Int: return "integer";
     }
     return "?";
 }

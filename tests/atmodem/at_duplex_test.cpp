@@ -25,10 +25,6 @@ protected:
         Run(0);
         ASSERT_EQ(sink.count(EVENT_IsConnect), 1);
     }
-    bool Logged(const std::string& text) const {
-        auto log = LogTexts();
-        return std::find(log.begin(), log.end(), text) != log.end();
-    }
     int Sent(const std::string& command) const {
         auto c = caller->modem.Commands();
         return static_cast<int>(std::count(c.begin(), c.end(), command));

@@ -127,11 +127,11 @@ TEST_F(HostEdgeTest, ValuesACommandCannotTakeAreRefusedInItsOwnWords) {
     };
     const Expect expected[] = {
         {1, "request", "\"max\" of data_read is a whole number from 0 to 4294967295, not -1"},
-        {2, "request", "\"count\" of wave_fault is a whole number from 0 to 4294967295, not \"x\""},
+        {2, "request", "\"count\" of wave_fault is a whole number from -1 to 2147483647, not \"x\""},
         {3, "request", "unknown field \"devise\" in the \"tap\" command (did you mean \"device\"?)"},
         {4, "request", "\"rate\" of a format is a whole number, not -8000"},
         {5, "request", "each of \"formats\" is an object {\"tag\",\"channels\",\"rate\",\"bits\"}"},
-        {6, "request", "\"count\" is at most 2147483647"},
+        {6, "request", "\"count\" of comm_fault is a whole number from -1 to 2147483647, not 4294967295"},
         {8, "request", "\"wav\" of sound_card_input is a string or null, not 5"},
         {10, "request", "tag must be \"pcm\", \"mulaw\" or a number"},
     };
