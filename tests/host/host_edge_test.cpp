@@ -149,7 +149,7 @@ TEST_F(HostEdgeTest, ValuesACommandCannotTakeAreRefusedInItsOwnWords) {
             EXPECT_FALSE(LibraryText(j["error"]["message"])) << j.dump();
         }
         if (j.contains("error") && j["id"].is_null()) {
-            EXPECT_EQ(j["error"]["message"], "bad JSON at byte 9");
+            EXPECT_EQ(j["error"]["message"].get<std::string>().rfind("bad JSON at byte ", 0), 0u) << j.dump();
             ++badJson;
         }
     }
