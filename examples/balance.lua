@@ -24,7 +24,6 @@ local PROMPTS = {
 
 local state = "idle"  -- idle, greeting, menu, balance, offer, record_prompt, tone, recording, goodbye, hanging_up
 local pending = nil   -- a key pressed while a prompt played
-local calls = 0
 local menu_timer = 0  -- the current wait for a key (older ones are stale)
 
 -- The tone before the recording: 0.4 s of 1 kHz.
@@ -70,7 +69,6 @@ function Ring(n)
 end
 
 function IsConnect(h)
-  calls = calls + 1
   pending = nil
   ctl:ClearDTMF(0)
   ctl:BeginMonitorDtmf(0)
@@ -102,7 +100,8 @@ function EndPlayAll()
     ctl:PlayWav("tone.wav", LINE)
   elseif state == "tone" then
     state = "recording"
-    ctl:RecordWav(LINE, string.format("message-%d.wav", calls), 60)
+    -- Named by the call's lasting number: a later run never records over it.
+    ctl:RecordWav(LINE, string.format("message-%d.wav", call_id()), 60)
   elseif state == "goodbye" then
     state = "hanging_up"
     ctl:HandUp()

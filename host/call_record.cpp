@@ -1,9 +1,12 @@
 #include "host/call_record.h"
 
+#include <dirent.h>
+#include <errno.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -55,12 +58,47 @@ std::string Seconds(double t) {
     return buf;
 }
 
+// The highest N of the "call-N" in `dir` (0 when there is none).
+int HighestCall(const std::string& dir) {
+    int highest = 0;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return 0;
+    while (const dirent* e = readdir(d)) {
+        if (strncmp(e->d_name, "call-", 5) != 0) continue;
+        const char* digits = e->d_name + 5;
+        size_t n = strspn(digits, "0123456789");
+        if (n > 0 && n <= 9 && digits[n] == '\0') highest = std::max(highest, atoi(digits));
+    }
+    closedir(d);
+    return highest;
+}
+
+// `dir`/`name` made new (paths::CreateNew); says so when the name was taken.
+std::string NewOutput(const std::string& dir, const std::string& name) {
+    std::string path = paths::CreateNew(dir, name);
+    if (!path.empty() && path != dir + "/" + name)
+        fprintf(stderr, "marlune run: %s/%s is already there and is kept; this one is %s\n", dir.c_str(), name.c_str(),
+                path.c_str());
+    return path;
+}
+
 }  // namespace
+
+void CallTracker::ClaimFolder(CallRecord& call) {
+    if (next_ == 0) next_ = HighestCall(outDir_) + 1;
+    // Another run on the same folder may have made the folder meanwhile.
+    for (;; ++next_) {
+        call.number = next_;
+        call.dir = outDir_ + "/call-" + std::to_string(next_);
+        if (mkdir(call.dir.c_str(), 0777) == 0 || errno != EEXIST) break;
+    }
+    ++next_;
+}
 
 CallRecord& CallTracker::Begin(double t, bool outgoing, const std::string& party) {
     if (Active()) Finish(t);
     CallRecord call;
-    call.number = static_cast<int>(calls_.size()) + 1;
+    ClaimFolder(call);
     call.outgoing = outgoing;
     call.party = party;
     call.start = t;
@@ -167,12 +205,15 @@ void CallTracker::Finish(double t) {
 }
 
 void CallTracker::WriteOutputs(CallRecord& call) {
-    call.dir = outDir_ + "/call-" + std::to_string(call.number);
-    paths::MakeDirs(call.dir);
+    // Every file is new: the runner's own names first, then the recordings'.
+    const std::string logPath = NewOutput(call.dir, "log.txt");
+    const std::string heardPath = sim::TapPath(sim::kLineDevice).empty() ? "" : NewOutput(call.dir, "heard.wav");
+    const std::string svgPath = NewOutput(call.dir, "timeline.svg");
+    const std::string pngPath = NewOutput(call.dir, "timeline.png");
 
     // The log entries written during the call, as UTF-8.
     std::string log = ReadFrom(outDir_ + "/" + call.logFile, call.logFrom);
-    std::ofstream(call.dir + "/log.txt", std::ios::binary) << codepage::Convert(log, 936, CP_UTF8);
+    if (!logPath.empty()) std::ofstream(logPath, std::ios::binary) << codepage::Convert(log, 936, CP_UTF8);
 
     TimelineInput in;
     in.call = &call;
@@ -185,19 +226,29 @@ void CallTracker::WriteOutputs(CallRecord& call) {
         size_t to = std::min(all.size(), static_cast<size_t>(call.end * rate));
         in.heard = TimelineSound{"heard", call.start, static_cast<unsigned>(rate),
                                  std::vector<int16_t>(all.begin() + from, all.begin() + std::max(from, to))};
-        riff::WriteFile(call.dir + "/heard.wav", riff::Pcm16Format(rate), 16, in.heard.samples.data(),
-                        static_cast<DWORD>(in.heard.samples.size() * 2));
+        if (!heardPath.empty())
+            riff::WriteFile(heardPath, riff::Pcm16Format(rate), 16, in.heard.samples.data(),
+                            static_cast<DWORD>(in.heard.samples.size() * 2));
     }
-    for (auto& r : call.recordings) {
+    for (size_t i = 0; i < call.recordings.size(); ++i) {
+        CallRecording& r = call.recordings[i];
         if (r.path.empty() || r.start < 0) continue;
         const std::string source = paths::Absolute(sim::NativePath(r.path.c_str()), outDir_);
         if (!paths::Exists(source)) continue;
-        r.copy = call.dir + "/" + Base(sim::NativePath(r.path.c_str()));
-        std::ifstream src(source, std::ios::binary);
-        std::ofstream(r.copy, std::ios::binary) << src.rdbuf();
+        // Recorded into the call's folder: kept where it is. The same file
+        // recorded again in the call holds the last take: one copy.
+        if (source == call.dir + "/" + Base(source)) r.copy = source;
+        for (size_t k = 0; k < i && r.copy.empty(); ++k)
+            if (call.recordings[k].path == r.path) r.copy = call.recordings[k].copy;
+        if (r.copy.empty()) {
+            r.copy = NewOutput(call.dir, Base(sim::NativePath(r.path.c_str())));
+            if (r.copy.empty()) continue;
+            std::ifstream src(source, std::ios::binary);
+            std::ofstream(r.copy, std::ios::binary) << src.rdbuf();
+        }
         in.recorded.push_back(LoadSound(source, Base(r.copy), r.start));
     }
-    DrawTimeline(in, call.dir + "/timeline.svg", call.dir + "/timeline.png");
+    if (!svgPath.empty() && !pngPath.empty()) DrawTimeline(in, svgPath, pngPath);
 }
 
 std::string CallTracker::Summary(const CallRecord& call) {

@@ -1,9 +1,11 @@
 // What the scripting host keeps of each call: when it started and ended,
 // the events, the caller's actions and the control's prompts on one time
-// line, the keys, the recordings. When a call ends its outputs are written
-// to a folder of its own ("call-N" in the output folder): the slice of the
-// log it wrote (UTF-8), what the caller heard (from the line tap), copies
-// of its recordings and the timeline picture.
+// line, the keys, the recordings. Each call has a folder of its own in the
+// output folder, "call-N", N going on from the highest already there, so
+// no run writes into an earlier one's calls. When a call ends its outputs
+// are written there: the slice of the log it wrote (UTF-8), what the
+// caller heard (from the line tap), copies of its recordings and the
+// timeline picture; a name already taken gets a fresh one.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +37,7 @@ struct CallRecording {
 };
 
 struct CallRecord {
-    int number = 0;
+    int number = 0;     // lasting: the N of its folder "call-N"
     bool outgoing = false;
     std::string party;  // the caller's number, or the number dialled
     double start = 0;
@@ -63,6 +65,7 @@ public:
     void Command(double t, const std::string& name, const nlohmann::json& request);
 
     bool Active() const { return current_ >= 0; }
+    const CallRecord* current() const { return current_ >= 0 ? &calls_[current_] : nullptr; }
     // Ends the current call at t, if there is one, and writes its outputs.
     void Finish(double t);
     const std::vector<CallRecord>& calls() const { return calls_; }
@@ -77,8 +80,11 @@ private:
     CallRecord* Current() { return current_ >= 0 ? &calls_[current_] : nullptr; }
     void ClosePhrases(double t);
     void WriteOutputs(CallRecord& call);
+    // Gives the call the next number whose folder this tracker could make.
+    void ClaimFolder(CallRecord& call);
 
     std::string outDir_;
+    int next_ = 0;  // the next number to try; 0: the output folder not yet read
     std::vector<CallRecord> calls_;
     int current_ = -1;
 };

@@ -120,7 +120,7 @@ int RunDemo(int argc, char** argv) {
     const std::string dir = paths::Absolute(o.outDir, paths::Cwd());
     std::cout << "outputs: " << dir << "/call-N/ for each call: log.txt (the log of the call), heard.wav (what the\n"
               << "         caller heard), the recording, timeline.svg and timeline.png (the call on a time axis)\n"
-              << "         " << dir << "/line_tap.wav: the whole session as the line played it\n";
+              << "         " << host.lineTap() << ": the whole session as the line played it\n";
     std::cout << "log: " << dir << "/" << EventLog::FileNameFor(sim::WallTime()) << '\n';
     return 0;
 }

@@ -1,7 +1,10 @@
 // What a script sees: `ctl` (the control's members by name), `caller` (the
-// host commands), at/after/wait/now/stop and write_tones.
+// host commands), at/after/wait/now/stop, call_id and write_tones.
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -294,6 +297,16 @@ int NowFn(lua_State* L) {
     return 1;
 }
 
+// The lasting number of the call in progress (nil between calls).
+int CallId(lua_State* L) {
+    const CallRecord* call = LuaHost::Impl::Of(L).tracker.current();
+    if (call)
+        lua_pushinteger(L, call->number);
+    else
+        lua_pushnil(L);
+    return 1;
+}
+
 int Stop(lua_State* L) {
     LuaHost::Impl::Of(L).stopped = true;
     return 0;
@@ -329,8 +342,13 @@ int WriteTones(lua_State* L) {
             samples.push_back(static_cast<int16_t>(hz > 0 ? 8000 * fade * std::sin(2 * M_PI * hz * k / 8000.0) : 0));
         }
     }
-    written = riff::WriteFile(path, riff::Pcm16Format(8000), 16, samples.data(),
-                              static_cast<DWORD>(samples.size() * 2));
+    // Made beside and renamed over the old one, which is never written
+    // into: another run on the same folder may be playing it.
+    const std::string part = std::string(path) + ".part-" + std::to_string(getpid());
+    written = riff::WriteFile(part, riff::Pcm16Format(8000), 16, samples.data(),
+                              static_cast<DWORD>(samples.size() * 2)) &&
+              rename(part.c_str(), path) == 0;
+    if (!written) remove(part.c_str());
     }
     return written ? 0 : luaL_error(L, "cannot write %s", path);
 }
@@ -364,6 +382,7 @@ void LuaHost::Impl::OpenBindings() {
 
     const luaL_Reg functions[] = {{"at", At},     {"after", After}, {"wait", Wait}, {"wait_event", WaitEvent},
                                   {"now", NowFn},   {"stop", Stop},   {"write_tones", WriteTones},
+                                  {"call_id", CallId},
                                   {nullptr, nullptr}};
     lua_pushglobaltable(L);
     luaL_setfuncs(L, functions, 0);

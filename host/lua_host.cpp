@@ -208,7 +208,9 @@ int LuaHost::Run() {
         }
     });
     s.host->CreateControl();
-    s.Request(json{{"cmd", "tap"}, {"device", sim::kLineDevice}, {"path", out + "/line_tap.wav"}});
+    // The run's own tap: an earlier run's is kept.
+    lineTap_ = paths::CreateNew(out, "line_tap.wav");
+    if (!lineTap_.empty()) s.Request(json{{"cmd", "tap"}, {"device", sim::kLineDevice}, {"path", lineTap_}});
 
     s.L = luaL_newstate();
     *static_cast<Impl**>(lua_getextraspace(s.L)) = &s;

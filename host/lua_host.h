@@ -16,6 +16,8 @@
 //                                   1.5 s later, in the main chunk it runs
 //                                   the clock for 1.5 s
 //   now()  stop()  out_dir  script_dir
+//   call_id()                       the call in progress: N of its folder
+//                                   "call-N", which no run uses twice
 //
 // An automation error is raised as a table {description, code (the
 // HRESULT), hresult ("0x8002000E"), argErr, scode, where}; tostring gives
@@ -51,6 +53,9 @@ public:
     // message is in error() and was printed to stderr).
     int Run();
     const std::string& error() const { return error_; }
+    // The session's line tap: line_tap.wav, or line_tap-2.wav, ... beside
+    // the taps of earlier runs.
+    const std::string& lineTap() const { return lineTap_; }
     const std::vector<CallRecord>& calls() const;
 
     struct Impl;
@@ -58,6 +63,7 @@ public:
 private:
     std::unique_ptr<Impl> impl_;
     std::string error_;
+    std::string lineTap_;
 };
 
 // `marlune run ...`

@@ -1,5 +1,7 @@
 #include "host/paths.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -62,6 +64,22 @@ bool MakeDirs(const std::string& dir) {
         if (!Exists(part) && mkdir(part.c_str(), 0777) != 0) return false;
     }
     return Exists(dir);
+}
+
+std::string CreateNew(const std::string& dir, const std::string& name) {
+    size_t dot = name.rfind('.');
+    if (dot == 0 || dot == std::string::npos) dot = name.size();
+    for (int n = 1; n <= 9999; ++n) {
+        const std::string path =
+            dir + "/" + (n == 1 ? name : name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot));
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            close(fd);
+            return path;
+        }
+        if (errno != EEXIST) break;
+    }
+    return "";
 }
 
 bool VoicePackLinks::Make(const std::string& dir, std::string* message) {

@@ -20,6 +20,10 @@ std::string VoicePackDir();
 std::string ExamplesDir();
 // mkdir -p; false when the folder cannot be made.
 bool MakeDirs(const std::string& dir);
+// Makes `dir`/`name` as a new empty file, never one that is already there:
+// when the name is taken (by anyone, at any time before), "stem-2.ext",
+// "stem-3.ext", ... Answers the path made ("" when none can be).
+std::string CreateNew(const std::string& dir, const std::string& name);
 
 // The control reads "hanzi.dat", "wav\..." and "wu2.wav" from its working
 // folder. Links the pack's files into `dir` where `dir` has none; Remove()
