@@ -32,7 +32,8 @@ std::vector<Command> Registry(const std::vector<std::string>& help) {
         if (std::regex_match(line, m, command)) {
             out.push_back({m[1], {}, {}});
         } else if (line.rfind("      fields: ", 0) == 0 && !out.empty()) {
-            for (std::sregex_iterator it(line.begin(), line.end(), field), end; it != end; ++it) {
+            std::string list = line.substr(14);
+            for (std::sregex_iterator it(list.begin(), list.end(), field), end; it != end; ++it) {
                 out.back().fields.push_back((*it)[1]);
                 if ((*it)[2].matched) out.back().required.push_back((*it)[1]);
             }
