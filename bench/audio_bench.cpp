@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/playback.h"
+#include "bench/scratch.h"
 #include "audio/wav_reader.h"
 #include "control/front/marlune_ctrl.h"
 #include "platform/riff_wave.h"
@@ -19,17 +20,13 @@
 
 namespace {
 
-// A PCM 8 kHz 16-bit file with `dataBytes` of samples, in a scratch folder.
+// A PCM 8 kHz 16-bit file with `dataBytes` of samples, in the scratch
+// folder (the current one).
 std::string MakeWav(const std::string& name, size_t dataBytes) {
-    static std::string dir = [] {
-        char tmpl[] = "/tmp/marlune-bench-XXXXXX";
-        return std::string(mkdtemp(tmpl));
-    }();
     std::string data(dataBytes, '\0');
     for (size_t i = 0; i < dataBytes; ++i) data[i] = static_cast<char>(i * 31);
-    std::string path = dir + "/" + name;
-    riff::WriteFile(path, riff::Pcm16Format(8000), 16, data.data(), static_cast<DWORD>(dataBytes));
-    return path;
+    riff::WriteFile(name, riff::Pcm16Format(8000), 16, data.data(), static_cast<DWORD>(dataBytes));
+    return name;
 }
 
 const std::string& File(size_t bytes) {
@@ -77,10 +74,6 @@ BENCHMARK(BM_PlainRead)->Arg(10 * 1024 * 1024)->Arg(20 * 1024)->Unit(benchmark::
 // waveOutWrite) and the virtual device's own bookkeeping.
 void BM_SequencerPerItem(benchmark::State& state) {
     const int items = static_cast<int>(state.range(0));
-    char cwd[4096];
-    std::string old = getcwd(cwd, sizeof cwd) ? cwd : ".";
-    char tmpl[] = "/tmp/marlune-bench-log-XXXXXX";
-    if (chdir(mkdtemp(tmpl)) != 0) state.SkipWithError("no scratch folder");
     sim::Reset();
     auto module = std::make_unique<Module>();
     module->MakeCurrent();
@@ -106,11 +99,41 @@ void BM_SequencerPerItem(benchmark::State& state) {
     ctrl.reset();
     module.reset();
     sim::Reset();
-    if (chdir(old.c_str()) != 0) state.SkipWithError("cannot return");
 }
 
 BENCHMARK(BM_SequencerPerItem)->Arg(1000)->Unit(benchmark::kMillisecond);
 
+// PlayAllisEnglish of a text of `bytes` on the sound card: the time until
+// the call returns with the speech's first sound queued on the device, then
+// a stop. The time must not grow with the text.
+void BM_EnglishFirstSound(benchmark::State& state) {
+    std::string text;
+    while (text.size() < static_cast<size_t>(state.range(0))) text += "The quick brown fox jumps over the lazy dog. ";
+    text.resize(static_cast<size_t>(state.range(0)));
+    sim::Reset();
+    auto module = std::make_unique<Module>();
+    module->MakeCurrent();
+    auto ctrl = std::make_unique<CMarluneCtrl>(*module);
+    ctrl->CreateControlWindow(nullptr, RECT{0, 0, 10, 10});
+    ctrl->PlayAllisEnglish("warm up", 1);  // the engine loads with its first phrase
+    ctrl->StopPlayWav();
+    sim::RunFor(sim::kSecond);
+    for (auto _ : state) {
+        ctrl->PlayAllisEnglish(text, 1);
+        state.PauseTiming();
+        if (module->core.speech->GetStatus() == 0) state.SkipWithError("nothing is spoken");
+        ctrl->StopPlayWav();
+        sim::RunFor(sim::kSecond);
+        state.ResumeTiming();
+    }
+    ctrl.reset();
+    module.reset();
+    sim::Reset();
+}
+
+BENCHMARK(BM_EnglishFirstSound)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+// The WAV files and the control's daily log go into the run's scratch folder.
+int main(int argc, char** argv) { return bench::RunAndClean(argc, argv, "audio-bench"); }

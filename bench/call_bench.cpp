@@ -90,4 +90,4 @@ BENCHMARK(BM_HostStartToFirstAnswer)->UseManualTime()->Unit(benchmark::kMillisec
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::RunAndClean(argc, argv, "call-bench"); }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/scratch.h"
 #include "control/front/marlune_ctrl.h"
 #include "peers/virtual_modem/virtual_modem.h"
 #include "platform/riff_wave.h"
@@ -28,11 +29,8 @@ inline long PeakRssKiB() {
 
 // A new scratch folder made current.
 inline std::string EnterScratch(const char* tag) {
-    std::string tmpl = std::string("/tmp/marlune-") + tag + "-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    std::string dir = mkdtemp(buf.data());
-    if (chdir(dir.c_str()) != 0) return std::string();
+    std::string dir = MakeScratch(tag);
+    if (dir.empty() || chdir(dir.c_str()) != 0) return std::string();
     return dir;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/scratch.h"
 #include "control/front/marlune_ctrl.h"
 #include "peers/virtual_modem/data_call.h"
 #include "platform/sim/sim.h"
@@ -20,10 +21,7 @@
 namespace {
 
 std::string Dir() {
-    static std::string dir = [] {
-        char tmpl[] = "/tmp/marlune-bench-XXXXXX";
-        return std::string(mkdtemp(tmpl));
-    }();
+    static std::string dir = bench::MakeScratch("datalink-bench");
     return dir;
 }
 
@@ -90,4 +88,4 @@ void BM_SendData(benchmark::State& state) {
 
 BENCHMARK(BM_SendFile)->Arg(1 << 20)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SendData)->Arg(64 << 10)->Unit(benchmark::kMicrosecond);
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::RunAndClean(argc, argv, "datalink-bench"); }

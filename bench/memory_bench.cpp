@@ -7,11 +7,17 @@
 //   memory_bench playback  peak growth while a 50 MiB WAV plays on the
 //                          line and on the sound card (taps on), over the
 //                          sound's size
+//   memory_bench english [bytes]
+//                          peak growth while PlayAllisEnglish speaks a text
+//                          of `bytes` (1,000,000 unless given) on the sound
+//                          card for a minute, and the call's own time
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -19,10 +25,10 @@
 
 namespace {
 
-// Removes the scratch folder's files (the taps of long sessions are large).
+// Removes the scratch folder (the taps of long sessions are large).
 void RemoveScratch(const std::string& dir) {
-    for (const char* name : {"line_tap.wav", "card_tap.wav", "large.wav", "prompt.wav", "caller.wav", "message.wav"})
-        remove((dir + "/" + name).c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
 }
 
 // Runs fn in a child; what it prints comes out as it is.
@@ -103,6 +109,46 @@ int PlayLargeWav(LONG dev) {
     return 0;
 }
 
+int SpeakEnglish(size_t bytes) {
+    const std::string dir = bench::EnterScratch("english");
+    std::string text;
+    while (text.size() < bytes) text += "The quick brown fox jumps over the lazy dog. ";
+    text.resize(bytes);
+    int r = 0;
+    {
+        sim::Reset();
+        auto module = std::make_unique<Module>();
+        module->MakeCurrent();
+        auto ctrl = std::make_unique<CMarluneCtrl>(*module);
+        ctrl->CreateControlWindow(nullptr, RECT{0, 0, 10, 10});
+        ctrl->PlayAllisEnglish("warm up", 1);  // the engine loads with its first phrase
+        ctrl->StopPlayWav();
+        sim::RunFor(sim::kSecond);
+        const long before = bench::PeakRssKiB();
+        auto ms = [](clockid_t clock) {
+            timespec t{};
+            clock_gettime(clock, &t);
+            return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+        };
+        const double start = ms(CLOCK_MONOTONIC), startCpu = ms(CLOCK_PROCESS_CPUTIME_ID);
+        ctrl->PlayAllisEnglish(text, 1);
+        const double took = ms(CLOCK_MONOTONIC) - start, tookCpu = ms(CLOCK_PROCESS_CPUTIME_ID) - startCpu;
+        const bool speaking = module->core.speech->GetStatus() != 0;
+        sim::RunFor(60 * sim::kSecond);
+        const long after = bench::PeakRssKiB();
+        printf("english %zu bytes: the call took %.1f ms (%.1f ms CPU), %s; peak grew %.1f MiB in the first minute\n",
+               bytes, took, tookCpu, speaking ? "speaking" : "NOT speaking", (after - before) / 1024.0);
+        r = speaking ? 0 : 1;
+        ctrl->StopPlayWav();
+        sim::RunFor(sim::kSecond);
+        ctrl.reset();
+        module.reset();
+        sim::Reset();
+    }
+    RemoveScratch(dir);
+    return r;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,6 +161,10 @@ int main(int argc, char** argv) {
     if (what == "playback" || what == "all") {
         ok = InChild([] { return PlayLargeWav(0); }) && ok;
         ok = InChild([] { return PlayLargeWav(1); }) && ok;
+    }
+    if (what == "english") {
+        const size_t bytes = argc > 2 ? std::stoul(argv[2]) : 1000000;
+        ok = InChild([bytes] { return SpeakEnglish(bytes); }) && ok;
     }
     return ok ? 0 : 1;
 }

@@ -2,13 +2,16 @@
 // index: the literal lookup (the whole index read and rescanned for every
 // character) as the baseline, our lookup, the whole PlayStr, and the floor
 // of just reading the same WAV files. The log is on, as in a control.
+// Then the number reading of one digit run of 10^3 to 10^6 digits.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "control/front/marlune_ctrl.h"
 #include "platform/riff_wave.h"
 #include "platform/sim/sim.h"
+#include "prompts/number_reading.h"
 
 namespace {
 
@@ -23,6 +27,7 @@ constexpr int kEntries = 7000;
 constexpr int kSounds = 1400;  // five characters share each sound, as homophones do
 
 struct Fixture {
+    std::string home;
     std::string dir;
     std::vector<std::string> characters;  // of the index, in order
     std::string text;                     // GBK, 9,999 characters with numbers and English
@@ -31,6 +36,8 @@ struct Fixture {
     std::unique_ptr<CMarluneCtrl> ctrl;
 
     Fixture() {
+        char cwd[4096];
+        home = getcwd(cwd, sizeof cwd) ? cwd : "/";
         char tmpl[] = "/tmp/marlune-prompts-bench-XXXXXX";
         dir = mkdtemp(tmpl);
         if (chdir(dir.c_str()) != 0) abort();
@@ -71,6 +78,15 @@ struct Fixture {
         module->MakeCurrent();
         ctrl = std::make_unique<CMarluneCtrl>(*module);
         ctrl->CreateControlWindow(nullptr, RECT{0, 0, 10, 10});
+    }
+    // The scratch folder goes, with the log the runs wrote into it.
+    ~Fixture() {
+        ctrl.reset();
+        module.reset();
+        sim::Reset();
+        if (chdir(home.c_str()) != 0) return;
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
     }
 };
 
@@ -152,6 +168,21 @@ void BM_WavReadFloor(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * f.paths.size()));
 }
 
+// One run of random digits with a decimal part; the log off, so that the
+// time is the reading's own.
+void BM_NumberReading(benchmark::State& state) {
+    std::mt19937 random(7);
+    std::string run(static_cast<size_t>(state.range(0)), '0');
+    for (char& c : run) c = static_cast<char>('0' + random() % 10);
+    run[run.size() - 2] = '.';
+    Core core;
+    std::vector<std::string> digitWords;
+    for (auto _ : state) benchmark::DoNotOptimize(NumberToChinese(core, digitWords, run));
+    state.SetComplexityN(state.range(0));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+
+BENCHMARK(BM_NumberReading)->RangeMultiplier(10)->Range(1000, 1000000)->Complexity()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookupLiteralRescan)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookupSoundIndex)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlayStr)->Unit(benchmark::kMillisecond);

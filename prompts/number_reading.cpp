@@ -1,5 +1,6 @@
 #include "prompts/number_reading.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -64,7 +65,10 @@ std::string NumberToChinese(const Core& core, std::vector<std::string>& digitWor
         return std::string(right != '0' && right != '.' ? "零" : std::string(1, kSilentZero));
     };
 
+    // Built from the units leftwards, each position's words reversed byte by
+    // byte, and the whole turned round once at the end.
     std::string result;
+    result.reserve(3 * n);
     for (size_t p = 1; p <= n; ++p) {
         const char c = formatted[n - p];
         if (!(c > '-' && c < ':')) continue;  // the sign adds nothing
@@ -85,7 +89,8 @@ std::string NumberToChinese(const Core& core, std::vector<std::string>& digitWor
         } else {
             words = zeroRule(p);
         }
-        result.insert(0, words);
+        result.append(words.rbegin(), words.rend());
     }
+    std::reverse(result.begin(), result.end());
     return result;
 }

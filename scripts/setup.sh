@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libasound2-dev
   libespeak-ng-dev espeak-ng-data
-  sox libsoxr-dev rime-data-terra-pinyin
+  sox libsoxr-dev libbz2-dev unicode-data golang-github-mozillazg-go-pinyin-dev
   liblua5.4-dev libcairo2-dev fonts-wqy-microhei
   g++-mingw-w64-x86-64 mingw-w64-tools
   g++-mingw-w64-i686 wine64-tools

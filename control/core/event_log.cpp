@@ -92,30 +92,68 @@ void EventLog::CloseFile() const {}
 
 #else
 
-// The file stays open while the name, looked up again in the current
-// directory for every entry, still leads to it with the same permissions;
-// otherwise it is opened again (and created when missing). Shared with
-// other writers: O_APPEND and one write per entry.
-void EventLog::Append(const std::string& bytes) const {
-    // statx without the times: asking for them would make the next write
-    // stamp the file with a fine-grained time, dirtying the inode each time.
-    constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_INO;
-    auto idOf = [](const struct statx& st) {
-        return FileId{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino, st.stx_mode, st.stx_uid, st.stx_gid};
-    };
+namespace {
+
+// statx without the times: asking for them would make the next write stamp
+// the file with a fine-grained time, dirtying the inode each time.
+constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_INO;
+
+// How long an open file is trusted before its name is looked up again.
+constexpr long long kCheckEveryNs = 10'000'000;
+
+long long CoarseNs(clockid_t clock) {
+    struct timespec ts {};
+    clock_gettime(clock, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// The coarse clock costs no system call but runs behind by up to its
+// resolution: the check comes that much early so that it is never late.
+long long CheckInterval() {
+    static const long long interval = [] {
+        struct timespec res {};
+        clock_getres(CLOCK_MONOTONIC_COARSE, &res);
+        const long long r = static_cast<long long>(res.tv_sec) * 1'000'000'000 + res.tv_nsec;
+        return r < kCheckEveryNs ? kCheckEveryNs - r : 0;
+    }();
+    return interval;
+}
+
+}  // namespace
+
+// Whether the name, looked up in the current directory, still leads to the
+// open file with the same permissions.
+bool EventLog::NameStillLeadsToOpenFile() const {
     struct statx st;
-    if (fd_ >= 0 && (statx(AT_FDCWD, name_.c_str(), 0, kWanted, &st) != 0 ||
-                     !(idOf(st) == openId_)))
+    if (statx(AT_FDCWD, name_.c_str(), 0, kWanted, &st) != 0) return false;
+    return FileId{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino, st.stx_mode, st.stx_uid, st.stx_gid} ==
+           openId_;
+}
+
+// The file stays open between entries. A new day's name opens its own file
+// at once; otherwise the name is looked up again at most every 10 ms (a
+// system call per entry would cost as much as the write), and when it no
+// longer leads to the open file (moved, deleted, replaced, another working
+// directory, other permissions) the name is opened again, and created when
+// missing. Shared with other writers: O_APPEND and one write per entry.
+void EventLog::Append(const std::string& bytes) const {
+    const long long now = CoarseNs(CLOCK_MONOTONIC_COARSE);
+    if (fd_ >= 0 && (name_ != openName_ || (now - checkedAt_ >= CheckInterval() && !NameStillLeadsToOpenFile())))
         CloseFile();
     if (fd_ < 0) {
         int fd = open(name_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0) return;
+        struct statx st;
         if (statx(fd, "", AT_EMPTY_PATH, kWanted, &st) != 0) {
             close(fd);
             return;
         }
         fd_ = fd;
-        openId_ = idOf(st);
+        openId_ = FileId{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino, st.stx_mode, st.stx_uid, st.stx_gid};
+        openName_ = name_;
+        checkedAt_ = now;
+    } else if (now - checkedAt_ >= CheckInterval()) {
+        checkedAt_ = now;
     }
     if (write(fd_, bytes.data(), bytes.size()) < 0) CloseFile();
 }

@@ -37,6 +37,7 @@ private:
 
     void Stamp(time_t now) const;
     void Append(const std::string& bytes) const;
+    bool NameStillLeadsToOpenFile() const;
     void CloseFile() const;
 
     bool enabled_ = false;
@@ -49,4 +50,7 @@ private:
     // The daily file, kept open between entries (not on Windows).
     mutable int fd_ = -1;
     mutable FileId openId_;
+    mutable std::string openName_;  // the name fd_ was opened by
+    // When the name was last looked up (a coarse monotonic clock, in ns).
+    mutable long long checkedAt_ = 0;
 };

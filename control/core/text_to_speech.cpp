@@ -19,6 +19,10 @@ void CTextToSpeech::Speak(const std::string& ansiText) {
     if (control_) Check(control_->CallWithString(kDispSpeak, ansiText));
 }
 
+void CTextToSpeech::Stop() {
+    if (control_ && GetStatus() != 0) Speak(std::string());
+}
+
 LONG CTextToSpeech::GetStatus() {
     if (!control_) return 0;
     LONG status = 0;

@@ -28,6 +28,8 @@ public:
     // An error the component reports is raised as AutomationError.
     void SetDevice(LONG deviceId);
     void Speak(const std::string& ansiText);
+    // Ends what is being spoken: an empty text to speak.
+    void Stop();
     LONG GetStatus();
 
 private:

@@ -21,10 +21,12 @@ LONG CMarluneCtrl::PlayWav(const std::string& FileName, LONG Dev) {
     return module_.playback.PlayWav(*this, FileName, Dev);
 }
 
-// Stopping ends a playing list too: the buffer the reset returns then ends
-// playback with one EndPlayAll.
+// Stopping ends a playing list and English being spoken too: the buffer the
+// reset returns, or the poll that finds the speech ended, then ends playback
+// with one EndPlayAll.
 LONG CMarluneCtrl::StopPlayWav() {
     module_.playList.Clear();
+    module_.core.speech->Stop();
     return module_.playback.StopPlayWav();
 }
 

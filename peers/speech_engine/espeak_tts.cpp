@@ -1,10 +1,11 @@
 // English speech engine component for Linux, on libespeak-ng. Members:
-// put 8 = output wave device id, invoke 2 = speak text (returns at once),
-// get 10 = non-zero while the phrase is being spoken. A phrase lasts its
-// real synthesized duration on the platform clock.
+// put 8 = output wave device id, invoke 2 = speak text (returns at once;
+// an empty text stops), get 10 = non-zero while the phrase is being spoken.
+// A phrase lasts its real synthesized duration on the platform clock.
 #include <dlfcn.h>
 #include <espeak-ng/speak_lib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -83,80 +84,149 @@ bool Synthesize(const std::string& utf8, std::vector<short>& samples, int& sampl
     return r == EE_OK;
 }
 
+// A piece of the ANSI (GBK) text ends after a sentence's punctuation and
+// the blank that follows it, else after the last blank, else after the last
+// whole character, and holds at most `limit` bytes. Blanks and punctuation
+// are never the trail byte of a double-byte character.
+size_t PieceEnd(const std::string& text, size_t from, size_t limit) {
+    if (text.size() - from <= limit) return text.size();
+    const size_t cap = from + limit;
+    size_t sentence = 0, blank = 0, whole = from;
+    char before = 0;
+    for (size_t i = from; i < cap;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t next = i + (c >= 0x81 && c <= 0xFE ? 2 : 1);
+        if (next > cap) break;
+        if (c == ' ' || c == '\n') {
+            blank = next;
+            if (before == '.' || before == '!' || before == '?' || before == ';') sentence = next;
+        }
+        before = next == i + 1 ? static_cast<char>(c) : 0;
+        i = whole = next;
+    }
+    return sentence ? sentence : blank ? blank : whole > from ? whole : cap;
+}
+
 Engine::Engine(HWND window) : window_(window) {}
 
-Engine::~Engine() {
-    sim::Cancel(endWakeup_);
-    StopAudio();
-}
+Engine::~Engine() { Stop(); }
 
 HRESULT Engine::SetDevice(LONG id) {
     deviceId_ = id;
     return S_OK;
 }
 
+// The text is kept and spoken piece by piece: the first piece now, each
+// further one while the one before plays, so that the sound starts at once
+// and only the pieces about to play are held. An empty text stops.
 HRESULT Engine::Speak(const char* ansiText, std::string& error) {
-    std::vector<short> samples;
-    int rate = 0;
-    if (!Synthesize(sim::ConvertCodePage(ansiText ? ansiText : "", CP_ACP, CP_UTF8), samples, rate)) {
+    Stop();
+    text_ = ansiText ? ansiText : "";
+    next_ = 0;
+    playedUntil_ = sim::Now();
+    if (text_.empty()) return S_OK;
+    if (!Feed()) {
+        Stop();
         error = "The speech engine could not synthesize the text.";
         return E_FAIL;
     }
-    StopAudio();
-    sim::Micros duration = rate > 0 ? static_cast<sim::Micros>(samples.size()) * sim::kSecond / rate : 0;
-    speakingUntil_ = sim::Now() + duration;
-    // Wake the loop when the phrase ends, so a poll sees the change on time.
-    sim::Cancel(endWakeup_);
-    endWakeup_ = sim::Schedule(speakingUntil_, [] {});
-    lastSamples_ = std::move(samples);
-    lastRate_ = rate;
-    PlayAudio();
     return S_OK;
 }
 
-// Speaking lasts until the phrase's audio has played and its device is
-// free again.
-LONG Engine::Status() const { return sim::Now() < speakingUntil_ || out_ ? 1 : 0; }
+// Speaking lasts until the last piece has been synthesized and played and
+// its device is free again.
+LONG Engine::Status() const { return next_ < text_.size() || sim::Now() < playedUntil_ || out_ ? 1 : 0; }
 
-// Plays the phrase on the chosen device (-1: the default device); a device
-// that needs another format gets it through the mapper. When no device
-// takes it, the phrase is still timed on the clock.
-void Engine::PlayAudio() {
-    if (lastSamples_.empty() || lastRate_ <= 0) return;
-    const DWORD rate = static_cast<DWORD>(lastRate_);
-    WAVEFORMATEX f{WAVE_FORMAT_PCM, 1, rate, rate * 2, 2, 16, 0};
-    const bool mapper = deviceId_ == -1;
-    const UINT device = mapper ? WAVE_MAPPER : static_cast<UINT>(deviceId_) & 0xFFFF;
-    if (waveOutOpen(&out_, device, &f, 0, 0, CALLBACK_NULL | (mapper ? 0 : WAVE_MAPPED)) != MMSYSERR_NOERROR) {
-        out_ = nullptr;
+// Synthesizes and queues the next piece, releases the pieces that have
+// played, and comes back before the queued sound runs out; once the text is
+// spoken, closes the device when the last piece ends. False when the engine
+// cannot synthesize.
+bool Engine::Feed() {
+    feedTimer_ = 0;
+    ReleasePlayed();
+    if (next_ < text_.size()) {
+        const size_t end = PieceEnd(text_, next_, next_ == 0 ? kFirstPieceBytes : kPieceBytes);
+        auto piece = std::make_unique<Piece>();
+        int rate = 0;
+        const std::string utf8 = sim::ConvertCodePage(text_.substr(next_, end - next_), CP_ACP, CP_UTF8);
+        if (!Synthesize(utf8, piece->samples, rate)) return false;
+        next_ = end;
+        Queue(std::move(piece), rate);
+    }
+    const sim::Micros now = sim::Now();
+    sim::Cancel(endWakeup_);
+    // Wake the loop when the sound ends, so a poll sees the change on time.
+    endWakeup_ = sim::Schedule(playedUntil_, [] {});
+    if (next_ < text_.size()) {
+        feedTimer_ = sim::Schedule(std::max(now, playedUntil_ - kLead), [this] {
+            if (!Feed()) Stop();
+        });
+    } else {
+        finishTimer_ = sim::Schedule(playedUntil_, [this] {
+            finishTimer_ = 0;
+            FinishAudio();
+        });
+    }
+    return true;
+}
+
+// Plays the piece on the chosen device (-1: the default device) after those
+// queued; a device that needs another format gets it through the mapper.
+// When no device takes it, the piece is still timed on the clock.
+void Engine::Queue(std::unique_ptr<Piece> piece, int rate) {
+    if (rate <= 0 || piece->samples.empty()) return;
+    const sim::Micros start = std::max(sim::Now(), playedUntil_);
+    playedUntil_ = start + static_cast<sim::Micros>(piece->samples.size()) * sim::kSecond / rate;
+    if (!out_ && !deviceFailed_) {
+        const DWORD r = static_cast<DWORD>(rate);
+        WAVEFORMATEX f{WAVE_FORMAT_PCM, 1, r, r * 2, 2, 16, 0};
+        const bool mapper = deviceId_ == -1;
+        const UINT device = mapper ? WAVE_MAPPER : static_cast<UINT>(deviceId_) & 0xFFFF;
+        if (waveOutOpen(&out_, device, &f, 0, 0, CALLBACK_NULL | (mapper ? 0 : WAVE_MAPPED)) != MMSYSERR_NOERROR) {
+            out_ = nullptr;
+            deviceFailed_ = true;
+        }
+    }
+    if (!out_) return;
+    piece->header.lpData = reinterpret_cast<LPSTR>(piece->samples.data());
+    piece->header.dwBufferLength = static_cast<DWORD>(piece->samples.size() * sizeof(short));
+    if (waveOutPrepareHeader(out_, &piece->header, sizeof piece->header) != MMSYSERR_NOERROR) return;
+    if (waveOutWrite(out_, &piece->header, sizeof piece->header) != MMSYSERR_NOERROR) {
+        waveOutUnprepareHeader(out_, &piece->header, sizeof piece->header);
         return;
     }
-    header_ = WAVEHDR{};
-    header_.lpData = reinterpret_cast<LPSTR>(lastSamples_.data());
-    header_.dwBufferLength = static_cast<DWORD>(lastSamples_.size() * sizeof(short));
-    if (waveOutPrepareHeader(out_, &header_, sizeof header_) != MMSYSERR_NOERROR ||
-        waveOutWrite(out_, &header_, sizeof header_) != MMSYSERR_NOERROR) {
-        FinishAudio();
-        return;
+    queued_.push_back(std::move(piece));
+}
+
+void Engine::ReleasePlayed() {
+    while (!queued_.empty() && (queued_.front()->header.dwFlags & WHDR_DONE)) {
+        waveOutUnprepareHeader(out_, &queued_.front()->header, sizeof(WAVEHDR));
+        queued_.pop_front();
     }
-    finishTimer_ = sim::Schedule(speakingUntil_, [this] {
-        finishTimer_ = 0;
-        FinishAudio();
-    });
 }
 
 void Engine::FinishAudio() {
-    if (!out_) return;
-    waveOutReset(out_);
-    waveOutUnprepareHeader(out_, &header_, sizeof header_);
-    waveOutClose(out_);
-    out_ = nullptr;
+    if (out_) {
+        waveOutReset(out_);
+        for (auto& p : queued_) waveOutUnprepareHeader(out_, &p->header, sizeof(WAVEHDR));
+        waveOutClose(out_);
+        out_ = nullptr;
+    }
+    queued_.clear();
+    deviceFailed_ = false;
 }
 
-void Engine::StopAudio() {
-    if (finishTimer_) sim::Cancel(finishTimer_);
-    finishTimer_ = 0;
+// Ends the phrase: no more synthesis, the device reset and closed.
+void Engine::Stop() {
+    sim::Cancel(feedTimer_);
+    sim::Cancel(finishTimer_);
+    sim::Cancel(endWakeup_);
+    feedTimer_ = finishTimer_ = endWakeup_ = 0;
     FinishAudio();
+    text_.clear();
+    text_.shrink_to_fit();
+    next_ = 0;
+    playedUntil_ = 0;
 }
 
 }  // namespace espeak_tts

@@ -1,6 +1,8 @@
 // Multimedia file I/O over stdio: read-only RIFF access with forward chunk
 // searches, as the WAV reader uses it. Chunk sizes are claims: positions
 // are computed in 64 bits and a search never goes past the file's end.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -10,10 +12,14 @@
 #include "sim.h"
 #include "wave_devices.h"
 
+// A seek only moves `pos`; the stream follows when it is next read, so that
+// learning the size (a seek to the end and back) costs no I/O.
 struct MmioFile {
     FILE* file;
     char* buffer;
-    long long size;  // bytes in the file
+    long long size;  // bytes in the file, learnt once at the open
+    long long pos;   // the handle's position
+    long long at;    // the stream's position
 };
 
 namespace {
@@ -41,9 +47,21 @@ bool Fault(const char* fn) {
 
 constexpr size_t kIoBuffer = 8192;  // the size mmio allocates for MMIO_ALLOCBUF
 
-bool ReadU32(FILE* f, DWORD& v) {
+// Reads at the handle's position; the count read, 0 on an error.
+size_t ReadAt(MmioFile* h, void* to, size_t count) {
+    if (h->at != h->pos) {
+        if (fseeko(h->file, static_cast<off_t>(h->pos), SEEK_SET) != 0) return 0;
+        h->at = h->pos;
+    }
+    const size_t n = fread(to, 1, count, h->file);
+    h->pos += static_cast<long long>(n);
+    h->at = h->pos;
+    return n;
+}
+
+bool ReadU32(MmioFile* h, DWORD& v) {
     unsigned char b[4];
-    if (fread(b, 1, 4, f) != 4) return false;
+    if (ReadAt(h, b, 4) != 4) return false;
     v = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<DWORD>(b[3]) << 24);
     return true;
 }
@@ -51,7 +69,8 @@ bool ReadU32(FILE* f, DWORD& v) {
 // Moves to `to` when it lies inside the file (its end included).
 bool SeekInside(MmioFile* h, long long to) {
     if (to < 0 || to > h->size) return false;
-    return fseeko(h->file, static_cast<off_t>(to), SEEK_SET) == 0;
+    h->pos = to;
+    return true;
 }
 
 }  // namespace
@@ -68,17 +87,19 @@ HMMIO WINAPI mmioOpenA(LPSTR fileName, LPMMIOINFO, DWORD flags) {
     if (flags & (MMIO_WRITE | MMIO_READWRITE)) return nullptr;  // reading only
     FILE* f = fopen(sim::NativePath(fileName).c_str(), "rb");
     if (!f) return nullptr;
-    long long size = -1;
-    if (fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
-    if (size < 0 || fseeko(f, 0, SEEK_SET) != 0) {
-        fclose(f);
-        return nullptr;
-    }
-    auto* h = new MmioFile{f, nullptr, size};
+    auto* h = new MmioFile{f, nullptr, -1, 0, 0};
     if (flags & MMIO_ALLOCBUF) {
         h->buffer = new char[kIoBuffer];
-        setvbuf(f, h->buffer, _IOFBF, kIoBuffer);
+        setvbuf(f, h->buffer, _IOFBF, kIoBuffer);  // before the stream's first use
     }
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fclose(f);
+        delete[] h->buffer;
+        delete h;
+        return nullptr;
+    }
+    h->size = static_cast<long long>(st.st_size);
     ++MmioFiles().open;
     return reinterpret_cast<HMMIO>(h);
 }
@@ -97,7 +118,7 @@ LONG WINAPI mmioRead(HMMIO hmmio, HPSTR buffer, LONG count) {
     auto* h = reinterpret_cast<MmioFile*>(hmmio);
     if (!h || count < 0 || Fault("mmioRead")) return -1;
     if (count == 0) return 0;
-    size_t n = fread(buffer, 1, static_cast<size_t>(count), h->file);
+    size_t n = ReadAt(h, buffer, static_cast<size_t>(count));
     if (n == 0 && ferror(h->file)) return -1;
     return static_cast<LONG>(n);
 }
@@ -108,13 +129,13 @@ LONG WINAPI mmioSeek(HMMIO hmmio, LONG offset, int origin) {
     long long base;
     switch (origin) {
         case SEEK_SET: base = 0; break;
-        case SEEK_CUR: base = ftello(h->file); break;
+        case SEEK_CUR: base = h->pos; break;
         case SEEK_END: base = h->size; break;
         default: return -1;
     }
     const long long to = base + offset;
     if (base < 0 || to < 0 || to > 0x7FFFFFFFLL) return -1;
-    if (fseeko(h->file, static_cast<off_t>(to), SEEK_SET) != 0) return -1;
+    h->pos = to;
     return static_cast<LONG>(to);
 }
 
@@ -130,14 +151,14 @@ MMRESULT WINAPI mmioDescend(HMMIO hmmio, LPMMCKINFO ck, const MMCKINFO* parent, 
     long long end = h->size;
     if (parent) end = std::min(end, static_cast<long long>(parent->dwDataOffset) + parent->cksize);
     for (;;) {
-        const long long pos = ftello(h->file);
+        const long long pos = h->pos;
         if (pos < 0 || pos + 8 > end) return MMIOERR_CHUNKNOTFOUND;
         DWORD id = 0, size = 0, type = 0;
-        if (!ReadU32(h->file, id) || !ReadU32(h->file, size)) return MMIOERR_CHUNKNOTFOUND;
+        if (!ReadU32(h, id) || !ReadU32(h, size)) return MMIOERR_CHUNKNOTFOUND;
         const long long dataOffset = pos + 8;
         if (dataOffset > 0xFFFFFFFFLL) return MMIOERR_CHUNKNOTFOUND;
         const bool container = id == FOURCC_RIFF || id == FOURCC_LIST;
-        if (container && !ReadU32(h->file, type)) return MMIOERR_CHUNKNOTFOUND;
+        if (container && !ReadU32(h, type)) return MMIOERR_CHUNKNOTFOUND;
         bool match;
         if (flags & MMIO_FINDRIFF)
             match = id == FOURCC_RIFF && type == ck->fccType;

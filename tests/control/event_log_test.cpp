@@ -33,6 +33,11 @@ void AppendAsAnotherWriter(const std::string& path, const std::string& bytes) {
     close(fd);
 }
 
+// The log trusts its open file for up to 10 ms before it looks the name up
+// again: a change of the working directory or of the file is noticed by the
+// entries written after that.
+void LetTheLogLookAgain() { usleep(10'000); }
+
 const std::string kDay = "2004-March-05modem.txt";
 std::string Entry(const std::string& text) { return "2004-March-05  09:00:00 :" + text + "\r\n\t"; }
 
@@ -91,6 +96,7 @@ TEST_F(EventLogTest, AnEntryThatCannotBeWrittenIsDroppedAndTheNextOneTriesAgain)
     ASSERT_EQ(mkdir("gone", 0755), 0);
     ASSERT_EQ(chdir("gone"), 0);
     ASSERT_EQ(rmdir((dir + "/gone").c_str()), 0);
+    LetTheLogLookAgain();
     module->WriteLog("lost");  // the working directory no longer exists
     ASSERT_EQ(chdir(dir.c_str()), 0);
     module->WriteLog("kept");
@@ -143,14 +149,15 @@ TEST_F(EventLogTest, CarriageReturnsAndRepeatedLineFeedsAreKeptAsTheyCome) {
     EXPECT_EQ(ReadFile(kDay), Entry("\r\na\r\r\nb\r\n\r\n"));
 }
 
-// The file name is looked up in the current directory for every entry.
 TEST_F(EventLogTest, EachEntryGoesToTheCurrentDirectory) {
     MakeControl();
     module->WriteLog("a");
     ASSERT_EQ(mkdir("sub", 0755), 0);
     ASSERT_EQ(chdir("sub"), 0);
+    LetTheLogLookAgain();
     module->WriteLog("b");
     ASSERT_EQ(chdir(dir.c_str()), 0);
+    LetTheLogLookAgain();
     module->WriteLog("c");
     EXPECT_EQ(ReadFile(dir + "/" + kDay), Entry("a") + Entry("c"));
     EXPECT_EQ(ReadFile(dir + "/sub/" + kDay), Entry("b"));
@@ -160,6 +167,7 @@ TEST_F(EventLogTest, AFileDeletedBetweenEntriesIsCreatedAgain) {
     MakeControl();
     module->WriteLog("a");
     ASSERT_EQ(unlink(kDay.c_str()), 0);
+    LetTheLogLookAgain();
     module->WriteLog("b");
     EXPECT_EQ(ReadFile(kDay), Entry("b"));
 }
@@ -168,6 +176,7 @@ TEST_F(EventLogTest, AFileMovedBetweenEntriesKeepsWhatItHadAndTheNameStartsAfres
     MakeControl();
     module->WriteLog("a");
     ASSERT_EQ(rename(kDay.c_str(), "moved.txt"), 0);
+    LetTheLogLookAgain();
     module->WriteLog("b");
     EXPECT_EQ(ReadFile("moved.txt"), Entry("a"));
     EXPECT_EQ(ReadFile(kDay), Entry("b"));
@@ -181,6 +190,7 @@ TEST_F(EventLogTest, AFileReplacedBetweenEntriesIsAppendedTo) {
     fputs("other\r\n\t", f);
     fclose(f);
     ASSERT_EQ(rename("replacement", kDay.c_str()), 0);
+    LetTheLogLookAgain();
     module->WriteLog("b");
     EXPECT_EQ(ReadFile(kDay), "other\r\n\t" + Entry("b"));
 }
@@ -207,6 +217,7 @@ TEST_F(EventLogTest, AnUnopenableNameDropsTheEntryAndTheNextOneTriesAgain) {
     module->WriteLog("a");
     ASSERT_EQ(unlink(kDay.c_str()), 0);
     ASSERT_EQ(mkdir(kDay.c_str(), 0755), 0);  // while the file was open
+    LetTheLogLookAgain();
     module->WriteLog("lost too");
     ASSERT_EQ(rmdir(kDay.c_str()), 0);
     module->WriteLog("b");
@@ -221,8 +232,10 @@ TEST_F(EventLogTest, AWorkingDirectoryRemovedWhileTheFileIsOpenDropsTheEntry) {
     EXPECT_EQ(ReadFile(kDay), Entry("a"));
     ASSERT_EQ(unlink(kDay.c_str()), 0);
     ASSERT_EQ(rmdir((dir + "/gone").c_str()), 0);
+    LetTheLogLookAgain();
     module->WriteLog("lost");
     ASSERT_EQ(chdir(dir.c_str()), 0);
+    LetTheLogLookAgain();
     module->WriteLog("kept");
     EXPECT_EQ(ReadFile(kDay), Entry("kept"));
 }
@@ -233,13 +246,17 @@ TEST_F(EventLogTest, AReadOnlyDirectoryOrFileDropsTheEntry) {
     MakeControl();
     ASSERT_EQ(mkdir("ro", 0555), 0);
     ASSERT_EQ(chdir("ro"), 0);
+    LetTheLogLookAgain();
     module->WriteLog("lost");
     EXPECT_FALSE(testenv::FileExists(kDay));
     ASSERT_EQ(chdir(dir.c_str()), 0);
+    LetTheLogLookAgain();
     module->WriteLog("a");
     ASSERT_EQ(chmod(kDay.c_str(), 0444), 0);  // while the file is open
+    LetTheLogLookAgain();
     module->WriteLog("lost too");
     ASSERT_EQ(chmod(kDay.c_str(), 0644), 0);
+    LetTheLogLookAgain();
     module->WriteLog("b");
     EXPECT_EQ(ReadFile(kDay), Entry("a") + Entry("b"));
 }

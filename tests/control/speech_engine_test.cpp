@@ -65,3 +65,50 @@ TEST_F(SpeechEngineTest, TheTimerWaitsForThePhraseBeforeEndingTheList) {
     ASSERT_TRUE(sim::RunUntil([&] { return sink.count(EVENT_EndPlayAll) == 1; }, 30 * sim::kSecond));
     EXPECT_EQ(module->core.speech->GetStatus(), 0);
 }
+
+// A text longer than one piece is spoken piece by piece, one after the other
+// without gaps or overlaps: as long as its sentences spoken one at a time.
+TEST_F(SpeechEngineTest, ATextOfManyPiecesLastsAsLongAsItsSentences) {
+    MakeControl();
+    CTextToSpeech& tts = *module->core.speech;
+    auto duration = [&](const std::string& text) {
+        tts.Speak(text);
+        const sim::Micros start = sim::Now();
+        EXPECT_TRUE(sim::RunUntil([&] { return tts.GetStatus() == 0; }, 600 * sim::kSecond));
+        return sim::Now() - start;
+    };
+    const std::vector<std::string> sentences = {
+        "The first sentence of this text tells of a long walk along the river, past the old mill and the bridge. ",
+        "The second one is about the weather, which was grey and wet all morning and cleared up after noon. ",
+        "The third sentence lists what was bought at the market: apples, bread, cheese, eggs and a fish. ",
+        "And the last one says that everybody went home tired but happy, as the sun set behind the hills. "};
+    sim::Micros apart = 0;
+    std::string whole;
+    for (int round = 0; round < 3; ++round)
+        for (const auto& s : sentences) {
+            whole += s;
+            if (round == 0) apart += 3 * duration(s);
+        }
+    ASSERT_GT(whole.size(), 1000u);
+    const sim::Micros together = duration(whole);
+    EXPECT_GT(together, apart * 9 / 10);
+    EXPECT_LT(together, apart * 11 / 10);
+}
+
+// StopPlayWav ends English being spoken, and the list ends with one
+// EndPlayAll; a new text is spoken afresh.
+TEST_F(SpeechEngineTest, StopPlayWavStopsTheSpeech) {
+    CMarluneCtrl& c = MakeControl();
+    std::string text;
+    for (int i = 0; i < 200; ++i) text += "This sentence is one of many in a long text. ";
+    ASSERT_EQ(c.PlayAllisEnglish(text, 1), 0);
+    sim::RunFor(2 * sim::kSecond);
+    ASSERT_NE(module->core.speech->GetStatus(), 0);
+    c.StopPlayWav();
+    EXPECT_EQ(module->core.speech->GetStatus(), 0);
+    sim::RunFor(2 * sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+    ASSERT_EQ(c.PlayAllisEnglish("Hello again.", 1), 0);
+    EXPECT_NE(module->core.speech->GetStatus(), 0);
+    ASSERT_TRUE(sim::RunUntil([&] { return sink.count(EVENT_EndPlayAll) == 2; }, 30 * sim::kSecond));
+}

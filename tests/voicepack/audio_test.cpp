@@ -39,32 +39,102 @@ TEST(Trim, CutsSilenceAroundTheSoundKeepingAShortFadedMargin) {
     Samples tone = Tone(300, 0.25, kPackRate);  // 2,000 samples
     s.insert(s.end(), tone.begin(), tone.end());
     s.insert(s.end(), 3000, 3);  // low hiss
-    Samples t = TrimSilence(s, kPackRate);
+    Samples t = TrimSilence(s, kPackRate, -55);
     EXPECT_GE(t.size(), 2000u);
     EXPECT_LE(t.size(), 2000u + 2 * 80 + 80);  // margins of 10 ms, frames of 5 ms
     EXPECT_EQ(t.front(), 0);                    // faded in
     EXPECT_LT(std::abs(int(t.back())), 200);    // faded out
-    EXPECT_TRUE(TrimSilence(Samples(8000, 0), kPackRate).empty());
+    EXPECT_TRUE(TrimSilence(Samples(8000, 0), kPackRate, -55).empty());
+    // A sound that runs to both ends keeps its own samples and gains faded margins.
+    Samples u = TrimSilence(tone, kPackRate, -55);
+    ASSERT_EQ(u.size(), tone.size() + 160);
+    EXPECT_TRUE(std::equal(tone.begin(), tone.end(), u.begin() + 80));
+    EdgeSilence e = EdgeSilenceSeconds(u, kPackRate, -55);
+    EXPECT_NEAR(e.lead, 0.01, 0.0051);
+    EXPECT_NEAR(e.trail, 0.01, 0.0051);
 }
 
-TEST(Check, LengthAndLoudnessBounds) {
-    EXPECT_EQ(CheckSound(Tone(300, 0.3, kPackRate), kPackRate), "");
-    EXPECT_NE(CheckSound(Tone(300, 0.14, kPackRate), kPackRate), "");
-    EXPECT_NE(CheckSound(Tone(300, 0.81, kPackRate), kPackRate), "");
-    EXPECT_EQ(CheckSound(Tone(300, 0.15, kPackRate), kPackRate), "");
+TEST(Level, ActiveLevelIgnoresQuietPartsAndNormalises) {
+    Samples s = Tone(300, 0.2, kPackRate, 4634);  // RMS -20 dBFS
+    EXPECT_NEAR(ActiveRmsDbfs(s, kPackRate), -20, 0.1);
+    Samples padded(800, 0);  // 0.1 s of silence and a quiet tail do not lower it
+    padded.insert(padded.end(), s.begin(), s.end());
+    Samples tail = Tone(300, 0.2, kPackRate, 100);
+    padded.insert(padded.end(), tail.begin(), tail.end());
+    EXPECT_NEAR(ActiveRmsDbfs(padded, kPackRate), -20, 0.1);
+    EXPECT_LT(RmsDbfs(padded), -23);  // the plain RMS does drop
+    Samples quiet = Tone(300, 0.2, kPackRate, 800);
+    EXPECT_NEAR(ActiveRmsDbfs(Normalise(quiet, kPackRate, -20), kPackRate), -20, 0.1);
+    EXPECT_EQ(ActiveRmsDbfs(Samples(800, 0), kPackRate), -200);
+    EXPECT_EQ(Normalise(Samples(800, 0), kPackRate, -20), Samples(800, 0));
+}
+
+// A glottal-like pulse train whose frequency glides, with a formant ringing
+// after each pulse and a little jitter, as a synthetic voice makes.
+Samples Glide(double from_hz, double to_hz, double seconds, double jitter = 0.01) {
+    Samples s(static_cast<size_t>(seconds * kPackRate), 0);
+    double t = 0;
+    int n = 0;
+    while (t < seconds) {
+        const double hz = from_hz + (to_hz - from_hz) * t / seconds;
+        for (size_t i = 0; i < 120; ++i) {
+            size_t at = static_cast<size_t>(t * kPackRate) + i;
+            if (at >= s.size()) break;
+            s[at] = static_cast<int16_t>(s[at] + 8000 * std::exp(-double(i) / 25) * std::cos(2 * M_PI * 800 * i / kPackRate));
+        }
+        t += (1 + ((n++ % 2) ? jitter : -jitter)) / hz;
+    }
+    return s;
+}
+
+TEST(Pitch, FollowsAGlideAndLeavesNoiseUnvoiced) {
+    const std::pair<double, double> glides[] = {{150, 250}, {250, 120}, {90, 90}};
+    for (auto [from, to] : glides) {
+        auto f0 = PitchTrack(Glide(from, to, 0.4), kPackRate);
+        ASSERT_GE(f0.size(), 30u);
+        // Each voiced step near the glide's frequency at its time.
+        size_t voiced = 0;
+        for (size_t i = 0; i < f0.size(); ++i) {
+            if (f0[i] <= 0) continue;
+            ++voiced;
+            const double t = (i * 80 + 120 + 60) / 8000.0;  // the middle of the window and its lag
+            EXPECT_NEAR(Semitones(f0[i]), Semitones(from + (to - from) * t / 0.4), 1.0) << from << "->" << to;
+        }
+        EXPECT_GE(voiced, f0.size() * 9 / 10) << from << "->" << to;
+    }
+    Samples noise(3200);
+    uint32_t x = 1;
+    for (auto& v : noise) v = static_cast<int16_t>(int((x = x * 1664525 + 1013904223) >> 20) - 2048);
+    auto f0 = PitchTrack(noise, kPackRate);
+    EXPECT_LE(std::count_if(f0.begin(), f0.end(), [](double hz) { return hz > 0; }), 2);
+}
+
+TEST(Check, LengthLevelAndEdgeBounds) {
+    const double at_level = 4634;  // an RMS of -20 dBFS
+    EXPECT_EQ(CheckSound(Tone(300, 0.3, kPackRate, at_level), kPackRate), "");
+    EXPECT_EQ(CheckSound(Tone(300, 0.15, kPackRate, at_level), kPackRate), "");
+    EXPECT_NE(CheckSound(Tone(300, 0.14, kPackRate, at_level), kPackRate), "");
+    EXPECT_NE(CheckSound(Tone(300, 0.81, kPackRate, at_level), kPackRate), "");
     EXPECT_NE(CheckSound(Tone(300, 0.3, kPackRate, 20), kPackRate), "");  // -64 dBFS
     EXPECT_NE(CheckSound(Samples(2400, 0), kPackRate), "");
-    EXPECT_EQ(CheckSound(Tone(300, 0.3, kPackRate, 32000), kPackRate), "");
-    EXPECT_NE(CheckSound(Tone(300, 0.3, kPackRate, 40000), kPackRate), "");  // clipped at full scale
+    EXPECT_NE(CheckSound(Tone(300, 0.3, kPackRate, at_level * 1.3), kPackRate), "");  // 2.3 dB too loud
+    EXPECT_NE(CheckSound(Tone(300, 0.3, kPackRate, at_level / 1.3), kPackRate), "");  // 2.3 dB too quiet
+    Samples peaky = Tone(300, 0.3, kPackRate, at_level);
+    peaky[1000] = 30000;  // -0.8 dBFS
+    EXPECT_NE(CheckSound(peaky, kPackRate), "");
+    Samples late(400, 0);  // 50 ms of silence first
+    Samples body = Tone(300, 0.25, kPackRate, at_level);
+    late.insert(late.end(), body.begin(), body.end());
+    EXPECT_NE(CheckSound(late, kPackRate), "");
     Samples click(2400, 0);  // one loud sample in silence: not speech
     click[100] = 30000;
     EXPECT_NE(CheckSound(click, kPackRate), "");
 }
 
-TEST(Beep, IsAShortAudibleTone) {
+TEST(Beep, IsAShortToneAtTheSyllablesLevel) {
     Samples b = Beep(kPackRate);
     EXPECT_EQ(CheckSound(b, kPackRate), "");
-    EXPECT_NEAR(PeakDbfs(b), -12, 0.5);
+    EXPECT_NEAR(ActiveRmsDbfs(b, kPackRate), kActiveDbfs, 0.2);
     EXPECT_NEAR(double(UpwardCrossings(b)), 425 * 0.3, 2);
 }
 

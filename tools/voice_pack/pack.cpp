@@ -19,12 +19,27 @@ namespace {
 
 const char* const kFallbackCharacter = "无";
 
-// Speaks, resamples, trims and checks one syllable; writes wav/<name>.wav.
+// Characters that are not hanzi but read as one.
+const std::pair<const char*, const char*> kReadAsHanzi[] = {
+    {"〇", "零"}, {"０", "零"}, {"１", "一"}, {"２", "二"}, {"３", "三"}, {"４", "四"},
+    {"５", "五"}, {"６", "六"}, {"７", "七"}, {"８", "八"}, {"９", "九"},
+};
+
+// Full-width punctuation and the ideographic space: a pause within a
+// sentence, or the longer one at its end.
+constexpr double kPauseSeconds = 0.2;
+constexpr double kStopSeconds = 0.35;
+const char* const kPauseCharacters[] = {"，", "、", "；", "：", "—", "“", "”", "‘", "’", "《", "》", "（", "）", "\u3000"};
+const char* const kStopCharacters[] = {"。", "！", "？", "…"};
+
+// Speaks, resamples, brings to the active level, trims and checks one
+// syllable; writes wav/<name>.wav.
 std::string MakeSound(Speaker& speaker, const std::string& name, const fs::path& wav_dir) {
     std::string phonemes = PinyinToPhonemes(name);
     Spoken spoken = speaker.Speak(phonemes);
     if (std::string why = CheckTrace(phonemes, spoken.trace); !why.empty()) return name + ": " + why;
-    Samples s = TrimSilence(Resample(spoken.samples, spoken.rate, kPackRate), kPackRate);
+    Samples s = Normalise(Resample(spoken.samples, spoken.rate, kPackRate), kPackRate, kActiveDbfs);
+    s = TrimSilence(s, kPackRate, kEdgeDbfs);
     if (std::string why = CheckSound(s, kPackRate); !why.empty()) return name + ": " + why;
     WriteFile((wav_dir / (name + ".wav")).string(), WavBytes(s, kPackRate));
     return "";
@@ -34,10 +49,11 @@ std::string MakeSound(Speaker& speaker, const std::string& name, const fs::path&
 // espeak-ng carries a little state from one utterance to the next (a sound
 // may differ by a few samples with the one spoken before it), so the split
 // is fixed: the same inputs and job count give the same files.
-int RunWorker(const std::vector<std::string>& sounds, size_t first, size_t jobs, const fs::path& wav_dir) {
+int RunWorker(const std::vector<std::string>& sounds, size_t first, size_t jobs, const fs::path& wav_dir,
+              const VoiceSettings& voice) {
     int failed = 0;
     try {
-        Speaker speaker;
+        Speaker speaker(voice);
         for (size_t i = first; i < sounds.size(); i += jobs) {
             std::string why = MakeSound(speaker, sounds[i], wav_dir);
             if (!why.empty()) {
@@ -54,38 +70,53 @@ int RunWorker(const std::vector<std::string>& sounds, size_t first, size_t jobs,
 
 }  // namespace
 
-PackPlan PlanPack(const std::vector<Hanzi>& hanzi, const std::map<std::string, std::vector<Reading>>& dict,
-                  const std::map<std::string, std::string>& corrections) {
+PackPlan PlanPack(const std::vector<Hanzi>& hanzi, const std::map<std::string, UnihanReadings>& unihan,
+                  const std::map<std::string, std::vector<std::string>>& table,
+                  const std::map<std::string, Override>& overrides) {
     PackPlan plan;
     std::set<std::string> sounds, known;
+    std::map<std::string, std::string> read;  // UTF-8 character -> reading
     for (const Hanzi& h : hanzi) {
         known.insert(h.utf8);
-        std::string reading;
-        if (auto c = corrections.find(h.utf8); c != corrections.end()) {
-            reading = c->second;
-        } else if (auto d = dict.find(h.utf8); d != dict.end()) {
-            reading = HeaviestReading(d->second);
+        Choice choice;
+        if (auto o = overrides.find(h.utf8); o != overrides.end()) {
+            choice = {o->second.reading, Rule::kOverride};
+        } else {
+            auto u = unihan.find(h.utf8);
+            auto t = table.find(h.utf8);
+            choice = ChooseReading(u == unihan.end() ? nullptr : &u->second, t == table.end() ? nullptr : &t->second);
         }
-        if (reading.empty()) {
-            plan.errors.push_back(h.utf8 + ": no reading");
+        if (choice.reading.empty()) {
+            plan.errors.push_back(h.utf8 + ": no reading in Unihan or the pinyin table");
             continue;
         }
-        if (PinyinToPhonemes(reading).empty()) {
-            plan.errors.push_back(h.utf8 + ": reading \"" + reading + "\" is not a toneful pinyin syllable");
+        if (PinyinToPhonemes(choice.reading).empty()) {
+            plan.errors.push_back(h.utf8 + ": reading \"" + choice.reading + "\" (" + RuleName(choice.rule) +
+                                  ") is not a toneful pinyin syllable");
             continue;
         }
-        plan.index.push_back({h.gbk, reading});
-        sounds.insert(reading);
-        if (h.utf8 == kFallbackCharacter) plan.fallback_sound = reading;
+        ++plan.rules[choice.rule];
+        plan.index.push_back({h.gbk, choice.reading});
+        read[h.utf8] = choice.reading;
+        sounds.insert(choice.reading);
+        if (h.utf8 == kFallbackCharacter) plan.fallback_sound = choice.reading;
     }
-    for (const auto& [character, reading] : corrections)
-        if (!known.count(character)) plan.errors.push_back(character + ": corrected but not among the characters");
+    for (const auto& [character, o] : overrides)
+        if (!known.count(character)) plan.errors.push_back(character + ": overridden but not among the characters");
     if (plan.fallback_sound.empty()) plan.errors.push_back(std::string(kFallbackCharacter) + ": missing, no wu2.wav");
+
+    for (const auto& [character, as] : kReadAsHanzi)
+        if (auto r = read.find(as); r != read.end()) plan.index.push_back({Utf8ToGbk(character), r->second});
+    plan.silences[kPauseSound] = kPauseSeconds;
+    plan.silences[kStopSound] = kStopSeconds;
+    for (const char* character : kPauseCharacters) plan.index.push_back({Utf8ToGbk(character), kPauseSound});
+    for (const char* character : kStopCharacters) plan.index.push_back({Utf8ToGbk(character), kStopSound});
     plan.sounds.assign(sounds.begin(), sounds.end());
     return plan;
 }
 
-std::vector<std::string> WritePack(const PackPlan& plan, const std::string& dir, int jobs) {
+std::vector<std::string> WritePack(const PackPlan& plan, const std::string& dir, int jobs,
+                                   const VoiceSettings& voice) {
     std::vector<std::string> problems;
     const fs::path root(dir), wav_dir = root / "wav";
     fs::create_directories(wav_dir);
@@ -98,7 +129,7 @@ std::vector<std::string> WritePack(const PackPlan& plan, const std::string& dir,
     std::vector<pid_t> pids;
     for (size_t w = 0; w < workers; ++w) {
         pid_t pid = fork();
-        if (pid == 0) _exit(RunWorker(plan.sounds, w, workers, wav_dir));
+        if (pid == 0) _exit(RunWorker(plan.sounds, w, workers, wav_dir, voice));
         if (pid < 0) {
             problems.push_back("cannot start a worker process");
             break;
@@ -115,6 +146,9 @@ std::vector<std::string> WritePack(const PackPlan& plan, const std::string& dir,
     Samples beep = Beep(kPackRate);
     if (std::string why = CheckSound(beep, kPackRate); !why.empty()) return {"_long: " + why};
     WriteFile((wav_dir / "_long.wav").string(), WavBytes(beep, kPackRate));
+    for (const auto& [name, seconds] : plan.silences)
+        WriteFile((wav_dir / (name + ".wav")).string(),
+                  WavBytes(Samples(static_cast<size_t>(seconds * kPackRate), 0), kPackRate));
     fs::copy_file(wav_dir / (plan.fallback_sound + ".wav"), root / "wu2.wav", fs::copy_options::overwrite_existing);
     const fs::path tmp = root / "hanzi.dat.tmp";
     WriteFile(tmp.string(), BuildIndex(plan.index));

@@ -9,9 +9,6 @@
 namespace voice_pack {
 namespace {
 
-constexpr int kWordsPerMinute = 150;
-constexpr int kVolume = 70;
-
 Samples* g_sink = nullptr;
 
 int OnSamples(short* wav, int count, espeak_EVENT*) {
@@ -31,21 +28,22 @@ std::string Normalise(const std::string& phonemes) {
 int InitialiseOnce() {
     int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, 0);
     if (rate <= 0) throw std::runtime_error("espeak-ng cannot be initialised");
-    if (espeak_SetVoiceByName("cmn") != EE_OK) throw std::runtime_error("espeak-ng has no \"cmn\" voice");
-    // A little slower than the default 175 words a minute: the neutral tone
-    // stays long enough to be heard on its own, and prompts are clearer.
-    espeak_SetParameter(espeakRATE, kWordsPerMinute, 0);
-    // At the default volume of 100 the loudest syllables clip once resampled.
-    espeak_SetParameter(espeakVOLUME, kVolume, 0);
     espeak_SetSynthCallback(OnSamples);
     return rate;
 }
 
 }  // namespace
 
-Speaker::Speaker() {
+Speaker::Speaker(const VoiceSettings& settings) {
     static const int rate = InitialiseOnce();
     rate_ = rate;
+    if (espeak_SetVoiceByName(settings.voice.c_str()) != EE_OK)
+        throw std::runtime_error("espeak-ng has no voice \"" + settings.voice + "\"");
+    // Speed, pitch and volume are reset by a voice change: set them after it.
+    espeak_SetParameter(espeakRATE, settings.words_per_minute, 0);
+    espeak_SetParameter(espeakVOLUME, settings.volume, 0);
+    espeak_SetParameter(espeakPITCH, settings.pitch, 0);
+    espeak_SetParameter(espeakRANGE, settings.range, 0);
 }
 
 Spoken Speaker::Speak(const std::string& phonemes) {
