@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "control/core.h"
-#include "control/sound_buffer.h"
+#include "control/core/core.h"
+#include "control/core/sound_buffer.h"
 #include "telephony/line.h"
 
 class PlaybackClient {

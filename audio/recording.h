@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "control/core.h"
+#include "control/core/core.h"
 #include "telephony/line.h"
 
 // 8 kHz, 8-bit, mono mu-law.

@@ -2,8 +2,8 @@
 // format record and the "data" chunk's bytes as the sample data.
 #pragma once
 
-#include "control/core.h"
-#include "control/sound_buffer.h"
+#include "control/core/core.h"
+#include "control/core/sound_buffer.h"
 
 // 0 when `sound` holds the file's format record and sample data; -1 to -9
 // otherwise, with `sound` empty. Every chunk size is checked against what

@@ -13,7 +13,7 @@
 #include "audio/playback.h"
 #include "bench/scratch.h"
 #include "audio/wav_reader.h"
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "platform/riff_wave.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"

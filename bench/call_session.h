@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench/scratch.h"
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "peers/virtual_modem/virtual_modem.h"
 #include "platform/riff_wave.h"
 #include "platform/sim/sim.h"

@@ -13,10 +13,10 @@
 #include <string>
 
 #include "bench/scratch.h"
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "peers/virtual_modem/data_call.h"
 #include "platform/sim/sim.h"
-#include "tests/datalink/heap_peak.h"
+#include "tests/support/heap_peak.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <ctime>
 #include <string>
 
-#include "control/event_log.h"
+#include "control/core/event_log.h"
 #include "platform/sim/sim.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "audio/wav_reader.h"
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "platform/riff_wave.h"
 #include "platform/sim/sim.h"
 #include "prompts/number_reading.h"

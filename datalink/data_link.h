@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "control/core.h"
+#include "control/core/core.h"
 #include "platform/platform.h"
 #include "telephony/line.h"
 

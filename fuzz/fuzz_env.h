@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "control/automation_error.h"
-#include "control/event_log.h"
-#include "control/marlune_ctrl.h"
-#include "control/module.h"
+#include "control/core/automation_error.h"
+#include "control/core/event_log.h"
+#include "control/front/marlune_ctrl.h"
+#include "control/front/module.h"
 #include "platform/sim/sim.h"
 
 namespace fuzzenv {

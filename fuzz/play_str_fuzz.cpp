@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "control/text_to_speech.h"
+#include "control/core/text_to_speech.h"
 #include "fuzz/fuzz_env.h"
 #include "platform/riff_wave.h"
 #include "platform/sim/component.h"

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "control/event_log.h"
+#include "control/core/event_log.h"
 #include "host/paths.h"
 #include "host/timeline.h"
 #include "platform/code_page.h"

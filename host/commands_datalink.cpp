@@ -2,6 +2,8 @@
 // control's outgoing calls as a data modem, read what arrived at the
 // caller's end of the port, close the port from the provider's side, hang
 // up part-way through a send, and inject write faults on the port.
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,7 @@ using nlohmann::json;
 
 namespace {
 
-uint32_t DeviceOf(const json& r) { return r.value("device", 0u); }
+uint32_t DeviceOf(const json& r) { return r.value("device", uint32_t{0}); }
 
 std::string Base64(const std::string& bytes) {
     static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -39,6 +41,7 @@ std::string Base64(const std::string& bytes) {
 
 const HostCommandRegistrar kDataOffer(
     "data_offer", R"({"cmd":"data_offer","caller":"5551234"} -- an incoming data call (media mode datamodem))",
+    {{"device", FieldKind::Count}, {"caller", FieldKind::String}},
     [](HostContext&, const json& r) -> json {
         std::string caller = r.contains("caller") ? Utf8ToAnsi(r["caller"].get<std::string>()) : std::string();
         uint32_t call = vmodem_OfferData(DeviceOf(r), r.contains("caller") ? caller.c_str() : nullptr);
@@ -48,6 +51,7 @@ const HostCommandRegistrar kDataOffer(
 
 const HostCommandRegistrar kDataOutgoing(
     "data_outgoing", R"({"cmd":"data_outgoing","media":"data"} -- later outgoing calls are answered as data|voice)",
+    {{"device", FieldKind::Count}, {"media", FieldKind::String, true}},
     [](HostContext&, const json& r) -> json {
         std::string media = Field(r, "media").get<std::string>();
         if (media != "data" && media != "voice") throw HostCommandError("\"media\" is data or voice");
@@ -59,11 +63,15 @@ const HostCommandRegistrar kDataOutgoing(
 const HostCommandRegistrar kDataRead(
     "data_read",
     R"({"cmd":"data_read","encoding":"base64","max":65536} -- bytes that arrived at the caller's end (base64|hex))",
+    {{"device", FieldKind::Count}, {"encoding", FieldKind::String}, {"max", FieldKind::Count}},
     [](HostContext&, const json& r) -> json {
         std::string encoding = r.value("encoding", "base64");
         if (encoding != "base64" && encoding != "hex") throw HostCommandError("\"encoding\" is base64 or hex");
         uint32_t device = DeviceOf(r);
-        size_t max = r.value("max", vmodem_DataPending(device));
+        // No more than has arrived: a read never takes more, and "max" is
+        // not an allocation size.
+        size_t pending = vmodem_DataPending(device);
+        size_t max = std::min<size_t>(r.value("max", pending), pending);
         std::string bytes(max, '\0');
         bytes.resize(vmodem_DataRead(device, bytes.data(), bytes.size()));
         return json{{"count", bytes.size()},
@@ -74,6 +82,7 @@ const HostCommandRegistrar kDataRead(
 
 const HostCommandRegistrar kDataCapture(
     "data_capture", R"({"cmd":"data_capture","path":"far_end.bin"} -- arriving bytes go to a file; null: kept)",
+    {{"device", FieldKind::Count}, {"path", FieldKind::StringOrNull, true}},
     [](HostContext&, const json& r) -> json {
         const json& path = Field(r, "path");
         std::string p = path.is_null() ? std::string() : path.get<std::string>();
@@ -84,6 +93,7 @@ const HostCommandRegistrar kDataCapture(
 
 const HostCommandRegistrar kDataClosePort(
     "data_close_port", R"({"cmd":"data_close_port"} -- the provider closes the data call's port)",
+    {{"device", FieldKind::Count}},
     [](HostContext&, const json& r) -> json {
         if (vmodem_DataClosePort(DeviceOf(r)) != 0) throw HostCommandError("no data call with an open port");
         return 0;
@@ -91,6 +101,7 @@ const HostCommandRegistrar kDataClosePort(
 
 const HostCommandRegistrar kDataHangUpAfter(
     "data_hangup_after", R"({"cmd":"data_hangup_after","bytes":1000} -- the caller hangs up after so many bytes)",
+    {{"device", FieldKind::Count}, {"bytes", FieldKind::Count, true}},
     [](HostContext&, const json& r) -> json {
         uint64_t bytes = Field(r, "bytes").get<uint64_t>();
         if (vmodem_DataHangUpAfter(DeviceOf(r), bytes) != 0) throw HostCommandError("no such device");
@@ -100,6 +111,7 @@ const HostCommandRegistrar kDataHangUpAfter(
 const HostCommandRegistrar kCommFault(
     "comm_fault",
     R"({"cmd":"comm_fault","kind":"partial","value":10,"count":1} -- next port writes: partial|pending|error|pending_error)",
+    {{"clear", FieldKind::Bool}, {"kind", FieldKind::String}, {"value", FieldKind::Count}, {"count", FieldKind::Int}},
     [](HostContext&, const json& r) -> json {
         if (r.value("clear", false)) {
             sim::ClearCommFaults();

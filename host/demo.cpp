@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "control/event_log.h"
+#include "control/core/event_log.h"
 #include "host/json_host.h"
 #include "host/lua_host.h"
 #include "host/paths.h"

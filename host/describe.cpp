@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "control/automation.h"
+#include "control/front/automation.h"
 #include "host/json_host.h"
 
 namespace {

@@ -7,14 +7,14 @@
 //   answer  : {"id":7,"result":<whatever the command returns>}
 //             {"id":7,"error":{"kind":"command","message":"..."}}   (HostCommandError)
 //
-// A command registered with its fields has its request checked before it
-// runs: a field it does not know, or one of the wrong type, is refused as a
-// request error and the command does not run.
+// Every command declares its fields, and the host checks a request against
+// them before the command runs: a field it does not know, one of the wrong
+// type and a required one that is missing are refused as request errors, and
+// the command does not run.
 #pragma once
 
 #include <functional>
 #include <map>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -31,8 +31,15 @@ struct HostContext {
     std::function<void(const nlohmann::json&)> emit;
 };
 
-// Thrown by a command for a bad request; becomes {"error":{"message":...}}.
+// Thrown by a command that cannot do what was asked; becomes
+// {"error":{"kind":"command","message":...}}.
 struct HostCommandError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Thrown for a request that is malformed (a field missing, unknown or of the
+// wrong type); becomes {"error":{"kind":"request","message":...}}.
+struct HostRequestError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
@@ -47,6 +54,8 @@ enum class FieldKind {
     Array,
     CountOrString,  // a number as above, or a string
     CodeOrString,   // a 32-bit code, -2147483648 .. 4294967295, or a string
+    StringOrNull,
+    Int,            // an integer -1 .. 2147483647 (a count where -1 is "every call", a device where -1 is "any")
 };
 
 struct HostField {
@@ -55,22 +64,23 @@ struct HostField {
     bool required = false;
 };
 
+// Whom a command is for: any host of the control, or the simulation (the
+// caller's side of the virtual modem, the virtual devices and their faults).
+enum class CommandSet { Host, Simulator };
+
 struct HostCommandInfo {
     HostCommand run;
     std::string usage;  // one line for `marlune help`
-    // The fields besides "id", "ctl" and "cmd"; unset: not checked by the host.
-    std::optional<std::vector<HostField>> fields;
+    std::vector<HostField> fields;  // besides "id", "ctl" and "cmd"
+    CommandSet set = CommandSet::Simulator;
 };
 
 std::map<std::string, HostCommandInfo>& HostCommands();
 
 struct HostCommandRegistrar {
-    HostCommandRegistrar(const std::string& name, const std::string& usage, HostCommand run) {
-        HostCommands()[name] = HostCommandInfo{std::move(run), usage, std::nullopt};
-    }
     HostCommandRegistrar(const std::string& name, const std::string& usage, std::vector<HostField> fields,
-                         HostCommand run) {
-        HostCommands()[name] = HostCommandInfo{std::move(run), usage, std::move(fields)};
+                         HostCommand run, CommandSet set = CommandSet::Simulator) {
+        HostCommands()[name] = HostCommandInfo{std::move(run), usage, std::move(fields), set};
     }
 };
 
@@ -80,5 +90,5 @@ std::string AnsiToUtf8(const std::string& ansi);
 // Bytes as lower-case hexadecimal, two digits each.
 std::string Hex(const std::string& bytes);
 
-// Reads a required field of the request, with a clear error when missing.
+// Reads a field the request must have (a request error when it is missing).
 const nlohmann::json& Field(const nlohmann::json& request, const char* name);

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <vector>
 
-#include "control/automation.h"
+#include "control/front/automation.h"
 #include "platform/code_page.h"
 #include "host/sound_card.h"
 #include "platform/sim/sim.h"
@@ -16,9 +17,7 @@ using nlohmann::json;
 namespace {
 
 // A request the host refuses before running anything.
-struct RequestError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+using RequestError = HostRequestError;
 
 // ---- text and values at the edge ----------------------------------------------
 
@@ -71,6 +70,30 @@ std::string HResultText(HRESULT hr) {
     return buf;
 }
 
+// The request as a message names it: "the \"tap\" command", "InitLine".
+std::string What(const json& r) {
+    if (r.contains("cmd") && r["cmd"].is_string()) return "the \"" + r["cmd"].get<std::string>() + "\" command";
+    for (const char* a : {"call", "get", "put"})
+        if (r.contains(a) && r[a].is_string()) return r[a].get<std::string>();
+    return "the request";
+}
+
+// How many single-letter edits turn a into b.
+size_t Edits(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
 json Failure(const char* kind, const std::string& message) {
     return json{{"error", {{"kind", kind}, {"message", message}}}};
 }
@@ -118,6 +141,14 @@ void CheckField(const json& value, const HostField& f, const std::string& comman
         case FieldKind::Seconds:
             if (!IsSeconds(value)) throw RequestError(where + " is a number of seconds from 0 to 86400, not " + Shown(value));
             return;
+        case FieldKind::Int:
+            if (!(value.is_number_integer() && (value.is_number_unsigned() ? value.get<uint64_t>() <= INT32_MAX
+                                                                           : value.get<int64_t>() >= -1)))
+                throw RequestError(where + " is a whole number from -1 to 2147483647, not " + Shown(value));
+            return;
+        case FieldKind::StringOrNull:
+            if (!value.is_string() && !value.is_null()) throw RequestError(where + " is a string or null, not " + Shown(value));
+            return;
         case FieldKind::Array:
             if (!value.is_array()) throw RequestError(where + " is an array, not " + Shown(value));
             return;
@@ -157,27 +188,9 @@ std::map<std::string, HostCommandInfo>& HostCommands() {
 
 const json& Field(const json& request, const char* name) {
     auto it = request.find(name);
-    if (it == request.end()) throw HostCommandError(std::string("missing field \"") + name + "\"");
+    if (it == request.end()) throw HostRequestError(std::string("missing field \"") + name + "\"");
     return *it;
 }
-
-// The answer every later message box gets (OK unless the host says so).
-HostCommandRegistrar gMessageBoxAnswer(
-    "messagebox_answer", "{\"answer\":\"ok\"|\"cancel\"|\"yes\"|\"no\"|N}: how later message boxes are answered",
-    {{"answer", FieldKind::CountOrString, true}}, [](HostContext&, const json& request) -> json {
-        const json& a = Field(request, "answer");
-        int answer = IDOK;
-        if (a.is_number_integer()) {
-            answer = a.get<int>();
-        } else {
-            static const std::map<std::string, int> names{{"ok", IDOK}, {"cancel", IDCANCEL}, {"yes", IDYES}, {"no", IDNO}};
-            auto it = names.find(a.get<std::string>());
-            if (it == names.end()) throw HostCommandError("\"answer\" is ok, cancel, yes, no or a number");
-            answer = it->second;
-        }
-        sim::SetMessageBoxPolicy([answer](const sim::MessageBoxRecord&) { return answer; });
-        return answer;
-    });
 
 // ---- host ---------------------------------------------------------------------
 
@@ -275,8 +288,6 @@ int JsonHost::Validate(const json& r) const {
     std::vector<std::string> known{"id", action, "ctl"};
     bool takesCtl = true;
     bool needsControl = true;
-    const std::vector<HostField>* fields = nullptr;
-    bool open = false;  // a command that checks its own fields
     if (action == "call" || action == "get" || action == "put") {
         if (!what.is_string() || what.get<std::string>().empty())
             throw RequestError("\"" + action + "\" is a member name, not " + Shown(what));
@@ -304,25 +315,31 @@ int JsonHost::Validate(const json& r) const {
         auto it = HostCommands().find(what.get<std::string>());
         if (it == HostCommands().end()) throw RequestError("unknown command: " + what.get<std::string>());
         needsControl = false;
-        if (it->second.fields) {
-            fields = &*it->second.fields;
-            for (auto& f : *fields) {
-                known.push_back(f.name);
-                if (r.contains(f.name))
-                    CheckField(r[f.name], f, what.get<std::string>());
-                else if (f.required)
-                    throw RequestError("\"" + what.get<std::string>() + "\" needs \"" + f.name + "\"");
-            }
-        } else {
-            open = true;
+        for (auto& f : it->second.fields) {
+            known.push_back(f.name);
+            if (r.contains(f.name))
+                CheckField(r[f.name], f, what.get<std::string>());
+            else if (f.required)
+                throw RequestError("\"" + what.get<std::string>() + "\" needs \"" + f.name + "\"");
         }
     }
     for (auto& [key, value] : r.items()) {
         if (std::find(known.begin(), known.end(), key) != known.end()) continue;
-        if (open) continue;
+        std::string hint;  // the nearest field, when a letter or two away
+        size_t nearest = 3;
+        if (action == "cmd")
+            for (auto& name : known) {
+                size_t edits = Edits(key, name);
+                if (name != "id" && name != "cmd" && name != "ctl" && edits < nearest &&
+                    edits <= (name.size() > 4 ? 2u : 1u)) {
+                    nearest = edits;
+                    hint = " (did you mean \"" + name + "\"?)";
+                }
+            }
         throw RequestError("unknown field \"" + key + "\" in " +
                            (action == "cmd" ? "the \"" + what.get<std::string>() + "\" command"
-                                            : "a \"" + action + "\" request"));
+                                            : "a \"" + action + "\" request") +
+                           hint);
     }
 
     if (!r.contains("ctl")) {
@@ -412,8 +429,8 @@ void JsonHost::HandleLine(const std::string& line) {
     json request;
     try {
         request = json::parse(line);
-    } catch (const json::exception& e) {
-        json answer = Failure("request", std::string("bad JSON: ") + e.what());
+    } catch (const json::parse_error& e) {
+        json answer = Failure("request", "bad JSON at byte " + std::to_string(e.byte));
         answer["id"] = nullptr;
         out_(answer);
         return;
@@ -448,10 +465,14 @@ void JsonHost::Handle(const json& request) {
         answer = Failure("request", e.what());
     } catch (const HostCommandError& e) {
         answer = Failure("command", e.what());
-    } catch (const json::exception& e) {
-        answer = Failure("request", std::string("bad request: ") + e.what());
-    } catch (const std::exception& e) {
-        answer = Failure("command", e.what());
+    } catch (const json::exception&) {
+        // A value the declared fields let through but the command cannot
+        // take; the library's own text means nothing to the user.
+        answer = Failure("request", "bad request: " + What(request) + " cannot take a value it was given");
+    } catch (const std::bad_alloc&) {
+        answer = Failure("command", What(request) + " ran out of memory");
+    } catch (const std::exception&) {
+        answer = Failure("command", What(request) + " failed");
     }
     addressed_ = 0;
     answer["id"] = id;

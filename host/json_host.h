@@ -31,7 +31,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "host/host_commands.h"
 
 class JsonHost {

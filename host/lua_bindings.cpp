@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "control/automation.h"
+#include "control/front/automation.h"
 #include "host/host_commands.h"
 #include "host/lua_session.h"
 #include "platform/code_page.h"

@@ -16,6 +16,7 @@
 #include "host/sound_card.h"
 #include "host/timeline.h"
 #include "platform/code_page.h"
+#include "host/usage.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/wave_devices.h"
 
@@ -428,9 +429,7 @@ int RunScriptCommand(int argc, char** argv) {
         }
     }
     if (files.empty() || files.size() > 2) {
-        fprintf(stderr,
-                "usage: marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS]\n"
-                "       [--handler-limit SECONDS] [--trace] [--modem-sim] [--no-history]\n");
+        fputs(VerbUsage("run").c_str(), stderr);
         return 2;
     }
     o.app = files[0];

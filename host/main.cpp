@@ -1,15 +1,5 @@
-// marlune: the Linux host of the control.
-//   marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim]   JSON lines on stdin/stdout
-//   marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for S] [--trace]
-//                                [--handler-limit S] [--modem-sim] [--no-history]
-//                                a voice application in Lua
-//   marlune demo                 four callers on the sample balance line
-//   marlune calls DIR [filters] [--json]   the call history of an output folder
-//   marlune serve DIR [--port N] [--bind ADDRESS]   the call history as web pages
-//   marlune describe [--reference]  the automation surface (as Markdown tables)
-//   marlune number RUN           the Chinese reading of a number run
-//   marlune say TEXT [--out FILE] [--line]   speak a text, write what was heard
-//   marlune help                 this text and the host's commands
+// marlune: the Linux host of the control. Its verbs and their options:
+// host/usage.cpp (`marlune help`).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +9,7 @@
 #include "host/host_commands.h"
 #include "host/json_host.h"
 #include "host/lua_host.h"
+#include "host/usage.h"
 
 int NumberCommand(int argc, char** argv);
 int SayCommand(int argc, char** argv);
@@ -28,23 +19,7 @@ int ServeCommand(int argc, char** argv);
 namespace {
 
 int Help() {
-    printf("usage: marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim] | run APP.lua [CALLERS.lua]\n"
-           "       [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS] [--handler-limit SECONDS] [--trace]\n"
-           "       [--modem-sim] [--no-history]\n"
-           "       | demo [--out DIR] [--real-time] [--no-sound] [--listen] [--no-history] [--json] | describe [--reference] | number RUN | say TEXT [--out FILE] [--line] | help\n"
-           "       | calls DIR [--number N] [--from DATE] [--to DATE] [--recorded yes|no] [--ended HOW] [--limit N] [--json]\n"
-           "       | serve DIR [--port N] [--bind ADDRESS]\n\n");
-    printf("host requests (one JSON object per line):\n");
-    printf("  {\"id\":1,\"call\":\"InitLine\",\"args\":[0]}   call a method\n");
-    printf("  {\"id\":2,\"get\":\"OutID\"}  {\"id\":3,\"put\":\"MonitorDtmf\",\"value\":true}\n");
-    printf("  {\"id\":4,\"run\":30}                       advance the clock 30 s, delivering what is due\n");
-    printf("  {\"id\":5,\"control\":\"create\"}             another control; answers {\"ctl\":N}\n");
-    printf("  {\"id\":6,\"control\":\"destroy\",\"ctl\":N}\n");
-    printf("  {\"id\":7,\"cmd\":NAME,...}                 one of:\n");
-    for (auto& [name, info] : HostCommands()) printf("      %-14s %s\n", name.c_str(), info.usage.c_str());
-    printf("\n\"ctl\":N sends call, get, put, destroy or cmd to control N (default: the lowest alive).\n");
-    printf("failures: {\"id\":1,\"error\":{\"kind\":\"automation\"|\"request\"|\"command\",\"message\":...,\n");
-    printf("           \"hresult\":\"0x...\",\"argErr\":N}} (hresult and argErr for automation only)\n");
+    fputs(Usage().c_str(), stdout);
     return 0;
 }
 

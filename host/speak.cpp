@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "control/event_log.h"
+#include "control/core/event_log.h"
 #include "host/json_host.h"
 #include "host/paths.h"
 #include "platform/code_page.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace riff {
 

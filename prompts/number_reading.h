@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "control/core.h"
+#include "control/core/core.h"
 
 // The silent marker of an unspoken zero.
 constexpr char kSilentZero = ',';

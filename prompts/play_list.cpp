@@ -2,7 +2,7 @@
 // on the device's done notifications and the speech poll timer.
 #include "prompts/play_list.h"
 
-#include "control/automation_error.h"
+#include "control/core/automation_error.h"
 
 bool PlaySequencer::AddSound(const std::string& path, SoundRef sound) {
     if (ItemKinds.size() >= static_cast<size_t>(MaxItems)) return false;

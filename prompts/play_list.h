@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "audio/playback.h"
-#include "control/core.h"
-#include "control/sound_buffer.h"
+#include "control/core/core.h"
+#include "control/core/sound_buffer.h"
 
 class PlaySequencer : public PlaybackClient {
 public:

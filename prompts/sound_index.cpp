@@ -1,6 +1,6 @@
 #include "prompts/sound_index.h"
 
-#include "control/automation_error.h"
+#include "control/core/automation_error.h"
 
 void SoundIndex::Refresh() {
     platform::FileStamp now;

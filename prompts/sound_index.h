@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/core.h"
+#include "control/core/core.h"
 #include "platform/file_stamp.h"
 
 class SoundIndex {

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "audio/wav_reader.h"
-#include "control/automation_error.h"
+#include "control/core/automation_error.h"
 #include "prompts/number_reading.h"
 
 namespace {

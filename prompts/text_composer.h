@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "audio/playback.h"
-#include "control/core.h"
+#include "control/core/core.h"
 #include "prompts/play_list.h"
 #include "prompts/sound_index.h"
 #include "telephony/line.h"

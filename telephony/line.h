@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "control/core.h"
+#include "control/core/core.h"
 #include "platform/platform.h"
 #include "telephony/tapi_binding.h"
 

@@ -10,8 +10,8 @@
 #include <map>
 #include <memory>
 
-#include "control/event_sink.h"
-#include "control/marlune_ctrl.h"
+#include "control/core/event_sink.h"
+#include "control/front/marlune_ctrl.h"
 
 namespace ocx {
 

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "control/variant.h"
+#include "control/core/variant.h"
 
 namespace ocx {
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "control/class_ids.h"
+#include "control/front/class_ids.h"
 
 namespace ocx {
 

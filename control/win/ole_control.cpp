@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "control/automation.h"
+#include "control/front/automation.h"
 #include "control/win/dispatch_win.h"
 
 namespace {

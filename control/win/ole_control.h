@@ -11,7 +11,7 @@
 #include <ole2.h>
 #include <olectl.h>
 
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "control/win/connection_point.h"
 #include "control/win/ocx.h"
 

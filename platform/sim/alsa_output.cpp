@@ -81,7 +81,7 @@ struct Feed {
     sim::SoundCardFeed state;
 };
 
-Feed& F() {
+Feed& AlsaWriter() {
     static Feed* f = [] {
         auto* feed = new Feed();  // never destroyed: the writer may outlive main
         sim::AddResetHook([feed] {
@@ -107,7 +107,7 @@ std::string Describe(const std::string& what, int err) { return "sound-card outp
 
 // Reports a reason once (outside the lock).
 void Report(std::unique_lock<std::mutex>& lk, uint64_t stream, const std::string& reason) {
-    Feed& f = F();
+    Feed& f = AlsaWriter();
     f.failed = stream;
     f.state.problem = reason;
     if (!f.reported.insert(reason).second || !f.notice) return;
@@ -182,7 +182,7 @@ void DrainAndClose(snd_pcm_t* pcm) {
 StreamRef Target(const Feed& f) { return f.chunks.empty() ? f.open : f.chunks.front().stream; }
 
 void Writer() {
-    Feed& f = F();
+    Feed& f = AlsaWriter();
     Pcm out;
     snd_pcm_t*& pcm = out.pcm;
     StreamRef cur;
@@ -331,7 +331,7 @@ std::shared_ptr<const std::vector<int16_t>> BufferS16(const Layout& l, const WAV
 
 }  // namespace
 
-void CardStream(UINT device, const Layout& format, bool on) {    Feed& f = F();
+void CardStream(UINT device, const Layout& format, bool on) {    Feed& f = AlsaWriter();
     if (device != f.heard.load()) return;
     std::lock_guard<std::mutex> g(f.m);
     if (!on) {
@@ -356,7 +356,7 @@ void CardStream(UINT device, const Layout& format, bool on) {    Feed& f = F();
 }
 
 void CardPlay(UINT device, const Layout& format, const WAVEHDR& h, sim::Micros start) {
-    Feed& f = F();
+    Feed& f = AlsaWriter();
     if (device != f.heard.load()) return;
     {
         std::lock_guard<std::mutex> g(f.m);
@@ -373,7 +373,7 @@ void CardPlay(UINT device, const Layout& format, const WAVEHDR& h, sim::Micros s
 }
 
 void CardFlush(UINT device) {
-    Feed& f = F();
+    Feed& f = AlsaWriter();
     if (device != f.heard.load()) return;
     std::lock_guard<std::mutex> g(f.m);
     f.chunks.clear();
@@ -385,32 +385,31 @@ void CardFlush(UINT device) {
 
 namespace sim {
 
-using wavesim::F;
 
 void SetSoundCardAudible(bool on) {
-    std::lock_guard<std::mutex> g(F().m);
-    F().audible = on;
+    std::lock_guard<std::mutex> g(AlsaWriter().m);
+    AlsaWriter().audible = on;
 }
 
-void SetAudibleDevice(UINT device) { F().heard = device; }
+void SetAudibleDevice(UINT device) { AlsaWriter().heard = device; }
 
 bool SoundCardAudible() {
-    std::lock_guard<std::mutex> g(F().m);
-    return F().audible;
+    std::lock_guard<std::mutex> g(AlsaWriter().m);
+    return AlsaWriter().audible;
 }
 
 void SetSoundCardNotice(std::function<void(const std::string&)> notice) {
-    std::lock_guard<std::mutex> g(F().m);
-    F().notice = std::move(notice);
+    std::lock_guard<std::mutex> g(AlsaWriter().m);
+    AlsaWriter().notice = std::move(notice);
 }
 
 SoundCardFeed SoundCardFeedState() {
-    std::lock_guard<std::mutex> g(F().m);
-    return F().state;
+    std::lock_guard<std::mutex> g(AlsaWriter().m);
+    return AlsaWriter().state;
 }
 
 bool WaitSoundCardIdle(Micros limit) {
-    auto& f = F();
+    auto& f = AlsaWriter();
     std::unique_lock<std::mutex> lk(f.m);
     return f.cv.wait_for(lk, std::chrono::microseconds(limit),
                          [&f] { return !f.open && f.chunks.empty() && !f.holding; });

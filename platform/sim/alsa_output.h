@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "mmsystem.h"
+#include "win32/mmsystem.h"
 #include "sim.h"
 #include "wave_format.h"
 

@@ -2,7 +2,7 @@
 // port and event handles over to win_comm.cpp.
 #pragma once
 
-#include "win_comm.h"
+#include "win32/win_comm.h"
 
 namespace simcomm {
 // A port (open or revoked) or an event object of win_comm.cpp.

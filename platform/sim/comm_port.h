@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "win_comm.h"
+#include "win32/win_comm.h"
 
 namespace sim {
 

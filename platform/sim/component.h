@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "win_types.h"
+#include "win32/win_types.h"
 
 extern "C" {
 // Returns the component object, or null when it refuses to start.

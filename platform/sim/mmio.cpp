@@ -9,7 +9,7 @@
 #include <string>
 
 #include "call_hook.h"
-#include "mmsystem.h"
+#include "win32/mmsystem.h"
 #include "sim.h"
 #include "wave_devices.h"
 
@@ -30,7 +30,7 @@ struct MmioState {
     std::map<std::string, int> faults;
 };
 
-MmioState& M() {
+MmioState& MmioFiles() {
     static MmioState* s = [] {
         auto* st = new MmioState();
         sim::AddResetHook([st] { st->faults.clear(); });
@@ -41,8 +41,8 @@ MmioState& M() {
 
 bool Fault(const char* fn) {
     sim::NoteCall(fn);
-    auto it = M().faults.find(fn);
-    if (it == M().faults.end() || it->second == 0) return false;
+    auto it = MmioFiles().faults.find(fn);
+    if (it == MmioFiles().faults.end() || it->second == 0) return false;
     if (it->second > 0) --it->second;
     return true;
 }
@@ -78,8 +78,8 @@ bool SeekInside(MmioFile* h, long long to) {
 }  // namespace
 
 namespace sim {
-int OpenMmioHandles() { return M().open; }
-void FailMmio(const std::string& function, int count) { M().faults[function] = count; }
+int OpenMmioHandles() { return MmioFiles().open; }
+void FailMmio(const std::string& function, int count) { MmioFiles().faults[function] = count; }
 }  // namespace sim
 
 extern "C" {
@@ -102,7 +102,7 @@ HMMIO WINAPI mmioOpenA(LPSTR fileName, LPMMIOINFO, DWORD flags) {
         return nullptr;
     }
     h->size = static_cast<long long>(st.st_size);
-    ++M().open;
+    ++MmioFiles().open;
     return reinterpret_cast<HMMIO>(h);
 }
 
@@ -112,7 +112,7 @@ MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT) {
     fclose(h->file);
     delete[] h->buffer;
     delete h;
-    --M().open;
+    --MmioFiles().open;
     return MMSYSERR_NOERROR;
 }
 

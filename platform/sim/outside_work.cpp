@@ -26,13 +26,13 @@ struct Outside {
 // A check busy for longer than this on the wall clock is taken as stuck.
 constexpr auto kStuck = std::chrono::seconds(2);
 
-Outside& O() {
+Outside& OutsideWorkers() {
     static Outside* o = [] {
         auto* created = new Outside();
         sim::AddResetHook([] {
-            std::lock_guard<std::mutex> g(O().lock);
-            O().transit.clear();
-            O().busy = false;
+            std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+            OutsideWorkers().transit.clear();
+            OutsideWorkers().busy = false;
         });
         return created;
     }();
@@ -44,95 +44,95 @@ Outside& O() {
 namespace sim {
 
 uint64_t AddOutsideWork(std::function<bool()> busy) {
-    std::lock_guard<std::mutex> g(O().lock);
-    uint64_t id = O().nextId++;
-    O().checks.emplace(id, std::move(busy));
+    std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+    uint64_t id = OutsideWorkers().nextId++;
+    OutsideWorkers().checks.emplace(id, std::move(busy));
     return id;
 }
 
 void RemoveOutsideWork(uint64_t id) {
-    std::lock_guard<std::mutex> g(O().lock);
-    O().checks.erase(id);
+    std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+    OutsideWorkers().checks.erase(id);
 }
 
 bool OutsideWorkPending() {
     std::map<uint64_t, std::function<bool()>> checks;
     bool busy = false;
     {
-        std::lock_guard<std::mutex> g(O().lock);
-        checks = O().checks;
-        for (auto& [key, n] : O().transit) busy = busy || n > 0;
+        std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+        checks = OutsideWorkers().checks;
+        for (auto& [key, n] : OutsideWorkers().transit) busy = busy || n > 0;
     }
     for (auto& [id, check] : checks) busy = busy || check();
-    std::lock_guard<std::mutex> g(O().lock);
+    std::lock_guard<std::mutex> g(OutsideWorkers().lock);
     auto now = std::chrono::steady_clock::now();
     if (!busy) {
-        O().busy = false;
+        OutsideWorkers().busy = false;
         return false;
     }
-    if (!O().busy) {
-        O().busy = true;
-        O().busySince = now;
+    if (!OutsideWorkers().busy) {
+        OutsideWorkers().busy = true;
+        OutsideWorkers().busySince = now;
     }
-    return now - O().busySince < kStuck;
+    return now - OutsideWorkers().busySince < kStuck;
 }
 
 void SerialWatch(uint64_t key) {
-    std::lock_guard<std::mutex> g(O().lock);
-    O().transit.emplace(key, 0);
+    std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+    OutsideWorkers().transit.emplace(key, 0);
 }
 
 void SerialSent(uint64_t key, size_t n) {
-    std::lock_guard<std::mutex> g(O().lock);
-    auto it = O().transit.find(key);
-    if (it != O().transit.end()) it->second += static_cast<int64_t>(n);
+    std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+    auto it = OutsideWorkers().transit.find(key);
+    if (it != OutsideWorkers().transit.end()) it->second += static_cast<int64_t>(n);
 }
 
 void SerialTaken(uint64_t key, size_t n) {
     {
-        std::lock_guard<std::mutex> g(O().lock);
-        auto it = O().transit.find(key);
-        if (it == O().transit.end()) return;
+        std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+        auto it = OutsideWorkers().transit.find(key);
+        if (it == OutsideWorkers().transit.end()) return;
         it->second = std::max<int64_t>(0, it->second - static_cast<int64_t>(n));
     }
     WakeLoop();
 }
 
 int64_t SerialInTransit(uint64_t key) {
-    std::lock_guard<std::mutex> g(O().lock);
-    auto it = O().transit.find(key);
-    return it == O().transit.end() ? 0 : it->second;
+    std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+    auto it = OutsideWorkers().transit.find(key);
+    return it == OutsideWorkers().transit.end() ? 0 : it->second;
 }
 
 void SerialForget(uint64_t key) {
     {
-        std::lock_guard<std::mutex> g(O().lock);
-        O().transit.erase(key);
+        std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+        OutsideWorkers().transit.erase(key);
     }
     WakeLoop();
 }
 
 bool OutsideWorkRegistered() {
-    std::lock_guard<std::mutex> g(O().lock);
-    return !O().checks.empty();
+    std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+    return !OutsideWorkers().checks.empty();
 }
 
 void WakeLoop() {
     {
-        std::lock_guard<std::mutex> g(O().lock);
-        ++O().generation;
+        std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+        ++OutsideWorkers().generation;
     }
-    O().wake.notify_all();
+    OutsideWorkers().wake.notify_all();
 }
 
 uint64_t WakeGeneration() {
-    std::lock_guard<std::mutex> g(O().lock);
-    return O().generation;
+    std::lock_guard<std::mutex> g(OutsideWorkers().lock);
+    return OutsideWorkers().generation;
 }
 
 void WaitForWake(uint64_t seen, Micros maxWait) {
-    std::unique_lock<std::mutex> g(O().lock);
-    O().wake.wait_for(g, std::chrono::microseconds(maxWait), [&] { return O().generation != seen; });
+    std::unique_lock<std::mutex> g(OutsideWorkers().lock);
+    OutsideWorkers().wake.wait_for(g, std::chrono::microseconds(maxWait), [&] { return OutsideWorkers().generation != seen; });
 }
 
 }  // namespace sim

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "win_types.h"
-#include "win_user.h"
+#include "win32/win_types.h"
+#include "win32/win_user.h"
 
 namespace sim {
 

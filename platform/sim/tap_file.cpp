@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "riff_wave.h"
+#include "platform/riff_wave.h"
 
 namespace sim {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "win_types.h"
+#include "win32/win_types.h"
 
 namespace sim {
 

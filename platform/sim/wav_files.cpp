@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "riff_wave.h"
+#include "platform/riff_wave.h"
 #include "wave_model.h"
 
 namespace {

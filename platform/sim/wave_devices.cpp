@@ -48,7 +48,7 @@ std::vector<WaveFormatSpec> LineFormats() {
     return {{WAVE_FORMAT_PCM, 1, 8000, 8}, {WAVE_FORMAT_PCM, 1, 8000, 16}, {WAVE_FORMAT_MULAW, 1, 8000, 8}};
 }
 
-void Defaults(State& s) {
+void Defaults(WaveDeviceTable& s) {
     for (UINT i = 0; i < sim::kWaveDeviceCount; ++i) {
         s.out[i] = Device{};
         s.in[i] = Device{};
@@ -96,7 +96,7 @@ void OutputDone(uintptr_t handle, WAVEHDR* header) {
     TapBufferDone(*o);
     o->queue.pop_front();
     Complete(header);
-    ++W().out[o->device].completed;
+    ++WaveDevices().out[o->device].completed;
     // A buffer held back behind one the line was late to take plays on now.
     if (!o->queue.empty() && !o->queue.front().timer) {
         Queued& next = o->queue.front();
@@ -123,7 +123,7 @@ const uint8_t* MuLawCodes() {
 // source.start + k / source.rate; output frame i takes the sample heard at
 // start + i / rate, in integer arithmetic.
 void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD bytes) {
-    Source s = W().sources[device];
+    Source s = WaveDevices().sources[device];
     const DWORD frame = FrameBytes(f);
     const DWORD frames = bytes / frame;
     std::vector<int16_t> heard;
@@ -178,7 +178,7 @@ void InputFull(uintptr_t handle) {
     o->queue.pop_front();
     Fill(o->device, o->format, *h, o->bufferStart, h->dwBufferLength - h->dwBufferLength % FrameBytes(o->format));
     Complete(h);
-    ++W().in[o->device].completed;
+    ++WaveDevices().in[o->device].completed;
     Notify(*o, handle, MM_WIM_DATA, h);
     o->bufferStart = sim::Now();
     StartHeadBuffer(handle);
@@ -186,9 +186,9 @@ void InputFull(uintptr_t handle) {
 
 }  // namespace
 
-State& W() {
-    static State* s = [] {
-        auto* st = new State();
+WaveDeviceTable& WaveDevices() {
+    static WaveDeviceTable* s = [] {
+        auto* st = new WaveDeviceTable();
         Defaults(*st);
         sim::AddResetHook([st] { Defaults(*st); });
         return st;
@@ -198,8 +198,8 @@ State& W() {
 
 bool Injected(const std::string& fn, UINT device, MMRESULT& result) {
     sim::NoteCall(fn.c_str());
-    auto it = W().faults.find(fn);
-    if (it == W().faults.end()) return false;
+    auto it = WaveDevices().faults.find(fn);
+    if (it == WaveDevices().faults.end()) return false;
     for (auto& f : it->second) {
         if (f.count == 0) continue;
         if (f.device != sim::kAnyDevice && static_cast<UINT>(f.device) != device) continue;
@@ -240,8 +240,8 @@ Micros Duration(const WAVEFORMATEX& f, DWORD bytes) {
 }
 
 Open* FindOpen(uintptr_t h, bool output) {
-    auto it = W().opens.find(h);
-    if (it == W().opens.end() || it->second.output != output) return nullptr;
+    auto it = WaveDevices().opens.find(h);
+    if (it == WaveDevices().opens.end() || it->second.output != output) return nullptr;
     return &it->second;
 }
 
@@ -281,7 +281,7 @@ void ResetOutput(uintptr_t handle, Open& o) {
         o.queue.pop_front();
         sim::Cancel(q.timer);
         Complete(q.header);
-        ++W().out[o.device].completed;
+        ++WaveDevices().out[o.device].completed;
         Notify(o, handle, MM_WOM_DONE, q.header);
     }
     o.busyUntil = now;
@@ -315,7 +315,7 @@ void ReturnBuffers(uintptr_t handle, Open& o, bool all) {
         }
         Fill(o.device, o.format, *q.header, o.bufferStart, bytes);
         Complete(q.header);
-        ++W().in[o.device].completed;
+        ++WaveDevices().in[o.device].completed;
         Notify(o, handle, MM_WIM_DATA, q.header);
         head = false;
     }
@@ -335,14 +335,14 @@ MMRESULT OpenDevice(bool output, uintptr_t* handleOut, UINT deviceId, LPCWAVEFOR
     MMRESULT injected;
     if (Injected(query ? queryFn : fn, device, injected)) return injected;
     if (!query && !handleOut) return MMSYSERR_INVALPARAM;
-    Device* table = output ? W().out : W().in;
+    Device* table = output ? WaveDevices().out : WaveDevices().in;
     if (device >= sim::kWaveDeviceCount || !table[device].present) return MMSYSERR_BADDEVICEID;
     if (!format) return MMSYSERR_INVALPARAM;
     if (!Native(table[device], *format) && !(mapped && Convertible(*format, table[device].modern)))
         return WAVERR_BADFORMAT;
     if (query) return MMSYSERR_NOERROR;
     if (table[device].openHandle) return MMSYSERR_ALLOCATED;
-    uintptr_t h = W().nextHandle++;
+    uintptr_t h = WaveDevices().nextHandle++;
     Open o;
     o.output = output;
     o.device = device;
@@ -352,7 +352,7 @@ MMRESULT OpenDevice(bool output, uintptr_t* handleOut, UINT deviceId, LPCWAVEFOR
     o.flags = flags;
     o.window = reinterpret_cast<HWND>(callback);
     o.busyUntil = sim::Now();
-    W().opens[h] = o;
+    WaveDevices().opens[h] = o;
     table[device].openHandle = h;
     *handleOut = h;
     BackendStream(device, output, true);
@@ -368,12 +368,12 @@ MMRESULT CloseDevice(bool output, uintptr_t h) {
     if (!o) return MMSYSERR_INVALHANDLE;
     if (!o->queue.empty()) return WAVERR_STILLPLAYING;
     Open copy = *o;
-    (output ? W().out : W().in)[copy.device].openHandle = 0;
-    W().opens.erase(h);
+    (output ? WaveDevices().out : WaveDevices().in)[copy.device].openHandle = 0;
+    WaveDevices().opens.erase(h);
     BackendStream(copy.device, output, false);
     if (output) CardStream(copy.device, copy.layout, false);
     Notify(copy, h, output ? MM_WOM_CLOSE : MM_WIM_CLOSE, nullptr);
-    if (output) W().taps[copy.device].file.Flush();
+    if (output) WaveDevices().taps[copy.device].file.Flush();
     return MMSYSERR_NOERROR;
 }
 
@@ -402,44 +402,44 @@ namespace sim {
 using namespace wavesim;
 
 void SetDeviceFormats(bool output, UINT device, std::vector<WaveFormatSpec> formats) {
-    if (device < kWaveDeviceCount) (output ? W().out : W().in)[device].formats = std::move(formats);
+    if (device < kWaveDeviceCount) (output ? WaveDevices().out : WaveDevices().in)[device].formats = std::move(formats);
 }
 std::vector<WaveFormatSpec> DeviceFormats(bool output, UINT device) {
-    return device < kWaveDeviceCount ? (output ? W().out : W().in)[device].formats : std::vector<WaveFormatSpec>{};
+    return device < kWaveDeviceCount ? (output ? WaveDevices().out : WaveDevices().in)[device].formats : std::vector<WaveFormatSpec>{};
 }
 void SetDevicePresent(bool output, UINT device, bool present) {
-    if (device < kWaveDeviceCount) (output ? W().out : W().in)[device].present = present;
+    if (device < kWaveDeviceCount) (output ? WaveDevices().out : WaveDevices().in)[device].present = present;
 }
 
 void FailWave(const std::string& function, MMRESULT result, int count, int device) {
-    W().faults[function].push_back(Fault{result, count, device});
+    WaveDevices().faults[function].push_back(Fault{result, count, device});
 }
-void ClearWaveFaults() { W().faults.clear(); }
+void ClearWaveFaults() { WaveDevices().faults.clear(); }
 
-DWORD TapRate(UINT device) { return device < kWaveDeviceCount ? W().taps[device].rate : 0; }
+DWORD TapRate(UINT device) { return device < kWaveDeviceCount ? WaveDevices().taps[device].rate : 0; }
 
 uint64_t TapLength(UINT device) {
     if (device >= kWaveDeviceCount) return 0;
     FlushTap(device);
-    return W().taps[device].file.Written();
+    return WaveDevices().taps[device].file.Written();
 }
 
 std::vector<int16_t> TapSamples(UINT device) {
     std::vector<int16_t> samples;
-    if (device >= kWaveDeviceCount || !W().taps[device].file.IsOpen()) return samples;
+    if (device >= kWaveDeviceCount || !WaveDevices().taps[device].file.IsOpen()) return samples;
     FlushTap(device);
     DWORD rate = 0;
-    LoadWav(W().taps[device].path, samples, rate);
+    LoadWav(WaveDevices().taps[device].path, samples, rate);
     return samples;
 }
 
 bool SetTapPath(UINT device, const std::string& path) {
     if (device >= kWaveDeviceCount) return false;
-    Tap& t = W().taps[device];
+    Tap& t = WaveDevices().taps[device];
     FlushTap(device);
     t.file.Close();
     // A new file: the buffers still queued are written to it from their start.
-    for (auto& [h, o] : W().opens) {
+    for (auto& [h, o] : WaveDevices().opens) {
         if (!o.output || o.device != device) continue;
         o.tap = TapStream{};
         for (auto& q : o.queue) q.fed = 0;
@@ -451,7 +451,7 @@ bool SetTapPath(UINT device, const std::string& path) {
     return false;
 }
 
-std::string TapPath(UINT device) { return device < kWaveDeviceCount ? W().taps[device].path : std::string(); }
+std::string TapPath(UINT device) { return device < kWaveDeviceCount ? WaveDevices().taps[device].path : std::string(); }
 
 void WriteTaps() {
     for (UINT i = 0; i < kWaveDeviceCount; ++i) FlushTap(i);
@@ -460,7 +460,7 @@ void WriteTaps() {
 namespace {
 void SetInputSound(UINT device, std::shared_ptr<const std::vector<int16_t>> samples, DWORD rate, bool anchorAtStart) {
     if (device >= kWaveDeviceCount) return;
-    Source& s = W().sources[device];
+    Source& s = WaveDevices().sources[device];
     s.samples = std::move(samples);
     s.rate = rate ? rate : 8000;
     s.anchorAtStart = anchorAtStart;
@@ -500,18 +500,18 @@ bool SetInputWav(UINT device, const std::string& path, bool anchorAtStart) {
 }
 
 void ClearInput(UINT device) {
-    if (device < kWaveDeviceCount) W().sources[device] = Source{};
+    if (device < kWaveDeviceCount) WaveDevices().sources[device] = Source{};
 }
 
 int OpenWaveHandles(bool output) {
     return static_cast<int>(
-        std::count_if(W().opens.begin(), W().opens.end(), [output](auto& p) { return p.second.output == output; }));
+        std::count_if(WaveDevices().opens.begin(), WaveDevices().opens.end(), [output](auto& p) { return p.second.output == output; }));
 }
 bool DeviceBusy(bool output, UINT device) {
-    return device < kWaveDeviceCount && (output ? W().out : W().in)[device].openHandle != 0;
+    return device < kWaveDeviceCount && (output ? WaveDevices().out : WaveDevices().in)[device].openHandle != 0;
 }
 int CompletedBuffers(bool output, UINT device) {
-    return device < kWaveDeviceCount ? (output ? W().out : W().in)[device].completed : 0;
+    return device < kWaveDeviceCount ? (output ? WaveDevices().out : WaveDevices().in)[device].completed : 0;
 }
 
 }  // namespace sim

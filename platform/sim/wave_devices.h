@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "mmsystem.h"
+#include "win32/mmsystem.h"
 
 namespace sim {
 

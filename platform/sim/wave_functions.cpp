@@ -51,7 +51,7 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT handle) {
 
 UINT WINAPI waveOutGetNumDevs() {
     UINT n = 0;
-    for (auto& d : W().out) n += d.present;
+    for (auto& d : WaveDevices().out) n += d.present;
     return n;
 }
 
@@ -97,7 +97,7 @@ MMRESULT WINAPI waveInStart(HWAVEIN handle) {
     if (!o) return MMSYSERR_INVALHANDLE;
     if (o->started) return MMSYSERR_NOERROR;
     o->started = true;
-    Source& s = W().sources[o->device];
+    Source& s = WaveDevices().sources[o->device];
     if (s.anchorAtStart) s.start = sim::Now();
     StartHeadBuffer(h);
     return MMSYSERR_NOERROR;
@@ -127,7 +127,7 @@ MMRESULT WINAPI waveInReset(HWAVEIN handle) {
 
 UINT WINAPI waveInGetNumDevs() {
     UINT n = 0;
-    for (auto& d : W().in) n += d.present;
+    for (auto& d : WaveDevices().in) n += d.present;
     return n;
 }
 

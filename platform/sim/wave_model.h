@@ -85,7 +85,7 @@ struct Fault {
     int device;
 };
 
-struct State {
+struct WaveDeviceTable {
     Device out[sim::kWaveDeviceCount];
     Device in[sim::kWaveDeviceCount];
     Tap taps[sim::kWaveDeviceCount];
@@ -95,7 +95,7 @@ struct State {
     std::map<std::string, std::vector<Fault>> faults;
 };
 
-State& W();
+WaveDeviceTable& WaveDevices();
 
 bool Injected(const std::string& fn, UINT device, MMRESULT& result);
 // What the mapper converts for a device (the old narrow set for a line device).

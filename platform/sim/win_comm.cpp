@@ -17,7 +17,7 @@
 #include "comm_objects.h"
 #include "comm_port.h"
 #include "sim.h"
-#include "win_user.h"
+#include "win32/win_user.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ void CloseDescriptor(Object& o) {
     o.fd = -1;
 }
 
-CommState& C() {
+CommState& CommPorts() {
     static CommState* s = [] {
         auto* st = new CommState();
         sim::AddResetHook([st] {
@@ -81,8 +81,8 @@ CommState& C() {
 }
 
 Object* Find(HANDLE h) {
-    auto it = C().objects.find(reinterpret_cast<uintptr_t>(h));
-    return it == C().objects.end() ? nullptr : &it->second;
+    auto it = CommPorts().objects.find(reinterpret_cast<uintptr_t>(h));
+    return it == CommPorts().objects.end() ? nullptr : &it->second;
 }
 
 // An open, not revoked port, or null with ERROR_INVALID_HANDLE set.
@@ -163,22 +163,22 @@ void Complete(LPOVERLAPPED ov, DWORD error, DWORD done) {
 namespace simcomm {
 
 bool Owns(HANDLE h) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     return Find(h) != nullptr;
 }
 
 bool IsPort(HANDLE h) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     Object* o = Find(h);
     return o && o->port;
 }
 
 BOOL Write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED ov) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     if (written) *written = 0;
     Object* o = LivePort(h);
     if (!o) return FALSE;
-    ++C().writeCalls;
+    ++CommPorts().writeCalls;
     // One write in flight per port.
     if (o->pending) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -186,9 +186,9 @@ BOOL Write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED 
     }
     sim::NoteCall("CommWrite");
     std::optional<Fault> fault;
-    if (!C().faults.empty()) {
-        fault = C().faults.front();
-        C().faults.pop_front();
+    if (!CommPorts().faults.empty()) {
+        fault = CommPorts().faults.front();
+        CommPorts().faults.pop_front();
     }
     const char* bytes = static_cast<const char*>(buffer);
     DWORD take = count;
@@ -221,11 +221,11 @@ BOOL Write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED 
 }
 
 bool Close(HANDLE h) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
-    auto it = C().objects.find(reinterpret_cast<uintptr_t>(h));
-    if (it == C().objects.end()) return false;
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
+    auto it = CommPorts().objects.find(reinterpret_cast<uintptr_t>(h));
+    if (it == CommPorts().objects.end()) return false;
     CloseDescriptor(it->second);  // a write still in flight is dropped
-    C().objects.erase(it);
+    CommPorts().objects.erase(it);
     return true;
 }
 
@@ -236,22 +236,22 @@ bool Close(HANDLE h) {
 namespace sim {
 
 HANDLE OpenCommPort(int fd, std::function<void(size_t)> delivered) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    uintptr_t h = C().next;
-    C().next += 4;
+    uintptr_t h = CommPorts().next;
+    CommPorts().next += 4;
     Object o;
     o.port = true;
     o.fd = fd;
     o.dcb = InitialDcb(fd);
     o.timeouts = COMMTIMEOUTS{0, 0, 1000, 10, 5000};
     o.delivered = std::move(delivered);
-    C().objects[h] = std::move(o);
+    CommPorts().objects[h] = std::move(o);
     return reinterpret_cast<HANDLE>(h);
 }
 
 void RevokeCommPort(HANDLE port) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     Object* o = Find(port);
     if (!o || !o->port || o->revoked) return;
     o->revoked = true;
@@ -264,7 +264,7 @@ void RevokeCommPort(HANDLE port) {
 }
 
 bool CommPortSettings(HANDLE port, DCB* dcb, COMMTIMEOUTS* timeouts) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     Object* o = Find(port);
     if (!o || !o->port) return false;
     if (dcb) *dcb = o->dcb;
@@ -273,28 +273,28 @@ bool CommPortSettings(HANDLE port, DCB* dcb, COMMTIMEOUTS* timeouts) {
 }
 
 void InjectCommWrite(CommFault kind, DWORD value, int count) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
-    for (int i = 0; i < count; ++i) C().faults.push_back(Fault{kind, value});
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
+    for (int i = 0; i < count; ++i) CommPorts().faults.push_back(Fault{kind, value});
 }
 
 void ClearCommFaults() {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
-    C().faults.clear();
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
+    CommPorts().faults.clear();
 }
 
 int OpenCommPorts() {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
-    return static_cast<int>(std::count_if(C().objects.begin(), C().objects.end(),
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
+    return static_cast<int>(std::count_if(CommPorts().objects.begin(), CommPorts().objects.end(),
                                           [](const auto& e) { return e.second.port; }));
 }
 
 int LiveEvents() {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
-    return static_cast<int>(std::count_if(C().objects.begin(), C().objects.end(),
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
+    return static_cast<int>(std::count_if(CommPorts().objects.begin(), CommPorts().objects.end(),
                                           [](const auto& e) { return !e.second.port; }));
 }
 
-int CommWriteCalls() { return C().writeCalls; }
+int CommWriteCalls() { return CommPorts().writeCalls; }
 
 }  // namespace sim
 
@@ -303,7 +303,7 @@ int CommWriteCalls() { return C().writeCalls; }
 extern "C" {
 
 BOOL WINAPI GetCommState(HANDLE file, LPDCB dcb) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     Object* o = LivePort(file);
     if (!o) return FALSE;
     if (!dcb) {
@@ -315,7 +315,7 @@ BOOL WINAPI GetCommState(HANDLE file, LPDCB dcb) {
 }
 
 BOOL WINAPI SetCommState(HANDLE file, LPDCB dcb) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     Object* o = LivePort(file);
     if (!o) return FALSE;
     if (!dcb || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->BaudRate == 0) {
@@ -328,7 +328,7 @@ BOOL WINAPI SetCommState(HANDLE file, LPDCB dcb) {
 }
 
 BOOL WINAPI GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     Object* o = LivePort(file);
     if (!o) return FALSE;
     if (!timeouts) {
@@ -340,7 +340,7 @@ BOOL WINAPI GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
 }
 
 BOOL WINAPI SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     Object* o = LivePort(file);
     if (!o) return FALSE;
     if (!timeouts) {
@@ -352,22 +352,22 @@ BOOL WINAPI SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
 }
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     if (name) {  // named events are not part of this subset
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    uintptr_t h = C().next;
-    C().next += 4;
+    uintptr_t h = CommPorts().next;
+    CommPorts().next += 4;
     Object o;
     o.manualReset = manualReset != FALSE;
     o.signalled = initialState != FALSE;
-    C().objects[h] = std::move(o);
+    CommPorts().objects[h] = std::move(o);
     return reinterpret_cast<HANDLE>(h);
 }
 
 BOOL WINAPI SetEvent(HANDLE event) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     if (!Event(event)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -377,7 +377,7 @@ BOOL WINAPI SetEvent(HANDLE event) {
 }
 
 BOOL WINAPI ResetEvent(HANDLE event) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     if (!Event(event)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -389,7 +389,7 @@ BOOL WINAPI ResetEvent(HANDLE event) {
 // A pending write completes here (when asked to wait): its bytes go to the
 // far end now, from the buffer the writer still holds.
 BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait) {
-    std::lock_guard<std::recursive_mutex> g(C().lock);
+    std::lock_guard<std::recursive_mutex> g(CommPorts().lock);
     if (transferred) *transferred = 0;
     if (!ov) {
         SetLastError(ERROR_INVALID_PARAMETER);

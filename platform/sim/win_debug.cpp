@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "sim.h"
-#include "win_user.h"
+#include "win32/win_user.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ struct DebugState {
     std::function<void(const std::string&)> observer;
 };
 
-DebugState& D() {
+DebugState& DebugChannel() {
     static DebugState* s = [] {
         auto* st = new DebugState();
         sim::AddResetHook([st] {
@@ -30,10 +30,10 @@ DebugState& D() {
 }  // namespace
 
 namespace sim {
-const std::vector<std::string>& DebugOutput() { return D().texts; }
+const std::vector<std::string>& DebugOutput() { return DebugChannel().texts; }
 void SetDebugOutputObserver(std::function<void(const std::string&)> observer) {
-    std::lock_guard<std::mutex> g(D().lock);
-    D().observer = std::move(observer);
+    std::lock_guard<std::mutex> g(DebugChannel().lock);
+    DebugChannel().observer = std::move(observer);
 }
 }  // namespace sim
 
@@ -41,9 +41,9 @@ extern "C" void WINAPI OutputDebugStringA(LPCSTR text) {
     std::string t = text ? text : "";
     std::function<void(const std::string&)> observer;
     {
-        std::lock_guard<std::mutex> g(D().lock);
-        D().texts.push_back(t);
-        observer = D().observer;
+        std::lock_guard<std::mutex> g(DebugChannel().lock);
+        DebugChannel().texts.push_back(t);
+        observer = DebugChannel().observer;
     }
     if (getenv("MARLUNE_DEBUG_OUTPUT")) fprintf(stderr, "%s", t.c_str());
     if (observer) observer(t);

@@ -1,4 +1,4 @@
-#include "win_gdi.h"
+#include "win32/win_gdi.h"
 
 #include <algorithm>
 #include <map>
@@ -17,50 +17,50 @@ struct GdiState {
     uintptr_t nextBrush = 0x1000;
 };
 
-GdiState& G() {
+GdiState& GdiObjects() {
     static GdiState* s = new GdiState();
     return *s;
 }
 
 sim::RecordingDC* DC(HDC dc) {
     auto* p = reinterpret_cast<sim::RecordingDC*>(dc);
-    return G().dcs.count(p) ? p : nullptr;
+    return GdiObjects().dcs.count(p) ? p : nullptr;
 }
 
 }  // namespace
 
 namespace sim {
-RecordingDC::RecordingDC() { G().dcs.insert(this); }
-RecordingDC::~RecordingDC() { G().dcs.erase(this); }
-void SetModuleIcons(const std::vector<int>& ids) { G().icons = std::set<int>(ids.begin(), ids.end()); }
+RecordingDC::RecordingDC() { GdiObjects().dcs.insert(this); }
+RecordingDC::~RecordingDC() { GdiObjects().dcs.erase(this); }
+void SetModuleIcons(const std::vector<int>& ids) { GdiObjects().icons = std::set<int>(ids.begin(), ids.end()); }
 }  // namespace sim
 
 extern "C" {
 
 HANDLE WINAPI GetStockObject(int object) {
     if (object == WHITE_BRUSH) {
-        G().brushes[1] = RGB(255, 255, 255);
+        GdiObjects().brushes[1] = RGB(255, 255, 255);
         return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(1));
     }
     return nullptr;
 }
 
 HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
-    uintptr_t h = G().nextBrush++;
-    G().brushes[h] = color;
+    uintptr_t h = GdiObjects().nextBrush++;
+    GdiObjects().brushes[h] = color;
     return reinterpret_cast<HBRUSH>(h);
 }
 
 BOOL WINAPI DeleteObject(HANDLE object) {
     uintptr_t h = reinterpret_cast<uintptr_t>(object);
     if (h == 1) return TRUE;
-    return G().brushes.erase(h) ? TRUE : FALSE;
+    return GdiObjects().brushes.erase(h) ? TRUE : FALSE;
 }
 
 int WINAPI FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
     auto* d = DC(dc);
-    auto it = G().brushes.find(reinterpret_cast<uintptr_t>(brush));
-    if (!d || !rect || it == G().brushes.end()) return 0;
+    auto it = GdiObjects().brushes.find(reinterpret_cast<uintptr_t>(brush));
+    if (!d || !rect || it == GdiObjects().brushes.end()) return 0;
     sim::DrawOp op;
     op.op = "FillRect";
     op.rect = *rect;
@@ -93,7 +93,7 @@ DWORD WINAPI GetSysColor(int index) { return index == COLOR_BTNFACE ? kBtnFace :
 
 HICON WINAPI LoadIconA(HINSTANCE, LPCSTR name) {
     auto id = static_cast<int>(reinterpret_cast<uintptr_t>(name));
-    if (reinterpret_cast<uintptr_t>(name) > 0xFFFF || !G().icons.count(id)) return nullptr;
+    if (reinterpret_cast<uintptr_t>(name) > 0xFFFF || !GdiObjects().icons.count(id)) return nullptr;
     return reinterpret_cast<HICON>(static_cast<uintptr_t>(0x20000 + id));
 }
 

@@ -1,6 +1,6 @@
 // Global and local memory and file handles over the C library and POSIX
 // descriptors.
-#include "win_kernel.h"
+#include "win32/win_kernel.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,7 +16,7 @@
 #include "call_hook.h"
 #include "kernel_faults.h"
 #include "sim.h"
-#include "win_user.h"
+#include "win32/win_user.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ struct KernelState {
     std::map<std::string, int> skips;  // calls that still pass before the faults
 };
 
-KernelState& K() {
+KernelState& KernelObjects() {
     static KernelState* s = [] {
         auto* st = new KernelState();
         sim::AddResetHook([st] {
@@ -46,7 +46,7 @@ KernelState& K() {
 
 bool Fault(const char* fn) {
     sim::NoteCall(fn);
-    auto& k = K();
+    auto& k = KernelObjects();
     std::lock_guard<std::recursive_mutex> g(k.lock);
     auto it = k.faults.find(fn);
     if (it == k.faults.end() || it->second == 0) return false;
@@ -66,7 +66,7 @@ void* Allocate(std::set<void*>& blocks, UINT flags, SIZE_T size) {
         return nullptr;
     }
     blocks.insert(p);
-    K().sizes[p] = size;
+    KernelObjects().sizes[p] = size;
     return p;
 }
 
@@ -78,7 +78,7 @@ void* Release(std::set<void*>& blocks, void* mem) {
         return mem;
     }
     blocks.erase(it);
-    K().sizes.erase(mem);
+    KernelObjects().sizes.erase(mem);
     free(mem);
     return nullptr;
 }
@@ -95,7 +95,7 @@ DWORD ErrnoToWin(int e) {
 }
 
 int Descriptor(HANDLE h) {
-    auto& k = K();
+    auto& k = KernelObjects();
     auto it = k.files.find(reinterpret_cast<uintptr_t>(h));
     return it == k.files.end() ? -1 : it->second;
 }
@@ -109,7 +109,7 @@ int DescriptorFor(const char* function, HANDLE file) {
     }
     int fd;
     {
-        std::lock_guard<std::recursive_mutex> g(K().lock);
+        std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
         fd = Descriptor(file);
     }
     if (fd < 0) SetLastError(ERROR_INVALID_HANDLE);
@@ -127,34 +127,34 @@ std::string NativePath(const char* name) {
 }
 
 void FailKernel(const std::string& function, int count, int after) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
-    K().faults[function] = count;
-    K().skips[function] = after;
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
+    KernelObjects().faults[function] = count;
+    KernelObjects().skips[function] = after;
 }
-int LiveGlobalBlocks() { return static_cast<int>(K().global.size()); }
-int LiveLocalBlocks() { return static_cast<int>(K().local.size()); }
-int OpenFileHandles() { return static_cast<int>(K().files.size()); }
+int LiveGlobalBlocks() { return static_cast<int>(KernelObjects().global.size()); }
+int LiveLocalBlocks() { return static_cast<int>(KernelObjects().local.size()); }
+int OpenFileHandles() { return static_cast<int>(KernelObjects().files.size()); }
 }  // namespace sim
 
 extern "C" {
 
 // Memory handles are the blocks' addresses; GMEM_MOVEABLE blocks never move.
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T size) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
     if (Fault("GlobalAlloc")) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    return Allocate(K().global, flags, size);
+    return Allocate(KernelObjects().global, flags, size);
 }
 
 LPVOID WINAPI GlobalLock(HGLOBAL mem) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
     if (Fault("GlobalLock")) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    if (!mem || !K().global.count(mem)) {
+    if (!mem || !KernelObjects().global.count(mem)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
@@ -162,43 +162,43 @@ LPVOID WINAPI GlobalLock(HGLOBAL mem) {
 }
 
 BOOL WINAPI GlobalUnlock(HGLOBAL mem) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
-    if (!mem || !K().global.count(mem)) SetLastError(ERROR_INVALID_HANDLE);
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
+    if (!mem || !KernelObjects().global.count(mem)) SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;  // not locked any more (or never was)
 }
 
 HGLOBAL WINAPI GlobalFree(HGLOBAL mem) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
-    return Release(K().global, mem);
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
+    return Release(KernelObjects().global, mem);
 }
 
 HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T size) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
     if (Fault("LocalAlloc")) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    return Allocate(K().local, flags, size);
+    return Allocate(KernelObjects().local, flags, size);
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL mem) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
-    return Release(K().local, mem);
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
+    return Release(KernelObjects().local, mem);
 }
 
 SIZE_T WINAPI LocalSize(HLOCAL mem) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
     if (Fault("LocalSize")) return 0;
-    if (!mem || !K().local.count(mem)) {
+    if (!mem || !KernelObjects().local.count(mem)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
-    return K().sizes[mem];
+    return KernelObjects().sizes[mem];
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
                           HANDLE) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
     if (Fault("CreateFileA")) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -230,9 +230,9 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    uintptr_t h = K().nextFile;
-    K().nextFile += 4;
-    K().files[h] = fd;
+    uintptr_t h = KernelObjects().nextFile;
+    KernelObjects().nextFile += 4;
+    KernelObjects().files[h] = fd;
     SetLastError(ERROR_SUCCESS);
     return reinterpret_cast<HANDLE>(h);
 }
@@ -285,14 +285,14 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOV
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
     if (simcomm::Close(handle)) return TRUE;
-    std::lock_guard<std::recursive_mutex> g(K().lock);
-    auto it = K().files.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == K().files.end()) {
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
+    auto it = KernelObjects().files.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == KernelObjects().files.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     close(it->second);
-    K().files.erase(it);
+    KernelObjects().files.erase(it);
     return TRUE;
 }
 
@@ -334,10 +334,10 @@ BOOL WINAPI GetFileAttributesExA(LPCSTR name, GET_FILEEX_INFO_LEVELS level, LPVO
 }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
-    std::lock_guard<std::recursive_mutex> g(K().lock);
-    auto it = K().files.find(reinterpret_cast<uintptr_t>(file));
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
+    auto it = KernelObjects().files.find(reinterpret_cast<uintptr_t>(file));
     struct stat st {};
-    if (it == K().files.end() || !info) {
+    if (it == KernelObjects().files.end() || !info) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -360,7 +360,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
 
 DWORD WINAPI GetFileType(HANDLE file) {
     if (simcomm::Owns(file)) return simcomm::IsPort(file) ? FILE_TYPE_CHAR : FILE_TYPE_UNKNOWN;
-    std::lock_guard<std::recursive_mutex> g(K().lock);
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
     int fd = Descriptor(file);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) {

@@ -1,4 +1,4 @@
-#include "win_library.h"
+#include "win32/win_library.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "sim.h"
-#include "win_user.h"
+#include "win32/win_user.h"
 
 namespace {
 
@@ -24,14 +24,14 @@ struct LibState {
     bool hooked = false;
 };
 
-LibState& L() {
+LibState& Libraries() {
     static LibState* s = new LibState();
     if (!s->hooked) {
         s->hooked = true;
         sim::AddResetHook([] {
-            L().hiddenLibs.clear();
-            L().hiddenExports.clear();
-            L().attempts.clear();
+            Libraries().hiddenLibs.clear();
+            Libraries().hiddenExports.clear();
+            Libraries().attempts.clear();
         });
     }
     return *s;
@@ -67,29 +67,29 @@ std::string SharedObjectName(const std::string& dllName) {
 
 void MapLibrary(const std::string& dllName, const std::string& soName) {
     if (soName.empty())
-        L().mapped.erase(Upper(dllName));
+        Libraries().mapped.erase(Upper(dllName));
     else
-        L().mapped[Upper(dllName)] = soName;
+        Libraries().mapped[Upper(dllName)] = soName;
 }
 
 void HideLibrary(const std::string& dllName, bool hidden) {
     if (hidden)
-        L().hiddenLibs.insert(Upper(dllName));
+        Libraries().hiddenLibs.insert(Upper(dllName));
     else
-        L().hiddenLibs.erase(Upper(dllName));
+        Libraries().hiddenLibs.erase(Upper(dllName));
 }
 
 void HideExport(const std::string& dllName, const std::string& exportName, bool hidden) {
     auto key = std::make_pair(Upper(dllName), exportName);
     if (hidden)
-        L().hiddenExports.insert(key);
+        Libraries().hiddenExports.insert(key);
     else
-        L().hiddenExports.erase(key);
+        Libraries().hiddenExports.erase(key);
 }
 
 int LoadAttempts(const std::string& dllName) {
-    auto it = L().attempts.find(Upper(dllName));
-    return it == L().attempts.end() ? 0 : it->second;
+    auto it = Libraries().attempts.find(Upper(dllName));
+    return it == Libraries().attempts.end() ? 0 : it->second;
 }
 
 }  // namespace sim
@@ -102,8 +102,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         return nullptr;
     }
     std::string key = Upper(name);
-    L().attempts[key]++;
-    if (L().hiddenLibs.count(key)) {
+    Libraries().attempts[key]++;
+    if (Libraries().hiddenLibs.count(key)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
@@ -116,7 +116,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
             if (eq != std::string::npos && Upper(pair.substr(0, eq)) == key) so = pair.substr(eq + 1);
         }
     }
-    if (auto it = L().mapped.find(key); it != L().mapped.end()) so = it->second;
+    if (auto it = Libraries().mapped.find(key); it != Libraries().mapped.end()) so = it->second;
     std::vector<std::string> candidates;
     if (const char* path = getenv("MARLUNE_DLL_PATH")) {
         std::stringstream ss(path);
@@ -128,7 +128,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     candidates.push_back(so);
     for (auto& c : candidates) {
         if (void* h = dlopen(c.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-            L().loaded[h] = key;
+            Libraries().loaded[h] = key;
             return reinterpret_cast<HMODULE>(h);
         }
     }
@@ -141,8 +141,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    auto it = L().loaded.find(module);
-    if (it != L().loaded.end() && L().hiddenExports.count({it->second, name})) {
+    auto it = Libraries().loaded.find(module);
+    if (it != Libraries().loaded.end() && Libraries().hiddenExports.count({it->second, name})) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
     }
@@ -153,7 +153,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
     if (!module) return FALSE;
-    L().loaded.erase(module);
+    Libraries().loaded.erase(module);
     return dlclose(module) == 0;
 }
 

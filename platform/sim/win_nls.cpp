@@ -1,4 +1,4 @@
-#include "win_nls.h"
+#include "win32/win_nls.h"
 
 #include <iconv.h>
 
@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "sim.h"
-#include "win_user.h"
+#include "win32/win_user.h"
 
 namespace {
 

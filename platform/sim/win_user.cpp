@@ -1,7 +1,7 @@
 // Windows, the message queue, window timers, scheduled work and the clock
 // of the Linux platform layer. One loop thread is assumed (the host's UI
 // thread); the queue is still locked so that a peer may post from elsewhere.
-#include "win_user.h"
+#include "win32/win_user.h"
 
 #include <algorithm>
 #include <chrono>
@@ -42,7 +42,7 @@ struct Scheduled {
     std::function<void()> fn;
 };
 
-struct State {
+struct UserState {
     std::recursive_mutex lock;
     std::map<uintptr_t, Window> windows;
     uintptr_t nextWindow = 0x10010;
@@ -65,20 +65,20 @@ struct State {
     bool quit = false;
 };
 
-State& S() {
-    static State* s = new State();  // never destroyed: peers may post during exit
+UserState& WindowSystem() {
+    static UserState* s = new UserState();  // never destroyed: peers may post during exit
     return *s;
 }
 
 thread_local DWORD tLastError = 0;
 
 Window* Find(HWND hwnd) {
-    auto it = S().windows.find(reinterpret_cast<uintptr_t>(hwnd));
-    return it == S().windows.end() ? nullptr : &it->second;
+    auto it = WindowSystem().windows.find(reinterpret_cast<uintptr_t>(hwnd));
+    return it == WindowSystem().windows.end() ? nullptr : &it->second;
 }
 
 sim::Micros RealNow() {
-    auto& s = S();
+    auto& s = WindowSystem();
     return s.now + std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - s.realBase)
                        .count();
 }
@@ -86,7 +86,7 @@ sim::Micros RealNow() {
 // A post or scheduled work due before `t`, handed over by a thread outside
 // the loop after the loop last looked (a reader posts, then says it is done).
 bool ArrivedMeanwhile(sim::Micros t) {
-    auto& s = S();
+    auto& s = WindowSystem();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     return !s.queue.empty() || (!s.scheduled.empty() && s.scheduled.begin()->first.first < t);
 }
@@ -97,7 +97,7 @@ bool ArrivedMeanwhile(sim::Micros t) {
 // the caller dispatches every message, so one that arrived meanwhile is
 // dispatched before the clock moves.
 bool AdvanceTo(sim::Micros t, bool dispatchFirst = false) {
-    auto& s = S();
+    auto& s = WindowSystem();
     uint64_t seen = sim::WakeGeneration();
     if (!s.realTime) {
         if (sim::OutsideWorkPending()) {
@@ -117,10 +117,10 @@ bool AdvanceTo(sim::Micros t, bool dispatchFirst = false) {
 bool DispatchQueued() {
     MSG msg;
     {
-        std::lock_guard<std::recursive_mutex> g(S().lock);
-        if (S().queue.empty()) return false;
-        msg = S().queue.front();
-        S().queue.pop_front();
+        std::lock_guard<std::recursive_mutex> g(WindowSystem().lock);
+        if (WindowSystem().queue.empty()) return false;
+        msg = WindowSystem().queue.front();
+        WindowSystem().queue.pop_front();
     }
     DispatchMessageA(&msg);
     return true;
@@ -128,7 +128,7 @@ bool DispatchQueued() {
 
 // Runs one piece of scheduled work that is due; false when none is.
 bool RunDueScheduled() {
-    auto& s = S();
+    auto& s = WindowSystem();
     std::function<void()> fn;
     {
         std::lock_guard<std::recursive_mutex> g(s.lock);
@@ -145,7 +145,7 @@ bool RunDueScheduled() {
 
 // Delivers WM_TIMER for the earliest due timer; false when none is due.
 bool FireDueTimer() {
-    auto& s = S();
+    auto& s = WindowSystem();
     sim::Micros now = sim::Now();
     Timer* best = nullptr;
     for (auto& t : s.timers)
@@ -160,7 +160,7 @@ bool FireDueTimer() {
 bool DispatchOne() { return DispatchQueued() || RunDueScheduled() || FireDueTimer(); }
 
 sim::Micros NextDeadline() {
-    auto& s = S();
+    auto& s = WindowSystem();
     sim::Micros next = INT64_MAX;
     std::lock_guard<std::recursive_mutex> g(s.lock);
     if (!s.scheduled.empty()) next = s.scheduled.begin()->first.first;
@@ -172,12 +172,12 @@ sim::Micros NextDeadline() {
 
 namespace sim {
 
-Micros Now() { return S().realTime ? RealNow() : S().now; }
+Micros Now() { return WindowSystem().realTime ? RealNow() : WindowSystem().now; }
 
-bool RealTime() { return S().realTime; }
+bool RealTime() { return WindowSystem().realTime; }
 
 void SetRealTime(bool realTime) {
-    auto& s = S();
+    auto& s = WindowSystem();
     if (realTime == s.realTime) return;
     if (realTime) {
         s.realBase = std::chrono::steady_clock::now();
@@ -188,12 +188,12 @@ void SetRealTime(bool realTime) {
 }
 
 void SetEpoch(time_t epoch) {
-    S().epoch = epoch - static_cast<time_t>(Now() / kSecond);
-    S().epochSet = true;
+    WindowSystem().epoch = epoch - static_cast<time_t>(Now() / kSecond);
+    WindowSystem().epochSet = true;
 }
 
 time_t WallTime() {
-    auto& s = S();
+    auto& s = WindowSystem();
     if (!s.epochSet) {
         s.epoch = time(nullptr) - static_cast<time_t>(Now() / kSecond);
         s.epochSet = true;
@@ -202,7 +202,7 @@ time_t WallTime() {
 }
 
 uint64_t Schedule(Micros at, std::function<void()> fn) {
-    auto& s = S();
+    auto& s = WindowSystem();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     uint64_t seq = s.nextSeq++;
     s.scheduled.emplace(std::make_pair(at, seq), std::move(fn));
@@ -214,7 +214,7 @@ uint64_t Schedule(Micros at, std::function<void()> fn) {
 uint64_t ScheduleAfter(Micros delay, std::function<void()> fn) { return Schedule(Now() + delay, std::move(fn)); }
 
 void Cancel(uint64_t id) {
-    auto& s = S();
+    auto& s = WindowSystem();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     auto it = s.scheduledById.find(id);
     if (it == s.scheduledById.end()) return;
@@ -228,7 +228,7 @@ void RunPending() {
         }
         // What a thread outside the loop is about to hand over is due now too.
         uint64_t seen = WakeGeneration();
-        if (S().realTime) return;
+        if (WindowSystem().realTime) return;
         if (!OutsideWorkPending()) {
             if (ArrivedMeanwhile(Now() + 1)) continue;  // handed over since the queue was last empty
             return;
@@ -266,12 +266,12 @@ bool RunUntil(const std::function<bool()>& pred, Micros limit) {
     }
 }
 
-void SetMessageBoxPolicy(std::function<int(const MessageBoxRecord&)> policy) { S().boxPolicy = std::move(policy); }
+void SetMessageBoxPolicy(std::function<int(const MessageBoxRecord&)> policy) { WindowSystem().boxPolicy = std::move(policy); }
 void SetMessageBoxObserver(std::function<void(const MessageBoxRecord&)> observer) {
-    S().boxObserver = std::move(observer);
+    WindowSystem().boxObserver = std::move(observer);
 }
-const std::vector<MessageBoxRecord>& MessageBoxes() { return S().boxes; }
-size_t WindowCount() { return S().windows.size(); }
+const std::vector<MessageBoxRecord>& MessageBoxes() { return WindowSystem().boxes; }
+size_t WindowCount() { return WindowSystem().windows.size(); }
 bool GetWindowInfo(HWND hwnd, WindowInfo* info) {
     Window* w = Find(hwnd);
     if (!w) return false;
@@ -288,21 +288,21 @@ bool GetWindowInfo(HWND hwnd, WindowInfo* info) {
 
 std::vector<HWND> ChildWindows(HWND parent) {
     std::vector<HWND> out;
-    for (auto& [k, w] : S().windows)
+    for (auto& [k, w] : WindowSystem().windows)
         if (w.parent == parent) out.push_back(reinterpret_cast<HWND>(k));
     return out;
 }
 
 bool TimerRunning(HWND hwnd, UINT_PTR id) {
-    for (auto& t : S().timers)
+    for (auto& t : WindowSystem().timers)
         if (t.hwnd == hwnd && t.id == id) return true;
     return false;
 }
 
-void AddResetHook(std::function<void()> hook) { S().resetHooks.push_back(std::move(hook)); }
+void AddResetHook(std::function<void()> hook) { WindowSystem().resetHooks.push_back(std::move(hook)); }
 
 void Reset() {
-    auto& s = S();
+    auto& s = WindowSystem();
     {
         std::lock_guard<std::recursive_mutex> g(s.lock);
         s.windows.clear();
@@ -337,7 +337,7 @@ WORD WINAPI RegisterClassA(const WNDCLASSA* wc) {
         tLastError = ERROR_INVALID_PARAMETER;
         return 0;
     }
-    auto& s = S();
+    auto& s = WindowSystem();
     std::string name = wc->lpszClassName;
     s.classNames[name] = name;
     WNDCLASSA copy = *wc;
@@ -348,7 +348,7 @@ WORD WINAPI RegisterClassA(const WNDCLASSA* wc) {
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
                             int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
-    auto& s = S();
+    auto& s = WindowSystem();
     std::string cls = className ? className : "";
     auto ci = s.classes.find(cls);
     if (ci == s.classes.end()) {
@@ -382,7 +382,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 }
 
 BOOL WINAPI DestroyWindow(HWND hwnd) {
-    auto& s = S();
+    auto& s = WindowSystem();
     Window* w = Find(hwnd);
     if (!w || w->destroying) return FALSE;
     w->destroying = true;
@@ -445,7 +445,7 @@ BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect) {
 LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto& s = S();
+    auto& s = WindowSystem();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     if (hwnd && !Find(hwnd)) {
         tLastError = 1400;
@@ -463,7 +463,7 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg) {
-    auto& s = S();
+    auto& s = WindowSystem();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     for (auto it = s.queue.begin(); it != s.queue.end(); ++it) {
         if (hwnd && it->hwnd != hwnd) continue;
@@ -479,7 +479,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     for (;;) {
         if (PeekMessageA(msg, hwnd, filterMin, filterMax, PM_REMOVE)) return msg->message != WM_QUIT;
         if (RunDueScheduled()) continue;
-        auto& s = S();
+        auto& s = WindowSystem();
         sim::Micros now = sim::Now();
         for (auto& t : s.timers) {
             if (t.due <= now && (!hwnd || t.hwnd == hwnd)) {
@@ -517,13 +517,13 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
 BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
 
 void WINAPI PostQuitMessage(int exitCode) {
-    auto& s = S();
+    auto& s = WindowSystem();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     s.queue.push_back(MSG{nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0, GetTickCount(), {0, 0}});
 }
 
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
-    auto& s = S();
+    auto& s = WindowSystem();
     if (hwnd && !Find(hwnd)) {
         tLastError = 1400;
         return 0;
@@ -545,7 +545,7 @@ UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 }
 
 BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
-    auto& s = S();
+    auto& s = WindowSystem();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     auto it = std::find_if(s.timers.begin(), s.timers.end(),
                            [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
@@ -555,7 +555,7 @@ BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    auto& s = S();
+    auto& s = WindowSystem();
     sim::MessageBoxRecord rec{owner, text ? text : "", caption ? caption : "", type, IDOK, sim::Now()};
     if (s.boxPolicy) rec.answer = s.boxPolicy(rec);
     if (s.boxObserver) s.boxObserver(rec);

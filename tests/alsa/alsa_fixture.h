@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/sim/alsa_output.h"
-#include "tests/audio/audio_fixture.h"
+#include "tests/support/audio_fixture.h"
 
 class AlsaTest : public MarluneTest {
 protected:

@@ -2,7 +2,7 @@
 // LINECALLINFO, one notification per call, DATE and TIME ignored, the
 // private and out-of-area forms as no number, in any order and however the
 // lines are split across reads.
-#include "control/module.h"
+#include "control/front/module.h"
 #include "tests/atmodem/raw_line.h"
 
 namespace {

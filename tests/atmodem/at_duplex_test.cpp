@@ -2,7 +2,7 @@
 // offers it, the switch between +VTX and +VRX on one that does not.
 #include <algorithm>
 
-#include "control/module.h"
+#include "control/front/module.h"
 #include "tests/atmodem/line_fixture.h"
 
 class AtDuplexTest : public LineTest {
@@ -24,10 +24,6 @@ protected:
         ASSERT_EQ(ctrl->AnswerTp(), 0);
         Run(0);
         ASSERT_EQ(sink.count(EVENT_IsConnect), 1);
-    }
-    bool Logged(const std::string& text) const {
-        auto log = LogTexts();
-        return std::find(log.begin(), log.end(), text) != log.end();
     }
     int Sent(const std::string& command) const {
         auto c = caller->modem.Commands();

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "control/module.h"
+#include "control/front/module.h"
 #include "tests/atmodem/line_fixture.h"
 
 using modemsim::HangUp;
@@ -30,11 +30,6 @@ protected:
         Run(0);
         ASSERT_EQ(sink.count(EVENT_IsConnect), 1);
         ctrl->BeginMonitorDtmf(0);
-    }
-    // `text` is a literal of this file, compiled to GBK as the log is.
-    bool Logged(const std::string& text) const {
-        auto log = LogTexts();
-        return std::find(log.begin(), log.end(), text) != log.end();
     }
     std::vector<std::string> Sent() const { return caller->modem.Commands(); }
     bool SentCommand(const std::string& c) const {

@@ -14,7 +14,7 @@
 #include "platform/riff_wave.h"
 #include "platform/sim/g711.h"
 #include "platform/sim/wave_devices.h"
-#include "platform/sim/win_library.h"
+#include "platform/sim/win32/win_library.h"
 #include "tests/support/test_env.h"
 
 extern "C" void atmodem_SetDevice(const char* path);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/win_library.h"
+#include "platform/sim/win32/win_library.h"
 #include "tests/atmodem/line_fixture.h"
 
 struct LineMessage {

@@ -3,7 +3,7 @@
 // and files.
 #include <cstring>
 
-#include "tests/audio/audio_fixture.h"
+#include "tests/support/audio_fixture.h"
 
 namespace {
 

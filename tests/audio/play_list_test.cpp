@@ -3,11 +3,11 @@
 // device failures.
 #include "audio/playback.h"
 #include "audio/wav_reader.h"
-#include "control/text_to_speech.h"
+#include "control/core/text_to_speech.h"
 #include "prompts/play_list.h"
 #include <sys/stat.h>
 
-#include "tests/audio/audio_fixture.h"
+#include "tests/support/audio_fixture.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // write tables, the fallback sound and the end notice.
 #include "audio/playback.h"
 #include "audio/wav_reader.h"
-#include "tests/audio/audio_fixture.h"
+#include "tests/support/audio_fixture.h"
 
 namespace {
 

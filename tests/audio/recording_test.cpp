@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "audio/recording.h"
-#include "tests/audio/audio_fixture.h"
+#include "tests/support/audio_fixture.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "audio/wav_reader.h"
 #include "tests/audio/alloc_fault.h"
-#include "tests/audio/audio_fixture.h"
+#include "tests/support/audio_fixture.h"
 
 namespace {
 

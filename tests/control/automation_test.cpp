@@ -2,7 +2,7 @@
 #include <limits>
 #include <set>
 
-#include "control/automation.h"
+#include "control/front/automation.h"
 #include "platform/code_page.h"
 #include "tests/support/test_env.h"
 

@@ -1,5 +1,5 @@
-#include "control/destruction_notice.h"
-#include "control/text_to_speech.h"
+#include "control/front/destruction_notice.h"
+#include "control/core/text_to_speech.h"
 #include "platform/code_page.h"
 #include "platform/sim/component.h"
 #include "tests/support/test_env.h"

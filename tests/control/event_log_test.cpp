@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "control/event_log.h"
+#include "control/core/event_log.h"
 #include "tests/support/test_env.h"
 
 using testenv::At;

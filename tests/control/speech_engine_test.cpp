@@ -1,5 +1,5 @@
-#include "control/automation_error.h"
-#include "control/text_to_speech.h"
+#include "control/core/automation_error.h"
+#include "control/core/text_to_speech.h"
 #include "platform/sim/component.h"
 #include "tests/support/test_env.h"
 

@@ -1,6 +1,6 @@
 // The type library source (resources/marlune.idl) and the member table
 // agree member for member: DISPIDs, names, kinds, parameters and types,
-// and the identities match control/class_ids.h.
+// and the identities match control/front/class_ids.h.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "control/automation.h"
-#include "control/class_ids.h"
+#include "control/front/automation.h"
+#include "control/front/class_ids.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "tests/datalink/datalink_fixture.h"
-#include "tests/datalink/heap_peak.h"
+#include "tests/support/heap_peak.h"
 
 namespace {
 

@@ -8,12 +8,7 @@
 
 namespace {
 
-class FaultTest : public PromptsTest {
-protected:
-    bool Logged(const std::vector<std::string>& log, const std::string& text) const {
-        return std::find(log.begin(), log.end(), text) != log.end();
-    }
-};
+class FaultTest : public PromptsTest {};
 
 TEST_F(FaultTest, ADeviceThatCannotBeClosedLogsFreeErrAndStillEndsOnce) {
     wav::Save("one.wav", wav::Pcm8k(wav::Ramp(800)));

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/audio/audio_fixture.h"
+#include "tests/support/audio_fixture.h"
 
 using nlohmann::json;
 

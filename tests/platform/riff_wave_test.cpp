@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/riff_wave.h"
-#include "tests/audio/audio_fixture.h"
+#include "tests/support/audio_fixture.h"
 
 namespace {
 

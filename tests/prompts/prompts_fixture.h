@@ -9,8 +9,8 @@
 
 #include <sys/stat.h>
 
-#include "control/automation_error.h"
-#include "tests/audio/audio_fixture.h"
+#include "control/core/automation_error.h"
+#include "tests/support/audio_fixture.h"
 
 class PromptsTest : public AudioTest {
 protected:

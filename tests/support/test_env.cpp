@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "control/event_log.h"
+#include "control/core/event_log.h"
 
 namespace testenv {
 

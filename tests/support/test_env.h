@@ -3,13 +3,14 @@
 // the current directory.
 #pragma once
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 #include "platform/sim/sim.h"
 
 namespace testenv {
@@ -50,6 +51,12 @@ protected:
     // Log entries written so far today (file of the current clock day),
     // split at the CR LF TAB that ends each entry, timestamps removed.
     std::vector<std::string> LogTexts() const;
+    // Whether the log (today's, or the entries given) has the entry `text`,
+    // a literal compiled to GBK as the log is.
+    bool Logged(const std::string& text) const { return Logged(LogTexts(), text); }
+    static bool Logged(const std::vector<std::string>& log, const std::string& text) {
+        return std::find(log.begin(), log.end(), text) != log.end();
+    }
     std::string LogFile() const;
 
     std::unique_ptr<Module> module;

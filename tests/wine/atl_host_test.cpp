@@ -9,8 +9,8 @@
 #include <windows.h>
 #include <ocidl.h>
 
-#include "control/class_ids.h"
-#include "control/destruction_notice.h"
+#include "control/front/class_ids.h"
+#include "control/front/destruction_notice.h"
 #include "tests/wine/com_support.h"
 #include "tests/wine/wine_check.h"
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "control/class_ids.h"
+#include "control/front/class_ids.h"
 #include "platform/riff_wave.h"
 #include "tests/wine/com_support.h"
 #include "tests/wine/wine_check.h"

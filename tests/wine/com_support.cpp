@@ -1,6 +1,6 @@
 #include "tests/wine/com_support.h"
 
-#include "control/class_ids.h"
+#include "control/front/class_ids.h"
 
 HRESULT CallByName(IDispatch* d, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result,
                    EXCEPINFO* excep, UINT* argErr) {

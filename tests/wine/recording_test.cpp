@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "control/class_ids.h"
+#include "control/front/class_ids.h"
 #include "tests/wine/com_support.h"
 #include "tests/wine/wine_check.h"
 

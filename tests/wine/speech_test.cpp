@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <ocidl.h>
 
-#include "control/class_ids.h"
+#include "control/front/class_ids.h"
 #include "tests/wine/com_support.h"
 #include "tests/wine/wine_check.h"
 

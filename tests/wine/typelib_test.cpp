@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "control/automation.h"
-#include "control/class_ids.h"
+#include "control/front/automation.h"
+#include "control/front/class_ids.h"
 #include "tests/wine/com_support.h"
 #include "tests/wine/wine_check.h"
 

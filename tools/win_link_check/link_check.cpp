@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "control/automation.h"
-#include "control/marlune_ctrl.h"
+#include "control/front/automation.h"
+#include "control/front/marlune_ctrl.h"
 
 int main() {
     Module module;

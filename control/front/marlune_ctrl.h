@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "control/control_site.h"
-#include "control/event_sink.h"
-#include "control/module.h"
-#include "control/variant.h"
+#include "control/core/control_site.h"
+#include "control/core/event_sink.h"
+#include "control/front/module.h"
+#include "control/core/variant.h"
 #include "platform/platform.h"
 
 // Persisted properties, exchanged by name with a version (load or save).
@@ -23,7 +23,6 @@ class PropExchange {
 public:
     using Bag = std::map<std::string, Variant>;
     PropExchange(Bag& bag, bool loading) : bag_(bag), loading_(loading) {}
-    bool IsLoading() const { return loading_; }
     // The persistent version; on load, the version the data was saved with.
     void ExchangeVersion(DWORD& version, DWORD defaultVersion, bool convert);
     void ExchangeBool(const char* name, BOOL& value, BOOL defaultValue);

@@ -1,4 +1,4 @@
-#include "control/automation.h"
+#include "control/front/automation.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "control/automation_error.h"
-#include "control/marlune_ctrl.h"
+#include "control/core/automation_error.h"
+#include "control/front/marlune_ctrl.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/datalink/heap_peak.h"
+#include "tests/support/heap_peak.h"
 
 #include <malloc.h>
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "control/variant.h"
+#include "control/core/variant.h"
 
 class IEventSink {
 public:

@@ -1,4 +1,4 @@
-#include "control/event_log.h"
+#include "control/core/event_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "control/variant.h"
+#include "control/core/variant.h"
 #include "platform/platform.h"
 
 class CMarluneCtrl;

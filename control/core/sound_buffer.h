@@ -40,9 +40,6 @@ struct Sound {
     DWORD FormatSize() const { return static_cast<DWORD>(format.size()); }
     char* Data() const { return data.get(); }
     DWORD DataSize() const { return static_cast<DWORD>(data.size()); }
-    // A device is only given a format record that holds the 16-byte PCM
-    // header.
-    bool Playable() const { return format.size() >= 16 && data; }
 };
 
 using SoundRef = std::shared_ptr<const Sound>;

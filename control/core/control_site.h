@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "control/variant.h"
+#include "control/core/variant.h"
 #include "platform/platform.h"
 
 // Event DISPIDs of _DMarluneEvents.

@@ -1,4 +1,4 @@
-#include "control/module.h"
+#include "control/front/module.h"
 
 
 namespace {

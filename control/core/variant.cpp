@@ -1,4 +1,4 @@
-#include "control/variant.h"
+#include "control/core/variant.h"
 
 #include "platform/code_page.h"
 

@@ -1,9 +1,9 @@
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 
 #include <algorithm>
 
-#include "control/automation_error.h"
-#include "control/destruction_notice.h"
+#include "control/core/automation_error.h"
+#include "control/front/destruction_notice.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "audio/playback.h"
 #include "audio/recording.h"
-#include "control/core.h"
+#include "control/core/core.h"
 #include "datalink/data_link.h"
 #include "prompts/play_list.h"
 #include "prompts/text_composer.h"

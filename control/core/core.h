@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "control/control_site.h"
-#include "control/event_log.h"
-#include "control/text_to_speech.h"
+#include "control/core/control_site.h"
+#include "control/core/event_log.h"
+#include "control/core/text_to_speech.h"
 #include "platform/platform.h"
 
 struct Core {

@@ -1,6 +1,6 @@
-#include "control/text_to_speech.h"
+#include "control/core/text_to_speech.h"
 
-#include "control/automation_error.h"
+#include "control/core/automation_error.h"
 
 bool CTextToSpeech::Create(HWND parent) {
     control_ = CreateChildControl(kClsid, parent, "1", kStyle, RECT{0, 0, 0, 0}, kChildId);

@@ -1,6 +1,6 @@
 // The automation members: each forwards to the subsystem that implements
 // it.
-#include "control/marlune_ctrl.h"
+#include "control/front/marlune_ctrl.h"
 
 // ---- telephony --------------------------------------------------------------
 std::string CMarluneCtrl::InitLine(LONG Index) { return module_.line.InitLine(Index); }
