@@ -8,7 +8,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "control/destruction_notice.h"
+#include "control/front/destruction_notice.h"
 #include "host/call_store.h"
 #include "host/caller_side.h"
 #include "host/lua_session.h"

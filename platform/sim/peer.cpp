@@ -5,7 +5,7 @@
 #include "g711.h"
 #include "sim.h"
 #include "wave_devices.h"
-#include "win_library.h"
+#include "win32/win_library.h"
 
 namespace peer {
 

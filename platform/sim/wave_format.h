@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "mmreg.h"
-#include "mmsystem.h"
+#include "win32/mmsystem.h"
 
 namespace wavesim {
 

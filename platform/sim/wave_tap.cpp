@@ -69,7 +69,7 @@ void WritePending(Tap& t, TapStream& s, uint64_t limit) {
 // Writes what has played on the open output up to `upTo` to its tap,
 // converting as much of the queued buffers as that takes.
 void AdvanceTap(Open& o, Micros upTo) {
-    Tap& t = W().taps[o.device];
+    Tap& t = WaveDevices().taps[o.device];
     TapStream& s = o.tap;
     if (!t.file.IsOpen() || (!s.on && o.queue.empty())) return;
     if (!s.on) StartStream(t, o, s, o.queue.front().start);
@@ -86,7 +86,7 @@ void AdvanceTap(Open& o, Micros upTo) {
 // The stream has ended (its last buffer played, or a gap follows): all of
 // it to the tap, as long as its buffers last at the tap's rate.
 void FinishTap(Open& o) {
-    Tap& t = W().taps[o.device];
+    Tap& t = WaveDevices().taps[o.device];
     TapStream& s = o.tap;
     if (t.file.IsOpen() && (s.on || !o.queue.empty())) {
         if (!s.on) StartStream(t, o, s, o.queue.front().start);
@@ -106,7 +106,7 @@ void FinishTap(Open& o) {
 
 // A reset: the tap up to `upTo` and no further; the stream ends there.
 void CutTap(Open& o, Micros upTo) {
-    Tap& t = W().taps[o.device];
+    Tap& t = WaveDevices().taps[o.device];
     TapStream& s = o.tap;
     AdvanceTap(o, upTo);
     if (t.file.IsOpen() && s.on && s.resampler) {
@@ -121,16 +121,16 @@ void CutTap(Open& o, Micros upTo) {
 void TapBufferDone(Open& o) {
     if (o.queue.size() == 1) {
         FinishTap(o);
-    } else if (W().taps[o.device].file.IsOpen()) {
+    } else if (WaveDevices().taps[o.device].file.IsOpen()) {
         AdvanceTap(o, o.queue.front().end);
         while (o.tap.on && o.queue.front().fed < BufferFrames(o, o.queue.front())) Feed(o, o.tap, o.queue.front());
     }
 }
 
 void FlushTap(UINT device) {
-    for (auto& [h, o] : W().opens)
+    for (auto& [h, o] : WaveDevices().opens)
         if (o.output && o.device == device) AdvanceTap(o, sim::Now());
-    W().taps[device].file.Flush();
+    WaveDevices().taps[device].file.Flush();
 }
 
 }  // namespace wavesim

@@ -11,7 +11,7 @@
 #include "audio/wav_reader.h"
 #include "platform/sim/mmreg.h"
 #include "platform/sim/resampler.h"
-#include "tests/audio/audio_fixture.h"
+#include "tests/support/audio_fixture.h"
 
 namespace {
 
