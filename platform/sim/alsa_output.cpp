@@ -385,6 +385,8 @@ void CardFlush(UINT device) {
 
 namespace sim {
 
+using wavesim::AlsaWriter;
+
 
 void SetSoundCardAudible(bool on) {
     std::lock_guard<std::mutex> g(AlsaWriter().m);
