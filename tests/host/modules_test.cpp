@@ -2,11 +2,13 @@
 // a JSON session maps none of them, and a verb whose module is missing says
 // which and fails, while a call whose pictures cannot be drawn keeps its
 // other outputs.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -111,6 +113,24 @@ TEST_F(ModulesTest, WithoutTheDrawModuleACallKeepsItsOtherOutputs) {
     ASSERT_EQ(Exit(MARLUNE_BIN, "demo --out drawn"), 0) << err;
     EXPECT_TRUE(fs::exists("drawn/call-1/timeline.png"));
     EXPECT_TRUE(fs::exists("drawn/call-1/timeline.svg"));
+}
+
+// The rate converter is loaded at the first conversion: without libsoxr a
+// session that converts no rate runs, and one that must convert stops
+// naming the library. The library is hidden in a mount namespace of the
+// run's own.
+TEST_F(ModulesTest, WithoutTheRateConverterOnlyAConversionFails) {
+    if (std::system("unshare -m true 2>/dev/null") != 0) GTEST_SKIP() << "no mount namespaces here";
+    void* lib = dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr);
+    Dl_info info{};
+    ASSERT_NE(dladdr(dlsym(lib, "soxr_create"), &info), 0);
+    const std::string hide = "unshare -m sh -c 'mount --bind /dev/null " + fs::canonical(info.dli_fname).string() + " && ";
+    std::ofstream("requests.jsonl") << "{\"id\":1,\"call\":\"InitLine\",\"args\":[0]}\n";
+    EXPECT_EQ(Exit(hide + "exec " + MARLUNE_BIN + " host <requests.jsonl'", ""), 0) << err;
+    EXPECT_NE(testenv::ReadFile("stdout.txt").find("\"id\":1,\"result\""), std::string::npos);
+    EXPECT_NE(Exit(hide + "exec " + MARLUNE_BIN + " demo --out out'", ""), 0);
+    EXPECT_NE(err.find("soxr: cannot load libsoxr.so.0: "), std::string::npos) << err;
 }
 
 }  // namespace
