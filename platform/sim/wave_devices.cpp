@@ -118,12 +118,30 @@ const uint8_t* MuLawCodes() {
     return codes;
 }
 
+// The whole source at `rate`: converted once (band-limited), so that the
+// buffers of a recording join without a seam.
+std::shared_ptr<const std::vector<int16_t>> SourceAt(Source& s, DWORD rate) {
+    if (s.converted && s.convertedRate == rate && s.convertedFrom == s.samples) return s.converted;
+    const size_t n = s.samples->size();
+    const size_t frames = static_cast<size_t>((static_cast<uint64_t>(n) * rate + s.rate - 1) / s.rate);
+    const std::vector<float> in(s.samples->begin(), s.samples->end());
+    const std::vector<float> out = sim::ResampleAll(in.data(), n, 1, s.rate, rate, frames);
+    auto converted = std::make_shared<std::vector<int16_t>>(frames);
+    for (size_t i = 0; i < frames; ++i) (*converted)[i] = ToS16(out[i]);
+    s.converted = std::move(converted);
+    s.convertedFrom = s.samples;
+    s.convertedRate = rate;
+    return s.converted;
+}
+
 // Fills the first `bytes` of the header from the device's source, from the
 // clock time `start` on, in the open format. Source sample k is heard at
-// source.start + k / source.rate; output frame i takes the sample heard at
-// start + i / rate, in integer arithmetic.
+// source.start + k / source.rate, the source taken at the open rate first;
+// output frame i takes the sample heard at start + i / rate, in integer
+// arithmetic.
 void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD bytes) {
-    Source s = WaveDevices().sources[device];
+    Source& source = WaveDevices().sources[device];
+    Source s = source;
     const DWORD frame = FrameBytes(f);
     const DWORD frames = bytes / frame;
     std::vector<int16_t> heard;
@@ -132,6 +150,9 @@ void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD by
         s.samples = std::make_shared<const std::vector<int16_t>>(std::move(heard));
         s.rate = f.nSamplesPerSec ? f.nSamplesPerSec : 1;
         s.start = start;
+    } else if (s.samples && f.nSamplesPerSec && s.rate != f.nSamplesPerSec) {
+        s.samples = SourceAt(source, f.nSamplesPerSec);
+        s.rate = f.nSamplesPerSec;
     }
     const int16_t* src = s.samples ? s.samples->data() : nullptr;
     const int64_t count = s.samples ? static_cast<int64_t>(s.samples->size()) : 0;

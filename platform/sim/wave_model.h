@@ -41,6 +41,10 @@ struct Source {
     DWORD rate = 8000;
     bool anchorAtStart = false;
     Micros start = 0;
+    // The samples at the rate a recording last asked for, kept while the
+    // samples and that rate stay.
+    std::shared_ptr<const std::vector<int16_t>> converted, convertedFrom;
+    DWORD convertedRate = 0;
 };
 
 struct Queued {

@@ -274,6 +274,76 @@ TEST_F(SoundCardTest, SweepMappedToTheLineLeavesNoAliasAboveMinus60Db) {
     }
 }
 
+// Records `seconds` from the line, opened mapped in 16-bit mono at `rate`,
+// in `pieces` buffers one after the other, from the moment the caller starts.
+std::vector<int16_t> RecordLine(DWORD rate, double seconds, size_t pieces) {
+    HWAVEIN h = nullptr;
+    Record format = Plain(WAVE_FORMAT_PCM, 1, rate, 16);
+    EXPECT_EQ(waveInOpen(&h, sim::kLineDevice, format.get(), 0, 0, WAVE_MAPPED), MMSYSERR_NOERROR);
+    if (!h) return {};
+    const size_t total = static_cast<size_t>(rate * seconds);
+    std::vector<int16_t> samples(total);
+    std::vector<WAVEHDR> headers(pieces);
+    for (size_t i = 0; i < pieces; ++i) {
+        const size_t from = total * i / pieces, to = total * (i + 1) / pieces;
+        headers[i].lpData = reinterpret_cast<LPSTR>(samples.data() + from);
+        headers[i].dwBufferLength = static_cast<DWORD>((to - from) * 2);
+        waveInPrepareHeader(h, &headers[i], sizeof(WAVEHDR));
+        waveInAddBuffer(h, &headers[i], sizeof(WAVEHDR));
+    }
+    EXPECT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    sim::RunFor(static_cast<sim::Micros>(seconds * sim::kSecond) + 100 * sim::kMilli);
+    for (auto& hdr : headers) {
+        EXPECT_TRUE(hdr.dwFlags & WHDR_DONE);
+        waveInUnprepareHeader(h, &hdr, sizeof(WAVEHDR));
+    }
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    return samples;
+}
+
+std::vector<int16_t> Pcm16Samples(const std::string& bytes) {
+    std::vector<int16_t> v(bytes.size() / 2);
+    memcpy(v.data(), bytes.data(), v.size() * 2);
+    return v;
+}
+
+TEST_F(SoundCardTest, CallerAt8KilohertzRecordedAt22KilohertzLeavesNoImageAboveMinus60Db) {
+    const std::vector<double> freqs = {250, 1250, 2250, 3250, 3600};
+    sim::SetInputSamples(sim::kLineDevice, Pcm16Samples(Tones(freqs, 8000, 0.5, 16000)), 8000, true);
+    // In 14 buffers of a length that is no whole number of source samples.
+    const auto rec = RecordLine(22050, 0.5 * freqs.size(), 14);
+    const size_t n = 4096, each = 11025;
+    for (size_t t = 0; t < freqs.size(); ++t) {
+        const auto mag = Spectrum(rec, t * each + (each - n) / 2, n);
+        const size_t peak = static_cast<size_t>(std::max_element(mag.begin(), mag.end()) - mag.begin());
+        EXPECT_NEAR(static_cast<double>(peak) * 22050 / n, freqs[t], 2.0 * 22050 / n) << freqs[t];
+        double image = 0;
+        for (size_t k = static_cast<size_t>(4100.0 * n / 22050); k < mag.size(); ++k) image = std::max(image, mag[k]);
+        EXPECT_LT(Db(image / mag[peak]), -60) << "tone " << freqs[t] << " Hz";
+        EXPECT_NEAR(Db(mag[peak] / (16000.0 * n / 4)), 0, 1.5) << freqs[t];
+    }
+}
+
+TEST_F(SoundCardTest, CallerAt22KilohertzRecordedAt8KilohertzLeavesNoAliasAboveMinus60Db) {
+    const std::vector<double> pass = {400, 1500, 3000}, stop = {4400, 5500, 7000, 9000, 10500};
+    std::vector<double> freqs = pass;
+    freqs.insert(freqs.end(), stop.begin(), stop.end());
+    sim::SetInputSamples(sim::kLineDevice, Pcm16Samples(Tones(freqs, 22050, 0.5, 16000)), 22050, true);
+    const auto rec = RecordLine(8000, 0.5 * freqs.size(), 10);
+    const size_t n = 2048;
+    double reference = 0;
+    for (size_t t = 0; t < freqs.size(); ++t) {
+        const auto mag = Spectrum(rec, t * 4000 + (4000 - n) / 2, n);
+        const double loudest = *std::max_element(mag.begin(), mag.end());
+        if (t < pass.size()) {
+            reference = std::max(reference, loudest);
+            EXPECT_NEAR(Db(loudest / (16000.0 * n / 4)), 0, 1.5) << freqs[t];
+        } else {
+            EXPECT_LT(Db(loudest / reference), -60) << "tone " << freqs[t] << " Hz folded into the recording";
+        }
+    }
+}
+
 // ---- sound files made from Debian's by an outside encoder --------------------
 
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
