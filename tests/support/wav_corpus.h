@@ -16,6 +16,9 @@ struct File {
     long read = 0;  // ReadWav's result
     long play = 0;  // PlayWav(name, 1)
     std::vector<std::string> log;  // UTF-8, in the order PlayWav writes them
+    // The Windows control under Wine: the same unless the row says otherwise.
+    long winePlay = 0;
+    std::vector<std::string> wineLog;
 };
 
 inline std::string Trim(const std::string& s) {
@@ -41,13 +44,15 @@ inline std::vector<File> Read(const std::string& path) {
         line = Trim(line);
         if (line.empty() || line[0] == '#') continue;
         const auto cols = Split(line, " | ");
-        if (cols.size() != 5) return {};
+        if (cols.size() != 5 && !(cols.size() == 7 && cols[5].rfind("Wine: ", 0) == 0)) return {};
         File f;
         f.name = cols[0];
         f.recipe = cols[1];
         f.read = std::strtol(cols[2].c_str(), nullptr, 10);
         f.play = std::strtol(cols[3].c_str(), nullptr, 10);
         f.log = Split(cols[4], " / ");
+        f.winePlay = cols.size() == 7 ? std::strtol(cols[5].c_str() + 6, nullptr, 10) : f.play;
+        f.wineLog = cols.size() == 7 ? Split(cols[6], " / ") : f.log;
         files.push_back(f);
     }
     return files;
