@@ -118,20 +118,33 @@ const uint8_t* MuLawCodes() {
     return codes;
 }
 
-// The whole source at `rate`: converted once (band-limited), so that the
-// buffers of a recording join without a seam.
-std::shared_ptr<const std::vector<int16_t>> SourceAt(Source& s, DWORD rate) {
-    if (s.converted && s.convertedRate == rate && s.convertedFrom == s.samples) return s.converted;
-    const size_t n = s.samples->size();
-    const size_t frames = static_cast<size_t>((static_cast<uint64_t>(n) * rate + s.rate - 1) / s.rate);
-    const std::vector<float> in(s.samples->begin(), s.samples->end());
-    const std::vector<float> out = sim::ResampleAll(in.data(), n, 1, s.rate, rate, frames);
-    auto converted = std::make_shared<std::vector<int16_t>>(frames);
-    for (size_t i = 0; i < frames; ++i) (*converted)[i] = ToS16(out[i]);
-    s.converted = std::move(converted);
-    s.convertedFrom = s.samples;
-    s.convertedRate = rate;
-    return s.converted;
+// The source at `rate` up to frame `upTo` at least (or its end): converted
+// band-limited as one stream, so that a recording's buffers join without a
+// seam, and only as far as recordings reach.
+const std::vector<int16_t>& SourceAt(Source& s, DWORD rate, size_t upTo) {
+    auto& c = s.converted;
+    if (!c || c->rate != rate || c->from != s.samples) {
+        c = std::make_shared<Source::Converted>();
+        c->from = s.samples;
+        c->rate = rate;
+        c->resampler = std::make_shared<sim::Resampler>(s.rate, rate, 1);
+    }
+    const std::vector<int16_t>& in = *c->from;
+    std::vector<float> chunk, out;
+    while (c->samples.size() < upTo && c->resampler) {
+        const size_t n = std::min<size_t>(4096, in.size() - c->fed);
+        out.clear();
+        if (n) {
+            chunk.assign(in.begin() + static_cast<std::ptrdiff_t>(c->fed), in.begin() + static_cast<std::ptrdiff_t>(c->fed + n));
+            c->resampler->Process(chunk.data(), n, out);
+            c->fed += n;
+        } else {
+            c->resampler->Flush(out);
+            c->resampler.reset();
+        }
+        for (float v : out) c->samples.push_back(ToS16(v));
+    }
+    return c->samples;
 }
 
 // Fills the first `bytes` of the header from the device's source, from the
@@ -150,12 +163,18 @@ void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD by
         s.samples = std::make_shared<const std::vector<int16_t>>(std::move(heard));
         s.rate = f.nSamplesPerSec ? f.nSamplesPerSec : 1;
         s.start = start;
-    } else if (s.samples && f.nSamplesPerSec && s.rate != f.nSamplesPerSec) {
-        s.samples = SourceAt(source, f.nSamplesPerSec);
-        s.rate = f.nSamplesPerSec;
     }
     const int16_t* src = s.samples ? s.samples->data() : nullptr;
-    const int64_t count = s.samples ? static_cast<int64_t>(s.samples->size()) : 0;
+    int64_t count = s.samples ? static_cast<int64_t>(s.samples->size()) : 0;
+    if (s.samples && f.nSamplesPerSec && s.rate != f.nSamplesPerSec) {
+        // Heard at the open rate from the source's start on: frame i of the
+        // buffer is at most (start - source.start) * rate + i.
+        const int64_t last = std::max<int64_t>(0, (start - s.start) * f.nSamplesPerSec / sim::kSecond + frames + 1);
+        const auto& converted = SourceAt(source, f.nSamplesPerSec, static_cast<size_t>(last));
+        src = converted.data();
+        count = static_cast<int64_t>(converted.size());
+        s.rate = f.nSamplesPerSec;
+    }
     const int64_t rate = f.nSamplesPerSec ? f.nSamplesPerSec : 1;
     const int64_t den = sim::kSecond * rate;
     const int64_t step = static_cast<int64_t>(s.rate) * sim::kSecond;
