@@ -36,7 +36,8 @@ VARIANT CallMember(const wchar_t* name, std::vector<VARIANT> args = {}) {
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());  // IDispatch takes the last argument first
     DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     EXCEPINFO error{};
-    HRESULT hr = gControl->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &error, nullptr);
+    HRESULT hr =
+        gControl->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &error, nullptr);
     if (FAILED(hr)) std::printf("%ls failed: 0x%08lX\n", name, static_cast<unsigned long>(hr));
     SysFreeString(error.bstrSource);
     SysFreeString(error.bstrDescription);
