@@ -46,24 +46,28 @@ TEST_F(PlayStrTest, ChineseTextOnTheLineIsHeardSoundBySound) {
 }
 
 // A control no container has activated (a script's or a service's) makes a
-// message-only window on first need: the text plays to its end and a
-// recording ends at its time limit, each reported once.
+// message-only window when it opens the line: the line's events reach it,
+// a text plays to its end and a recording ends at its time limit, each
+// reported once.
 TEST_F(PlayStrTest, AControlWithoutAWindowMakesItsOwnAndPlaysAndRecordsToTheEnd) {
     ctrl.reset();
     ctrl = std::make_unique<CMarluneCtrl>(*module);
     ctrl->Advise(&sink);
     ASSERT_EQ(ctrl->GetSafeHwnd(), nullptr);
-    ASSERT_EQ(Say("你好", 1), 0);
-    ASSERT_NE(ctrl->GetSafeHwnd(), nullptr);
+    ConnectCall();
+    const HWND window = ctrl->GetSafeHwnd();
+    ASSERT_NE(window, nullptr);
     EXPECT_TRUE(ctrl->HasMessageWindow());
     EXPECT_EQ(module->core.ActiveControl, ctrl.get());
+    EXPECT_EQ(sink.count(EVENT_IsConnect), 1);
+
+    ASSERT_EQ(Say("你好"), 0);
     ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(Heard(sim::kSoundCardDevice), (Texts{"ni3", "hao3"}));
+    EXPECT_EQ(Heard(sim::kLineDevice), (Texts{"ni3", "hao3"}));
     sim::RunFor(sim::kSecond);
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
 
-    const HWND window = ctrl->GetSafeHwnd();
-    ASSERT_EQ(ctrl->RecordWav(1, "msg.wav", 1), 0);
+    ASSERT_EQ(ctrl->RecordWav(0, "msg.wav", 1), 0);
     sim::RunFor(2 * sim::kSecond);
     EXPECT_EQ(sink.count(EVENT_RecordDevOpen), 1);
     EXPECT_EQ(sink.count(EVENT_EndRecord), 1);

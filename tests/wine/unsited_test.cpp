@@ -136,7 +136,8 @@ int main() {
         CHECK(ControlWindow(d) == window);
         CHECK(GetParent(window) == frame);
         CHECK(FindWindowExA(HWND_MESSAGE, nullptr, "MarluneCtrl", nullptr) == nullptr);
-        CHECK(IsWindowVisible(window) || !IsWindowVisible(frame));
+        const LONG_PTR style = GetWindowLongPtrA(window, GWL_STYLE);
+        CHECK((style & (WS_CHILD | WS_VISIBLE)) == (WS_CHILD | WS_VISIBLE));
         size_t before = Count(journal, 10);
         CHECK_EQ(Call(d, L"PlayStr", {Str(L"好"), Long(0)}, &r), S_OK);
         Pump(5000, [&] { return Count(journal, 10) > before; });
