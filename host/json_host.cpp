@@ -27,19 +27,24 @@ std::u16string Utf16(const std::string& utf8) { return codepage::ToWide(CP_UTF8,
 json ToJson(const Variant& v) {
     switch (v.vt) {
         case VarType::I4: return v.lVal;
-        case VarType::R8: return v.dblVal;
+        case VarType::R8:
+        case VarType::R4: return v.dblVal;
         case VarType::Bool: return v.lVal != 0;
         case VarType::BStr: return Utf8(v.bstrVal);
         case VarType::Empty:
-        case VarType::Null: return nullptr;
+        case VarType::Null:
+        case VarType::Error:
+        case VarType::Object:
+        case VarType::Array: return nullptr;
     }
     return nullptr;
 }
 
 // A JSON argument as the variant a script would pass: an integer that fits
 // a long is VT_I4, any other number VT_R8 (converted, or refused as an
-// overflow, by the member's parameter type), a string VT_BSTR. null, arrays
-// and objects arrive as VT_NULL, which no parameter takes.
+// overflow, by the member's parameter type), a string VT_BSTR; null, an
+// array and an object arrive as VT_NULL, VT_ARRAY and VT_DISPATCH, which no
+// parameter takes.
 Variant FromJson(const json& j) {
     if (j.is_boolean()) return Variant::Bool(j.get<bool>());
     if (j.is_number_unsigned()) {
@@ -53,6 +58,8 @@ Variant FromJson(const json& j) {
     }
     if (j.is_number_float()) return Variant::Double(j.get<double>());
     if (j.is_string()) return Variant::String(Utf16(j.get<std::string>()));
+    if (j.is_array()) return Variant::Of(VarType::Array);
+    if (j.is_object()) return Variant::Of(VarType::Object);
     return Variant::Null();
 }
 

@@ -13,11 +13,12 @@ done
 
 out=build/package/Marlune-1.0.0.1
 rm -rf "$out" "$out.zip"
-mkdir -p "$out/x86" "$out/x64" "$out/samples"
+mkdir -p "$out/x86" "$out/x64" "$out/samples/container"
 cp build/mingw32/bin/MARLUNE.OCX "$out/x86/"
 cp build/mingw/bin/MARLUNE.OCX "$out/x64/"
 cp build/mingw32/resources/marlune.tlb "$out/MARLUNE.TLB"
-cp packaging/sample.vbs packaging/sample.html "$out/samples/"
+cp packaging/sample.vbs packaging/sample.html packaging/balance.vbs packaging/balance.js "$out/samples/"
+cp packaging/container/balance_host.cpp "$out/samples/container/"
 # Text files for Windows: CR LF line ends.
 for f in packaging/INSTALL.txt; do sed 's/$/\r/' "$f" > "$out/$(basename "$f")"; done
 if [ -n "${MARLUNE_VOICE_PACK:-}" ] && [ -d "$MARLUNE_VOICE_PACK" ]; then

@@ -1,19 +1,32 @@
 // Automation values as they cross the dispatch interface: 32-bit integers,
-// doubles, booleans, UTF-16 strings and null, with the VT_ numbers of the
-// platform. Members take longs, booleans and strings; doubles and null only
-// arrive from a caller and are converted (or refused) at dispatch.
+// floats and doubles, booleans, UTF-16 strings, null, error codes (an
+// omitted argument is DISP_E_PARAMNOTFOUND), objects and arrays, with the
+// VT_ numbers of the platform. Members take longs, booleans and strings;
+// the other kinds only arrive from a caller and are converted (or refused)
+// at dispatch, by one set of rules on every target.
 #pragma once
 
 #include <string>
 
 #include "platform/platform.h"
 
-enum class VarType : unsigned short { Empty = 0, Null = 1, I4 = 3, R8 = 5, BStr = 8, Bool = 11 };
+enum class VarType : unsigned short {
+    Empty = 0,
+    Null = 1,
+    I4 = 3,
+    R4 = 4,
+    R8 = 5,
+    BStr = 8,
+    Object = 9,  // an object, or a value of a kind no parameter converts from
+    Error = 10,
+    Bool = 11,
+    Array = 0x2000,
+};
 
 struct Variant {
     VarType vt = VarType::Empty;
-    LONG lVal = 0;            // I4; Bool as VARIANT_BOOL (-1 true, 0 false)
-    double dblVal = 0;        // R8
+    LONG lVal = 0;            // I4; Bool as VARIANT_BOOL (-1 true, 0 false); Error's SCODE
+    double dblVal = 0;        // R8, R4
     std::u16string bstrVal;   // BStr
 
     static Variant Long(LONG v) {
@@ -26,6 +39,25 @@ struct Variant {
         Variant r;
         r.vt = VarType::R8;
         r.dblVal = v;
+        return r;
+    }
+    static Variant Float(float v) {
+        Variant r;
+        r.vt = VarType::R4;
+        r.dblVal = v;
+        return r;
+    }
+    static Variant Error(SCODE code) {
+        Variant r;
+        r.vt = VarType::Error;
+        r.lVal = code;
+        return r;
+    }
+    // An argument the caller left out.
+    static Variant Missing() { return Error(DISP_E_PARAMNOTFOUND); }
+    static Variant Of(VarType vt) {
+        Variant r;
+        r.vt = vt;
         return r;
     }
     static Variant Null() {

@@ -138,10 +138,11 @@ bool ParseNumber(const std::string& s, double& out) {
     return true;
 }
 
-// VT_R8 -> VT_BSTR: up to 15 significant digits, "1E+300" for large ones.
-std::u16string DoubleText(double d) {
+// VT_R8 -> VT_BSTR: up to 15 significant digits, "1E+300" for large ones;
+// VT_R4 -> VT_BSTR: up to 7 ("0.1" for the float nearest 0.1).
+std::u16string DoubleText(double d, int digits) {
     char buf[40];
-    snprintf(buf, sizeof buf, "%.15G", d);
+    snprintf(buf, sizeof buf, "%.*G", digits, d);
     std::string s(buf);
     return std::u16string(s.begin(), s.end());
 }
@@ -153,65 +154,68 @@ std::string Lowered(const std::u16string& w) {
 }
 
 // Converts an argument to the parameter's type as VariantChangeType does
-// for the kinds this interface uses. Answers S_OK, DISP_E_TYPEMISMATCH or
-// DISP_E_OVERFLOW.
+// for the kinds this interface uses. Answers S_OK, DISP_E_TYPEMISMATCH,
+// DISP_E_OVERFLOW or DISP_E_PARAMNOTOPTIONAL.
 HRESULT Coerce(const Variant& in, ParamType type, Variant& out) {
+    switch (in.vt) {
+        case VarType::Error:
+            // An omitted argument; no parameter of this interface is optional.
+            return in.lVal == DISP_E_PARAMNOTFOUND ? DISP_E_PARAMNOTOPTIONAL : DISP_E_TYPEMISMATCH;
+        case VarType::Null:
+        case VarType::Object:
+        case VarType::Array:
+            return DISP_E_TYPEMISMATCH;
+        default:
+            break;
+    }
+    const bool real = in.vt == VarType::R8 || in.vt == VarType::R4;
     switch (type) {
         case ParamType::Long: {
             LONG v = 0;
-            switch (in.vt) {
-                case VarType::Empty: break;
-                case VarType::I4:
-                case VarType::Bool: v = in.lVal; break;  // True is -1
-                case VarType::R8: {
-                    HRESULT hr = LongFromDouble(in.dblVal, v);
-                    if (FAILED(hr)) return hr;
-                    break;
-                }
-                case VarType::BStr: {
-                    double d = 0;
-                    if (!ParseNumber(ToAnsi(in.bstrVal), d)) return DISP_E_TYPEMISMATCH;
-                    HRESULT hr = LongFromDouble(d, v);
-                    if (FAILED(hr)) return hr;
-                    break;
-                }
-                case VarType::Null: return DISP_E_TYPEMISMATCH;
+            if (in.vt == VarType::I4 || in.vt == VarType::Bool) {
+                v = in.lVal;  // True is -1
+            } else if (real) {
+                HRESULT hr = LongFromDouble(in.dblVal, v);
+                if (FAILED(hr)) return hr;
+            } else if (in.vt == VarType::BStr) {
+                double d = 0;
+                if (!ParseNumber(ToAnsi(in.bstrVal), d)) return DISP_E_TYPEMISMATCH;
+                HRESULT hr = LongFromDouble(d, v);
+                if (FAILED(hr)) return hr;
             }
             out = Variant::Long(v);
             return S_OK;
         }
         case ParamType::Bool:
-            switch (in.vt) {
-                case VarType::Empty: out = Variant::Bool(false); return S_OK;
-                case VarType::I4:
-                case VarType::Bool: out = Variant::Bool(in.lVal != 0); return S_OK;
-                case VarType::R8: out = Variant::Bool(in.dblVal != 0); return S_OK;
-                case VarType::BStr: {
-                    std::string s = Lowered(in.bstrVal);
-                    double d = 0;
-                    if (s == "true") out = Variant::Bool(true);
-                    else if (s == "false") out = Variant::Bool(false);
-                    else if (ParseNumber(s, d)) out = Variant::Bool(d != 0);
-                    else return DISP_E_TYPEMISMATCH;
-                    return S_OK;
-                }
-                case VarType::Null: return DISP_E_TYPEMISMATCH;
+            if (in.vt == VarType::I4 || in.vt == VarType::Bool) {
+                out = Variant::Bool(in.lVal != 0);
+            } else if (real) {
+                out = Variant::Bool(in.dblVal != 0);
+            } else if (in.vt == VarType::BStr) {
+                std::string s = Lowered(in.bstrVal);
+                double d = 0;
+                if (s == "true") out = Variant::Bool(true);
+                else if (s == "false") out = Variant::Bool(false);
+                else if (ParseNumber(s, d)) out = Variant::Bool(d != 0);
+                else return DISP_E_TYPEMISMATCH;
+            } else {
+                out = Variant::Bool(false);
             }
-            return DISP_E_TYPEMISMATCH;
+            return S_OK;
         case ParamType::String:
-            switch (in.vt) {
-                case VarType::Empty: out = Variant::String(u""); return S_OK;
-                case VarType::BStr: out = in; return S_OK;
-                case VarType::I4: {
-                    std::string s = std::to_string(in.lVal);
-                    out = Variant::String(std::u16string(s.begin(), s.end()));
-                    return S_OK;
-                }
-                case VarType::R8: out = Variant::String(DoubleText(in.dblVal)); return S_OK;
-                case VarType::Bool: out = Variant::String(in.lVal ? u"True" : u"False"); return S_OK;
-                case VarType::Null: return DISP_E_TYPEMISMATCH;
+            if (in.vt == VarType::BStr) {
+                out = in;
+            } else if (in.vt == VarType::I4) {
+                std::string s = std::to_string(in.lVal);
+                out = Variant::String(std::u16string(s.begin(), s.end()));
+            } else if (real) {
+                out = Variant::String(DoubleText(in.dblVal, in.vt == VarType::R4 ? 7 : 15));
+            } else if (in.vt == VarType::Bool) {
+                out = Variant::String(in.lVal ? u"True" : u"False");
+            } else {
+                out = Variant::String(u"");
             }
-            return DISP_E_TYPEMISMATCH;
+            return S_OK;
         case ParamType::Void: return DISP_E_TYPEMISMATCH;
     }
     return DISP_E_TYPEMISMATCH;

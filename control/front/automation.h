@@ -59,10 +59,10 @@ HRESULT GetIDOfName(const std::u16string& name, DISPID* dispid);
 HRESULT GetIDOfName(const std::string& name, DISPID* dispid);
 
 // Calls a member. `args` are in declaration order. Answers S_OK,
-// DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH or
-// DISP_E_OVERFLOW (argErr = the argument's position, counted from the last
-// as IDispatch does; the member does not run) or DISP_E_EXCEPTION (excep
-// filled from the member's error).
+// DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH,
+// DISP_E_OVERFLOW or DISP_E_PARAMNOTOPTIONAL (argErr = the argument's
+// position, counted from the last as IDispatch does; the member does not
+// run) or DISP_E_EXCEPTION (excep filled from the member's error).
 //
 // Arguments are converted as VariantChangeType converts them:
 //   to long:   a boolean is -1 or 0; a double or a decimal string rounds to
@@ -72,8 +72,10 @@ HRESULT GetIDOfName(const std::string& name, DISPID* dispid);
 //   to BOOL:   a number is true when not zero; "True"/"False" (any case) or
 //              a numeric string; anything else is a mismatch.
 //   to BSTR:   a long in decimal, a double with up to 15 digits ("2.5",
-//              "1E+300"), a boolean as "True"/"False"; null is a mismatch.
-//   Empty converts to 0, false and "".
+//              "1E+300"), a float with up to 7, a boolean as "True"/"False".
+//   Empty converts to 0, false and "". Null, objects, arrays and error
+//   values are a mismatch for every type, except an omitted argument (the
+//   error DISP_E_PARAMNOTFOUND): DISP_E_PARAMNOTOPTIONAL.
 HRESULT Invoke(CMarluneCtrl& ctrl, DISPID dispid, WORD flags, const std::vector<Variant>& args, Variant* result,
                ExcepInfo* excep, UINT* argErr);
 

@@ -68,10 +68,17 @@ HWND CMarluneCtrl::CreateControlWindow(HWND parent, const RECT& rect) {
     if (hwnd_) return hwnd_;
     if (!module_.core.instance) module_.core.instance = GetModuleHandleA(nullptr);
     RegisterWindowClass(module_.core.instance, &CMarluneCtrl::WindowProc);
-    DWORD style = parent ? (WS_CHILD | WS_VISIBLE) : WS_OVERLAPPED;
+    // A message-only window is a child of the message parent, so that a
+    // container can later make it a child of its own window.
+    DWORD style = parent == HWND_MESSAGE ? WS_CHILD : parent ? (WS_CHILD | WS_VISIBLE) : WS_OVERLAPPED;
     CreateWindowExA(0, kWindowClass, "Marlune Control", style, rect.left, rect.top, rect.right - rect.left,
                     rect.bottom - rect.top, parent, nullptr, module_.core.instance, this);
+    messageWindow_ = hwnd_ && parent == HWND_MESSAGE;
     return hwnd_;
+}
+
+void CMarluneCtrl::EnsureWindow() {
+    if (!hwnd_) CreateControlWindow(HWND_MESSAGE, RECT{0, 0, 0, 0});
 }
 
 void CMarluneCtrl::DestroyControlWindow() {

@@ -45,9 +45,17 @@ public:
 
     // ---- window -------------------------------------------------------
     // Creates the control's window as a child of `parent` (or a top-level
-    // window when null). Returns null when the window was not created.
+    // window when null, a message-only one for HWND_MESSAGE). Returns null
+    // when the window was not created.
     HWND CreateControlWindow(HWND parent, const RECT& rect);
     void DestroyControlWindow();
+    // A control no container has activated in place has no window. The
+    // members that play, record, open a line or speak first give it a
+    // message-only window of its own, which becomes the ActiveControl's
+    // window as any control window does; a later activation in place
+    // takes it over (WindowAdopted).
+    void EnsureWindow();
+    bool HasMessageWindow() const { return hwnd_ && messageWindow_; }
     HWND GetSafeHwnd() const { return hwnd_; }
     HWND Window() const override { return hwnd_; }
     void SetOutID(LONG id) override { m_outID = id; }
@@ -108,6 +116,8 @@ public:
 protected:
     // The framework's part of window creation; -1 reports failure.
     virtual int FrameworkOnCreate(LPCREATESTRUCTA cs) { return 0; }
+    // The message-only window is now a container's child window.
+    void WindowAdopted() { messageWindow_ = false; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -117,6 +127,7 @@ private:
 
     Module& module_;
     HWND hwnd_ = nullptr;
+    bool messageWindow_ = false;
     bool ambientUserMode_ = true;
     std::vector<std::pair<DWORD, IEventSink*>> sinks_;
     DWORD nextCookie_ = 1;

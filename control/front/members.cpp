@@ -4,7 +4,10 @@
 
 // ---- telephony --------------------------------------------------------------
 std::string CMarluneCtrl::InitLine(LONG Index) { return module_.line.InitLine(Index); }
-LONG CMarluneCtrl::OpenLine(LONG Index) { return module_.line.OpenLine(Index); }
+LONG CMarluneCtrl::OpenLine(LONG Index) {
+    EnsureWindow();  // the line's notifications go to the ActiveControl
+    return module_.line.OpenLine(Index);
+}
 LONG CMarluneCtrl::CloseLine() { return module_.line.CloseLine(); }
 LONG CMarluneCtrl::GetOutID(LONG Dev) { return module_.line.GetOutID(Dev); }
 LONG CMarluneCtrl::AnswerTp() { return module_.line.AnswerTp(); }
@@ -18,6 +21,7 @@ LONG CMarluneCtrl::ClearDTMF(LONG Index) { return module_.line.ClearDTMF(Index);
 
 // ---- audio ------------------------------------------------------------------
 LONG CMarluneCtrl::PlayWav(const std::string& FileName, LONG Dev) {
+    EnsureWindow();
     return module_.playback.PlayWav(*this, FileName, Dev);
 }
 
@@ -31,21 +35,28 @@ LONG CMarluneCtrl::StopPlayWav() {
 }
 
 LONG CMarluneCtrl::RecordWav(LONG Dev, const std::string& FileName, LONG Time) {
+    EnsureWindow();
     return module_.record.RecordWav(*this, Dev, FileName, Time);
 }
 LONG CMarluneCtrl::StopRecord() { return module_.record.StopRecord(); }
 
 // ---- prompts ------------------------------------------------------------------
 LONG CMarluneCtrl::Test() {
+    EnsureWindow();
     SetTimer(hwnd_, SpeechTimer, SpeechTimerPeriod, nullptr);
     return 0;
 }
 
-LONG CMarluneCtrl::PlayStr(const std::string& PlayStr, LONG Dev) { return module_.composer.PlayStr(*this, PlayStr, Dev); }
+LONG CMarluneCtrl::PlayStr(const std::string& PlayStr, LONG Dev) {
+    EnsureWindow();
+    return module_.composer.PlayStr(*this, PlayStr, Dev);
+}
 LONG CMarluneCtrl::PlayTxtFile(const std::string& FileName, LONG Dev) {
+    EnsureWindow();
     return module_.composer.PlayTxtFile(*this, FileName, Dev);
 }
 LONG CMarluneCtrl::PlayAllisEnglish(const std::string& Str, LONG Dev) {
+    EnsureWindow();
     return module_.composer.PlayAllisEnglish(*this, Str, Dev);
 }
 

@@ -12,9 +12,12 @@
 
 namespace ocx {
 
-// By-reference arguments are read through; numbers become I4. A value of
-// another kind comes back Empty, which the member table reports as a type
-// mismatch.
+// A VARIANT as the portable value that keeps its kind, so that the member
+// table converts it by the same rules on every target. By-reference
+// arguments are read through. Integers of every width become I4 (R8 when
+// they do not fit), currency, decimals and dates R8 (a date as its day
+// number), VT_ERROR keeps its code; arrays come back Array, and objects
+// and the kinds no parameter converts from come back Object.
 Variant FromVariant(const VARIANT& in);
 void ToVariant(const Variant& in, VARIANT* out);
 // The positional arguments of `params` (last first) in declaration order.

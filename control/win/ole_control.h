@@ -115,6 +115,7 @@ public:
 
 private:
     HRESULT ActivateInPlace(IOleClientSite* site, HWND parent, LPCRECT pos);
+    HWND AdoptMessageWindow(HWND parent, const RECT& rect);
     void ReadAmbientUserMode();
     HRESULT ShowPropertyPages(HWND parent);
 

@@ -90,9 +90,11 @@ STDMETHODIMP OleMarluneControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, L
 }
 
 // In-place activation creates the control's window in the container's
-// window; WM_CREATE then runs the control's creation steps.
+// window; WM_CREATE then runs the control's creation steps. A message-only
+// window the control made for itself before becomes that window instead:
+// the devices and timers that report to it keep reporting to the same one.
 HRESULT OleMarluneControl::ActivateInPlace(IOleClientSite* site, HWND parent, LPCRECT pos) {
-    if (GetSafeHwnd()) {
+    if (GetSafeHwnd() && !HasMessageWindow()) {
         ShowWindow(GetSafeHwnd(), SW_SHOW);
         return S_OK;
     }
@@ -118,13 +120,23 @@ HRESULT OleMarluneControl::ActivateInPlace(IOleClientSite* site, HWND parent, LP
         ips->Release();
     }
     if (!parent) return E_INVALIDARG;
-    HWND hwnd = CreateControlWindow(parent, rect);
+    HWND hwnd = HasMessageWindow() ? AdoptMessageWindow(parent, rect) : CreateControlWindow(parent, rect);
     if (!hwnd) return E_FAIL;
     auto previous = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(hwnd, GWLP_WNDPROC,
                                                                 reinterpret_cast<LONG_PTR>(&PaintingProc)));
     if (!gControlProc) gControlProc = previous;
     InvalidateRect(hwnd, nullptr, TRUE);
     return S_OK;
+}
+
+HWND OleMarluneControl::AdoptMessageWindow(HWND parent, const RECT& rect) {
+    HWND hwnd = GetSafeHwnd();
+    if (!SetParent(hwnd, parent)) return nullptr;
+    SetWindowLongPtrA(hwnd, GWL_STYLE, WS_CHILD | WS_VISIBLE);
+    SetWindowPos(hwnd, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                 SWP_NOZORDER | SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+    WindowAdopted();
+    return hwnd;
 }
 
 STDMETHODIMP OleMarluneControl::EnumVerbs(IEnumOLEVERB** e) { return OleRegEnumVerbs(ocx::ControlClsid(), e); }

@@ -4,6 +4,7 @@
 
 #include "control/front/automation.h"
 #include "platform/code_page.h"
+#include "tests/support/dispatch_cases.h"
 #include "tests/support/test_env.h"
 
 using automation::Invoke;
@@ -266,4 +267,47 @@ TEST(CodePageHelper, ConvertsBetweenCodePagesThroughUtf16) {
     EXPECT_EQ(codepage::FromWide(936, u""), "");
     EXPECT_EQ(codepage::ToWide(12345, "abc"), u"");  // unknown code page
     EXPECT_EQ(codepage::FromWide(12345, u"abc"), "");
+}
+
+namespace {
+
+Variant Portable(const dispatch_cases::Arg& a) {
+    using dispatch_cases::Kind;
+    switch (a.kind) {
+        case Kind::Long: return Variant::Long(static_cast<LONG>(a.number));
+        case Kind::Double: return Variant::Double(a.number);
+        case Kind::Float: return Variant::Float(static_cast<float>(a.number));
+        case Kind::String: return Variant::String(a.text);
+        case Kind::Bool: return Variant::Bool(a.number != 0);
+        case Kind::Null: return Variant::Null();
+        case Kind::Empty: return Variant();
+        case Kind::Missing: return Variant::Missing();
+        case Kind::Error: return Variant::Error(static_cast<SCODE>(a.number));
+        case Kind::Array: return Variant::Of(VarType::Array);
+        case Kind::Object: return Variant::Of(VarType::Object);
+    }
+    return Variant();
+}
+
+}  // namespace
+
+// The same table runs through MARLUNE.OCX's IDispatch under Wine.
+TEST_F(AutomationTest, ArgumentsConvertOrAreRefusedAsTheWindowsControlDoes) {
+    MakeControl();
+    int index = 0;
+    for (const auto& c : dispatch_cases::Cases()) {
+        SCOPED_TRACE(std::string(c.member) + " case " + std::to_string(index++));
+        std::vector<Variant> args;
+        for (const auto& a : c.args) args.push_back(Portable(a));
+        UINT argErr = dispatch_cases::kArgErrUnset;
+        Variant r;
+        EXPECT_EQ(Call(c.member, args, &r, nullptr, &argErr, c.put ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD), c.hr);
+        EXPECT_EQ(argErr, c.argErr);
+        if (c.put) EXPECT_EQ(Call(c.member, {}, &r, nullptr, nullptr, DISPATCH_PROPERTYGET), S_OK);
+        if (c.result != dispatch_cases::kNoResult) EXPECT_EQ(r, Variant::Long(c.result));
+        const auto log = LogTexts();
+        if (c.logged) EXPECT_TRUE(Logged(log, c.logged)) << c.logged;
+        if (c.notLogged)
+            for (const auto& text : log) EXPECT_EQ(text.find(c.notLogged), std::string::npos) << text;
+    }
 }

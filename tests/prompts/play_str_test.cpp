@@ -46,6 +46,36 @@ TEST_F(PlayStrTest, ChineseTextOnTheLineIsHeardSoundBySound) {
     EXPECT_EQ(sim::OpenWaveHandles(true), 0);
 }
 
+// A control no container has activated (a script's or a service's) makes a
+// message-only window when it opens the line: the line's events reach it,
+// a text plays to its end and a recording ends at its time limit, each
+// reported once.
+TEST_F(PlayStrTest, AControlWithoutAWindowMakesItsOwnAndPlaysAndRecordsToTheEnd) {
+    ctrl.reset();
+    ctrl = std::make_unique<CMarluneCtrl>(*module);
+    ctrl->Advise(&sink);
+    ASSERT_EQ(ctrl->GetSafeHwnd(), nullptr);
+    ConnectCall();
+    const HWND window = ctrl->GetSafeHwnd();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(ctrl->HasMessageWindow());
+    EXPECT_EQ(module->core.ActiveControl, ctrl.get());
+    EXPECT_EQ(sink.count(EVENT_IsConnect), 1);
+
+    ASSERT_EQ(Say("你好"), 0);
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(Heard(sim::kLineDevice), (Texts{"ni3", "hao3"}));
+    sim::RunFor(sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
+
+    ASSERT_EQ(ctrl->RecordWav(0, "msg.wav", 1), 0);
+    sim::RunFor(2 * sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_RecordDevOpen), 1);
+    EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
+    EXPECT_EQ(testenv::ReadFile("msg.wav").size(), 8046u);
+    EXPECT_EQ(ctrl->GetSafeHwnd(), window);  // one window for the control's life
+}
+
 TEST_F(PlayStrTest, NumbersAreReadAsChineseWords) {
     ConnectCall();
     MarkLog();

@@ -50,6 +50,7 @@ RANKS = [
     ("bench", 12),
     ("fuzz", 12),
     ("tests", 12),
+    ("packaging", 12),           # the release folder's samples
 ]
 
 PORTABLE = ("control/core", "telephony", "audio", "datalink", "prompts", "control/front")

@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "control/front/class_ids.h"
-#include "platform/riff_wave.h"
 #include "tests/wine/com_support.h"
 #include "tests/wine/wine_check.h"
 
@@ -42,20 +41,6 @@ struct Modem {
 
 std::wstring Text(const VARIANT& v) { return VariantText(v); }
 
-// A voice pack of two characters in the work folder: 你 -> wav\ni3.wav,
-// 好 -> wav\hao3.wav, each a short tone.
-void WritePack() {
-    CreateDirectoryA("wav", nullptr);
-    std::string index;
-    for (auto [character, name] : {std::pair<const char*, const char*>{"你", "ni3"}, {"好", "hao3"}}) {
-        index += std::string(character) + std::string(1, '\0') + " " + name + std::string(1, '\0');
-        std::vector<short> pcm(1600);
-        for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<short>((i % 16) * 800 - 6000);
-        riff::WriteFile(std::string("wav/") + name + ".wav", riff::Pcm16Format(8000), 16, pcm.data(),
-                        static_cast<DWORD>(pcm.size() * 2));
-    }
-    std::ofstream("hanzi.dat", std::ios::binary) << index;
-}
 
 std::string ReadLog() {
     WIN32_FIND_DATAA found;
@@ -113,7 +98,7 @@ int main() {
 
         // The call's wave devices are Wine's first output and input device.
         modem.SetWaveIds(0, 0, 0);
-        WritePack();
+        WriteVoicePack();
 
         // 1. The line. Its name is GBK text of the modem, converted at the
         // interface through the ANSI code page (936).

@@ -1,6 +1,9 @@
 #include "tests/wine/com_support.h"
 
+#include <fstream>
+
 #include "control/front/class_ids.h"
+#include "platform/riff_wave.h"
 
 HRESULT CallByName(IDispatch* d, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result,
                    EXCEPINFO* excep, UINT* argErr) {
@@ -178,4 +181,17 @@ void HostedControl::Close() {
     cpc_ = nullptr;
     oo = nullptr;
     d = nullptr;
+}
+
+void WriteVoicePack() {
+    CreateDirectoryA("wav", nullptr);
+    std::string index;
+    for (auto [character, name] : {std::pair<const char*, const char*>{"\xc4\xe3", "ni3"}, {"\xba\xc3", "hao3"}}) {
+        index += std::string(character) + std::string(1, '\0') + " " + name + std::string(1, '\0');
+        std::vector<short> pcm(1600);
+        for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<short>((i % 16) * 800 - 6000);
+        riff::WriteFile(std::string("wav/") + name + ".wav", riff::Pcm16Format(8000), 16, pcm.data(),
+                        static_cast<DWORD>(pcm.size() * 2));
+    }
+    std::ofstream("hanzi.dat", std::ios::binary) << index;
 }

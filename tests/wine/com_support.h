@@ -132,3 +132,7 @@ private:
 };
 
 std::wstring VariantText(const VARIANT& v);
+
+// A voice pack of two characters in the current folder: 你 -> wav\ni3.wav,
+// 好 -> wav\hao3.wav, each a 0.2 s tone.
+void WriteVoicePack();
