@@ -31,5 +31,5 @@ ctest --preset native -j "$jobs"
 
 # MARLUNE.OCX under Wine: registration, type library, containers, scripts;
 # the 32-bit control, then the 64-bit one.
-ctest --preset wine --repeat until-pass:2
-ctest --preset wine64 --repeat until-pass:2
+ctest --preset wine --output-on-failure
+ctest --preset wine64 --output-on-failure
