@@ -97,6 +97,13 @@ LONG Recorder::RecordWav(ControlSite& site, LONG Dev, const std::string& FileNam
         return -1;
     }
     deviceId = Dev == 0 ? line_.GetLineDeviceId(LINECALLSELECT_CALL, "wave/in") : -1;
+    // Without a call the default device records; during a call, a lookup
+    // that fails (refused, or no memory for its record) must not turn the
+    // call's recording into one of the default device, losing the caller.
+    if (Dev == 0 && deviceId == -1 && line_.hCall != 0) {
+        core_.WriteLog("取输入设备失败");
+        return -1;
+    }
     core_.WriteLog(FileName);
     targetName = FileName;
     bufferSize = static_cast<LONG>(kRecordFormat.wBitsPerSample * kRecordFormat.nSamplesPerSec *

@@ -78,7 +78,7 @@ int WriteCanonical(const std::string& canonical, char* output) {
 int Line::BuildCanonicalNumber(const char* number, char* output) {
     TapiRecord out;
     LONG r = TranslateInto(*this, 0, number, out);
-    if (r == 1) return kNotCanonical;
+    if (r == 1) return kCanonicalNoMemory;
     if (r < 0) {
         ErrorBox("lineTranslateAddress");
         return kNotCanonical;
@@ -146,6 +146,11 @@ LONG Line::CallOut(LONG Index, const std::string& szNumber) {
         WriteLog("呼叫内存开辟ok");
         char canonical[kNumberBufferSize];
         int built = BuildCanonicalNumber(number.c_str(), canonical);
+        // The number is not dialled untranslated for want of memory.
+        if (built == kCanonicalNoMemory) {
+            WriteLog("呼叫内存开辟失败");
+            return -1;
+        }
         if (built == kCanonicalTooLong) {
             WriteLog("number too long");
             return -2;

@@ -17,6 +17,7 @@ constexpr size_t kNumberBufferSize = 80;
 constexpr int kCanonicalWritten = 1;
 constexpr int kNotCanonical = 0;
 constexpr int kCanonicalTooLong = -1;  // the canonical form would not fit
+constexpr int kCanonicalNoMemory = -2;  // no memory for the translation
 
 class Line {
 public:
@@ -55,7 +56,7 @@ public:
     // Builds the canonical address "+1 (area) subscriber" of a
     // North-American local or national number into `output`
     // (kNumberBufferSize bytes). kCanonicalWritten, or kNotCanonical /
-    // kCanonicalTooLong leaving `output` untouched.
+    // kCanonicalTooLong / kCanonicalNoMemory leaving `output` untouched.
     int BuildCanonicalNumber(const char* number, char* output);
 
     // ---- notifications ------------------------------------------------

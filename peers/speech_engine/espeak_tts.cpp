@@ -13,11 +13,15 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/call_hook.h"
 #include "platform/sim/component.h"
 #include "platform/sim/sim.h"
 #include "peers/speech_engine/espeak_tts.h"
 
 namespace {
+
+// The engine's own device calls, as the platform's call hook names them.
+constexpr char kCaller[] = "speech engine";
 
 std::mutex gEngineLock;
 int gSampleRate = 0;  // 0: not initialised; -1: failed
@@ -174,6 +178,7 @@ bool Engine::Feed() {
 // queued; a device that needs another format gets it through the mapper.
 // When no device takes it, the piece is still timed on the clock.
 void Engine::Queue(std::unique_ptr<Piece> piece, int rate) {
+    sim::CallerScope own(kCaller);
     if (rate <= 0 || piece->samples.empty()) return;
     const sim::Micros start = std::max(sim::Now(), playedUntil_);
     playedUntil_ = start + static_cast<sim::Micros>(piece->samples.size()) * sim::kSecond / rate;
@@ -199,17 +204,24 @@ void Engine::Queue(std::unique_ptr<Piece> piece, int rate) {
 }
 
 void Engine::ReleasePlayed() {
+    sim::CallerScope own(kCaller);
     while (!queued_.empty() && (queued_.front()->header.dwFlags & WHDR_DONE)) {
         waveOutUnprepareHeader(out_, &queued_.front()->header, sizeof(WAVEHDR));
         queued_.pop_front();
     }
 }
 
+// Resets, unprepares and closes the device. One that refuses the close is
+// reset and closed once more: no device stays open behind the engine.
 void Engine::FinishAudio() {
+    sim::CallerScope own(kCaller);
     if (out_) {
-        waveOutReset(out_);
-        for (auto& p : queued_) waveOutUnprepareHeader(out_, &p->header, sizeof(WAVEHDR));
-        waveOutClose(out_);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            waveOutReset(out_);
+            for (auto& p : queued_)
+                if (p->header.dwFlags & WHDR_PREPARED) waveOutUnprepareHeader(out_, &p->header, sizeof(WAVEHDR));
+            if (waveOutClose(out_) == MMSYSERR_NOERROR) break;
+        }
         out_ = nullptr;
     }
     queued_.clear();

@@ -13,6 +13,8 @@ sim::CallHook& Hook() {
     return *h;
 }
 
+thread_local const char* gCaller = nullptr;
+
 }  // namespace
 
 namespace sim {
@@ -21,7 +23,10 @@ void SetCallHook(CallHook hook) { Hook() = std::move(hook); }
 
 void NoteCall(const char* function) {
     // A copy: the hook may replace itself.
-    if (CallHook hook = Hook()) hook(function);
+    if (CallHook hook = Hook()) hook(gCaller ? std::string(gCaller) + ":" + function : std::string(function));
 }
+
+CallerScope::CallerScope(const char* who) : previous_(gCaller) { gCaller = who; }
+CallerScope::~CallerScope() { gCaller = previous_; }
 
 }  // namespace sim

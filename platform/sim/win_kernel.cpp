@@ -24,6 +24,9 @@ struct KernelState {
     std::recursive_mutex lock;
     std::set<void*> global;
     std::set<void*> local;
+    // The control's blocks from the standard heap, kept as ~address so
+    // that LeakSanitizer still sees a block the control lost as leaked.
+    std::set<uintptr_t> heap;
     std::map<void*, SIZE_T> sizes;  // requested size of each block
     std::map<uintptr_t, int> files;  // handle value -> descriptor
     uintptr_t nextFile = 0x4000;
@@ -134,6 +137,10 @@ void FailKernel(const std::string& function, int count, int after) {
 int LiveGlobalBlocks() { return static_cast<int>(KernelObjects().global.size()); }
 int LiveLocalBlocks() { return static_cast<int>(KernelObjects().local.size()); }
 int OpenFileHandles() { return static_cast<int>(KernelObjects().files.size()); }
+int LiveHeapBlocks() {
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
+    return static_cast<int>(KernelObjects().heap.size());
+}
 }  // namespace sim
 
 extern "C" {
@@ -371,6 +378,29 @@ DWORD WINAPI GetFileType(HANDLE file) {
     if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
     if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
     return FILE_TYPE_UNKNOWN;
+}
+
+// The standard heap as the control sees it: the control library is linked
+// with its calloc and free bound here (--wrap), so that a test can fail an
+// allocation ("calloc") and count the blocks the control holds.
+void* __wrap_calloc(size_t count, size_t size) {
+    std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
+    if (Fault("calloc")) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    void* p = calloc(count, size);
+    if (p) KernelObjects().heap.insert(~reinterpret_cast<uintptr_t>(p));
+    return p;
+}
+
+void __wrap_free(void* p) {
+    if (!p) return;
+    {
+        std::lock_guard<std::recursive_mutex> g(KernelObjects().lock);
+        KernelObjects().heap.erase(~reinterpret_cast<uintptr_t>(p));
+    }
+    free(p);
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 #include "control/core/automation_error.h"
 #include "control/core/text_to_speech.h"
 #include "platform/sim/component.h"
+#include "platform/sim/wave_devices.h"
 #include "tests/support/test_env.h"
 
 class SpeechEngineTest : public MarluneTest {};
@@ -111,4 +112,21 @@ TEST_F(SpeechEngineTest, StopPlayWavStopsTheSpeech) {
     ASSERT_EQ(c.PlayAllisEnglish("Hello again.", 1), 0);
     EXPECT_NE(module->core.speech->GetStatus(), 0);
     ASSERT_TRUE(sim::RunUntil([&] { return sink.count(EVENT_EndPlayAll) == 2; }, 30 * sim::kSecond));
+}
+
+// A device that refuses the engine's close once is closed all the same: no
+// output stays open after the phrase, and the next phrase plays on it.
+TEST_F(SpeechEngineTest, AnOutputThatRefusesOneCloseIsClosedAndTheNextPhrasePlays) {
+    MakeControl();
+    CTextToSpeech& tts = *module->core.speech;
+    tts.SetDevice(-1);
+    sim::FailWave("waveOutClose", WAVERR_STILLPLAYING, 1);
+    tts.Speak("yes");
+    ASSERT_TRUE(sim::RunUntil([&] { return tts.GetStatus() == 0; }, 30 * sim::kSecond));
+    EXPECT_EQ(sim::OpenWaveHandles(true), 0);
+    const int played = sim::CompletedBuffers(true, sim::kSoundCardDevice);
+    tts.Speak("yes");
+    ASSERT_TRUE(sim::RunUntil([&] { return tts.GetStatus() == 0; }, 30 * sim::kSecond));
+    EXPECT_GT(sim::CompletedBuffers(true, sim::kSoundCardDevice), played);
+    EXPECT_EQ(sim::OpenWaveHandles(true), 0);
 }

@@ -2,6 +2,7 @@
 // brought about through the platform layer or the virtual modem only, and
 // its log text, result and events are checked.
 #include <algorithm>
+#include <functional>
 
 #include "platform/sim/kernel_faults.h"
 #include "tests/prompts/prompts_fixture.h"
@@ -151,6 +152,48 @@ TEST_F(FaultTest, AReadErrorInATextFileIsAFileErrorAndNothingPlays) {
         sim::RunFor(sim::kSecond);
         EXPECT_EQ(sink.count(EVENT_EndPlayAll), 0);
     }
+}
+
+// During a call the recording is the call's: a failed lookup of its input
+// device (refused, or no memory for the record) refuses the recording
+// instead of recording the default device.
+TEST_F(FaultTest, ARecordingDuringACallWhoseDeviceCannotBeFoundIsRefused) {
+    ConnectCall();
+    const std::vector<std::pair<const char*, std::function<void()>>> faults = {
+        {"no memory", [] { sim::FailKernel("calloc", 1); }},
+        {"refused", [] { vmodem_Refuse("lineGetIDA", static_cast<int32_t>(LINEERR_OPERATIONFAILED)); }},
+    };
+    for (auto& [what, inject] : faults) {
+        SCOPED_TRACE(what);
+        MarkLog();
+        inject();
+        EXPECT_EQ(ctrl->RecordWav(0, "msg.wav", 1), -1);
+        vmodem_Refuse("lineGetIDA", 0);
+        EXPECT_TRUE(Logged(NewLog(), "取输入设备失败"));
+        sim::RunFor(2 * sim::kSecond);
+        EXPECT_EQ(sink.count(EVENT_RecordDevOpen), 0);
+        EXPECT_EQ(sim::OpenWaveHandles(false), 0);
+        EXPECT_FALSE(testenv::FileExists("msg.wav"));
+    }
+    ASSERT_EQ(ctrl->RecordWav(0, "msg.wav", 1), 0);
+    ASSERT_TRUE(sim::RunUntil([&] { return sink.count(EVENT_EndRecord) == 1; }, 3 * sim::kSecond));
+}
+
+// No memory for the translation that makes a number canonical fails the
+// call like no memory for its own translation: nothing is dialled.
+TEST_F(FaultTest, NoMemoryForTheCanonicalNumbersTranslationFailsCallOut) {
+    ctrl->InitLine(0);
+    ASSERT_EQ(ctrl->OpenLine(0), 0);
+    for (int after : {0, 1}) {
+        SCOPED_TRACE(after);
+        MarkLog();
+        sim::FailKernel("calloc", 1, after);
+        EXPECT_EQ(ctrl->CallOut(0, "8008"), -1);
+        auto log = NewLog();
+        EXPECT_TRUE(Logged(log, "呼叫内存开辟失败"));
+        EXPECT_FALSE(Logged(log, "出中继 ok"));
+    }
+    EXPECT_EQ(vmodem_CallCount("lineMakeCallA"), 0);
 }
 
 }  // namespace

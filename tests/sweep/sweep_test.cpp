@@ -39,7 +39,16 @@ struct Outcome {
 };
 
 const std::set<std::string> kKernel = {"GlobalAlloc", "GlobalLock", "LocalAlloc", "LocalSize",
-                                       "CreateFileA", "WriteFile",  "ReadFile"};
+                                       "CreateFileA", "WriteFile",  "ReadFile",   "calloc"};
+
+// The speech engine component's own device calls, named by the call hook.
+const std::string kEngine = "speech engine:";
+
+// The platform function behind a name the call hook gave.
+std::string Function(const std::string& noted) {
+    const size_t colon = noted.find(':');
+    return colon == std::string::npos ? noted : noted.substr(colon + 1);
+}
 
 // ERROR_GEN_FAILURE: the device attached to the port stopped working.
 constexpr DWORD kGenFailure = 31;
@@ -53,8 +62,9 @@ MMRESULT UsualWaveError(const std::string& fn) {
     return MMSYSERR_ERROR;
 }
 
-// Makes the call being made now of `fn` fail.
-void FailThisCall(const std::string& fn) {
+// Makes the call being made now of `noted` fail.
+void FailThisCall(const std::string& noted) {
+    const std::string fn = Function(noted);
     if (kKernel.count(fn))
         sim::FailKernel(fn, 1);
     else if (fn.starts_with("mmio"))
@@ -71,15 +81,23 @@ void FailThisCall(const std::string& fn) {
 const std::set<std::string> kRecoverable = {"mmioAscend",  "waveOutUnprepareHeader", "waveInUnprepareHeader",
                                             "waveOutReset", "waveInReset", "waveInStop", "waveInClose"};
 
-void ClearFaults(const std::string& fn) {
+// A failure that may leave no trace: a release the control absorbs, or a
+// device call of the speech engine, whose failures are the component's own
+// (it goes on timing the phrase without sound), out of the control's sight.
+bool MayPassUnseen(const std::string& noted) {
+    return kRecoverable.count(noted) || noted.starts_with(kEngine);
+}
+
+void ClearFaults(const std::string& noted) {
+    const std::string fn = Function(noted);
     if (kKernel.count(fn)) sim::FailKernel(fn, 0);
     if (fn.starts_with("mmio")) sim::FailMmio(fn, 0);
     sim::ClearWaveFaults();
     sim::ClearCommFaults();
 }
 
-// MARLUNE_SWEEP_STRIDE: fail every stride-th call (the first and the last
-// always); 1 is the full sweep.
+// MARLUNE_SWEEP_STRIDE: fail every stride-th call of each function (its
+// first and last always); 1 is the full sweep.
 int Stride(int fallback) {
     const char* s = getenv("MARLUNE_SWEEP_STRIDE");
     int v = s ? atoi(s) : 0;
@@ -127,13 +145,12 @@ protected:
         PromptsTest::SetUp();
         Prepare();
     }
-    // The texts hold no English: a phrase is spoken by the speech engine
-    // component on its own wave handle, and a failure there is the
-    // component's own, out of the control's sight.
+    // The text file holds English: a phrase is spoken by the speech engine
+    // component on its own device.
     void Prepare() {
         MakePack({{"你", "ni3"}, {"好", "hao3"}, {"一", "yi1"}, {"二", "er4"}, {"三", "san1"}});
         wav::Save("one.wav", wav::Pcm8k(wav::Ramp(2400, 4)));
-        wav::Save("text.txt", "你好 123 一二三，45.6\r\n好\t7");
+        wav::Save("text.txt", "你好 hello 123 一二三，45.6\r\n好\t7 ok");
         std::string data(200 * 1024, 'x');
         for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
         wav::Save("data.bin", data);
@@ -156,7 +173,7 @@ protected:
         std::ostringstream o;
         o << "global " << sim::LiveGlobalBlocks() << " local " << sim::LiveLocalBlocks() << " files "
           << sim::OpenFileHandles() << " mmio " << sim::OpenMmioHandles() << " waveIn " << sim::OpenWaveHandles(false)
-          << " ports " << sim::OpenCommPorts();
+          << " ports " << sim::OpenCommPorts() << " heap " << sim::LiveHeapBlocks();
         r.resources = o.str();
         r.waveOut = sim::OpenWaveHandles(true);
     }
@@ -361,7 +378,7 @@ protected:
                 if (faulty.results == first.results && faulty.events == first.events && faulty.log == first.log &&
                     faulty.boxes == first.boxes) {
                     ++absorbedBy[target];
-                    if (!kRecoverable.count(target)) {
+                    if (!MayPassUnseen(target)) {
                         ++absorbed;
                         ADD_FAILURE() << at << "the failure left no trace";
                     }
@@ -369,7 +386,7 @@ protected:
             }
         }
         int recovered = 0;
-        for (auto& [fn, silent] : absorbedBy) recovered += kRecoverable.count(fn) ? silent : 0;
+        for (auto& [fn, silent] : absorbedBy) recovered += MayPassUnseen(fn) ? silent : 0;
         std::printf("[sweep] %s: %zu functions, %d points, %d runs (stride %d), %d recovered without a trace, "
                     "%d unseen\n", name, counts.size(), points, runs, stride, recovered, absorbed);
         for (auto& [fn, count] : counts)
@@ -382,12 +399,14 @@ private:
     size_t eventMark_ = 0, logMark_ = 0, boxMark_ = 0;
 };
 
+// The strides keep the sweep of all five within CI's time under the
+// sanitizers; scripts/sweep.sh runs them all at stride 1.
 TEST_F(SweepTest, IncomingCallWithGreetingKeysAndRecording) {
-    Sweep("incoming call", &SweepTest::IncomingCall, 1);
+    Sweep("incoming call", &SweepTest::IncomingCall, 2);
 }
 TEST_F(SweepTest, ReadWavAndPlayWavOnBothDevices) { Sweep("wav", &SweepTest::WavOnBothDevices, 1); }
 TEST_F(SweepTest, OutgoingCallPlayingAWav) { Sweep("outgoing call", &SweepTest::OutgoingCall, 1); }
-TEST_F(SweepTest, PlayTxtFileOfAMixedText) { Sweep("text file", &SweepTest::TextFile, 1); }
+TEST_F(SweepTest, PlayTxtFileOfAMixedText) { Sweep("text file", &SweepTest::TextFile, 4); }
 TEST_F(SweepTest, SendFileOnADataCall) { Sweep("data call", &SweepTest::DataCall, 1); }
 
 }  // namespace
