@@ -20,13 +20,13 @@ F Export(const char* name) {
 // Forwards vmodem_NAME to the library; `fallback` when it has none.
 #define FORWARD(result, name, fallback, params, args)                      \
     result name params {                                                   \
-        static auto f = Export<result(*) params>(#name);                   \
-        return f ? f args : fallback;                                      \
+        static auto fn_ = Export<result(*) params>(#name); \
+        return fn_ ? fn_ args : fallback;                                      \
     }
 #define FORWARD_VOID(name, params, args)                                   \
     void name params {                                                     \
-        static auto f = Export<void(*) params>(#name);                     \
-        if (f) f args;                                                     \
+        static auto fn_ = Export<void(*) params>(#name); \
+        if (fn_) fn_ args;                                                   \
     }
 
 extern "C" {
