@@ -411,6 +411,17 @@ void JsonHost::Handle(const json& request) {
 
 // ---- entry points -----------------------------------------------------------
 
+json MessageBoxNotice(const std::string& caption, const std::string& text, int answer) {
+    return json{{"messagebox",
+                 {{"caption", AnsiToUtf8(caption)},
+                  {"text", AnsiToUtf8(text)},
+                  {"caption_big5", codepage::Convert(caption, 950, CP_UTF8)},
+                  {"text_big5", codepage::Convert(text, 950, CP_UTF8)},
+                  {"caption_bytes", Hex(caption)},
+                  {"text_bytes", Hex(text)},
+                  {"answer", answer}}}};
+}
+
 void ServeLines(JsonHost& host) {
     std::string line;
     while (std::getline(std::cin, line)) host.HandleLine(line);

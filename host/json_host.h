@@ -70,6 +70,9 @@ private:
     int addressed_ = 0;  // the control a running request named, for message boxes
 };
 
+// A message box as the host reports it: its ANSI caption and text read in
+// the system's code page and as Big5, their bytes, and the answer it got.
+nlohmann::json MessageBoxNotice(const std::string& caption, const std::string& text, int answer);
 // Handles request lines from stdin until its end, writing to stdout.
 void ServeLines(JsonHost& host);
 // Runs the host on stdin/stdout until end of input.

@@ -227,15 +227,7 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wp, LPARAM lp) {
             GetWindowTextA(box, caption, sizeof caption);
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
             PostMessageA(box, WM_COMMAND, IDOK, 0);
-            if (gBoxes && *gBoxes)
-                (*gBoxes)(json{{"messagebox",
-                                {{"caption", AnsiToUtf8(caption)},
-                                 {"text", AnsiToUtf8(text)},
-                                 {"caption_big5", codepage::Convert(caption, 950, CP_UTF8)},
-                                 {"text_big5", codepage::Convert(text, 950, CP_UTF8)},
-                                 {"caption_bytes", Hex(caption)},
-                                 {"text_bytes", Hex(text)},
-                                 {"answer", IDOK}}}});
+            if (gBoxes && *gBoxes) (*gBoxes)(MessageBoxNotice(caption, text, IDOK));
         }
     }
     return CallNextHookEx(gHook, code, wp, lp);

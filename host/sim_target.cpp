@@ -91,14 +91,7 @@ public:
         events_ = std::move(events);
         notices_ = std::move(notices);
         sim::SetMessageBoxObserver([this](const sim::MessageBoxRecord& box) {
-            notices_(json{{"messagebox",
-                           {{"caption", AnsiToUtf8(box.caption)},
-                            {"text", AnsiToUtf8(box.text)},
-                            {"caption_big5", codepage::Convert(box.caption, 950, CP_UTF8)},
-                            {"text_big5", codepage::Convert(box.text, 950, CP_UTF8)},
-                            {"caption_bytes", Hex(box.caption)},
-                            {"text_bytes", Hex(box.text)},
-                            {"answer", box.answer}}}});
+            notices_(MessageBoxNotice(box.caption, box.text, box.answer));
         });
         sim::SetDebugOutputObserver([this](const std::string& text) { notices_(json{{"debug", AnsiToUtf8(text)}}); });
     }
