@@ -33,10 +33,6 @@ Playback::Output* Playback::Find(HWAVEOUT handle) {
     return nullptr;
 }
 
-bool Playback::HasBuffer() const {
-    return std::any_of(outputs_.begin(), outputs_.end(), [](const Output& o) { return o.header != nullptr; });
-}
-
 // Outputs that are closed and have no buffer out are done with.
 void Playback::Prune() {
     outputs_.erase(std::remove_if(outputs_.begin(), outputs_.end(), [](const Output& o) { return o.closed && !o.queued; }),

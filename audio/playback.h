@@ -68,12 +68,9 @@ public:
     // The same for the devices that report to `window`, which is going away.
     void Abandon(HWND window);
 
-    // ---- for tests --------------------------------------------------------
-    // Outputs open or with a buffer still out.
-    size_t OutputCount() const { return outputs_.size(); }
-    bool HasBuffer() const;
-
 private:
+    friend struct PlaybackProbe;  // tests read the outputs list
+
     struct Output {
         HWAVEOUT handle = nullptr;
         LONG deviceId = 0;

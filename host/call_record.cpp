@@ -258,7 +258,11 @@ void CallTracker::WriteOutputs(CallRecord& call) {
         }
         in.recorded.push_back(LoadSound(source, Base(r.copy), r.start));
     }
-    if (!svgPath.empty() && !pngPath.empty()) DrawTimeline(in, svgPath, pngPath);
+    if (!svgPath.empty() && !pngPath.empty() && !DrawTimeline(in, svgPath, pngPath)) {
+        // No picture: no empty files where it would be.
+        std::remove(svgPath.c_str());
+        std::remove(pngPath.c_str());
+    }
 }
 
 std::string CallTracker::Summary(const CallRecord& call) {

@@ -135,3 +135,6 @@ int CallsCommand(int argc, char** argv) {
     fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }
+
+// The calls module's entry points (host/modules.h).
+extern "C" int marlune_calls(int argc, char** argv) { return CallsCommand(argc, argv); }

@@ -126,3 +126,5 @@ int RunDemo(int argc, char** argv) {
     std::cout << "log: " << dir << "/" << EventLog::FileNameFor(sim::WallTime()) << '\n';
     return 0;
 }
+
+extern "C" int marlune_demo(int argc, char** argv) { return RunDemo(argc, argv); }

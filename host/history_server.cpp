@@ -119,3 +119,5 @@ int ServeCommand(int argc, char** argv) {
     fflush(stdout);
     return server.listen_after_bind() ? 0 : 1;
 }
+
+extern "C" int marlune_serve(int argc, char** argv) { return ServeCommand(argc, argv); }

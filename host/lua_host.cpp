@@ -445,3 +445,6 @@ int RunScriptCommand(int argc, char** argv) {
     if (rc == 0) printf("%zu call(s); outputs in %s\n", host.calls().size(), paths::Absolute(o.outDir, paths::Cwd()).c_str());
     return rc;
 }
+
+// The lua module's entry point (host/modules.h).
+extern "C" int marlune_run(int argc, char** argv) { return RunScriptCommand(argc, argv); }

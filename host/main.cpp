@@ -11,13 +11,11 @@
 #include "host/json_host.h"
 #include "host/usage.h"
 #ifndef _WIN32
-#include "host/lua_host.h"
+#include "host/modules.h"
 #endif
 
 int NumberCommand(int argc, char** argv);
 int SayCommand(int argc, char** argv);
-int CallsCommand(int argc, char** argv);
-int ServeCommand(int argc, char** argv);
 
 namespace {
 
@@ -78,13 +76,13 @@ int main(int argc, char** argv) {
         if (simulated) StopSimulatedModem();
         return status;
     }
-    if (verb == "run") return RunScriptCommand(argc, argv);
-    if (verb == "demo") return RunDemo(argc, argv);
+    if (verb == "run") return RunModuleVerb("lua", "marlune_run", argc, argv);
+    if (verb == "demo") return RunModuleVerb("lua", "marlune_demo", argc, argv);
     if (verb == "describe") return argc > 2 && strcmp(argv[2], "--reference") == 0 ? DescribeReference() : Describe();
     if (verb == "number") return NumberCommand(argc, argv);
     if (verb == "say") return SayCommand(argc, argv);
-    if (verb == "calls") return CallsCommand(argc, argv);
-    if (verb == "serve") return ServeCommand(argc, argv);
+    if (verb == "calls") return RunModuleVerb("calls", "marlune_calls", argc, argv);
+    if (verb == "serve") return RunModuleVerb("calls", "marlune_serve", argc, argv);
     if (verb == "help" || verb == "--help" || verb == "-h") return Help();
     fprintf(stderr, "marlune: unknown command '%s'\n", verb.c_str());
     Help();

@@ -11,6 +11,7 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <map>

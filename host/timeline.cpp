@@ -249,3 +249,9 @@ void ReleaseTimelineCaches() {
     cairo_debug_reset_static_data();
     FcFini();
 }
+
+// The draw module's entry points (host/modules.h, timeline_module.cpp).
+extern "C" bool marlune_draw_timeline(const TimelineInput& in, const std::string& svgPath, const std::string& pngPath) {
+    return DrawTimeline(in, svgPath, pngPath);
+}
+extern "C" void marlune_release_timeline_caches() { ReleaseTimelineCaches(); }

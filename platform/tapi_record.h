@@ -30,7 +30,6 @@ class RecordLayout {
 public:
     RecordLayout(void* record, DWORD fixedSize)
         : base_(static_cast<BYTE*>(record)), fixed_(fixedSize), total_(TotalSize(record)), needed_(fixedSize) {}
-    bool FixedFits() const { return total_ >= fixed_; }
     bool Fits() const { return needed_ <= total_; }
     // Reserves `data` for the field pair at the given offsets; returns the
     // offset it will have.

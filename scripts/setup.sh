@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-i686 wine64-tools
   wine wine64 wine32:i386 locales zip
   clang libclang-rt-14-dev python3
-  alsa-utils python3-scipy
+  alsa-utils
   libsqlite3-dev libcpp-httplib-dev chromium
 )
 

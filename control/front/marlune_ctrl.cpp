@@ -149,9 +149,9 @@ void CMarluneCtrl::OnDraw(HDC dc, const RECT& bounds, const RECT& invalid) {
 void PropExchange::ExchangeVersion(DWORD& version, DWORD defaultVersion, bool convert) {
     if (loading_) {
         auto it = bag_.find("_Version");
-        loadedVersion_ = it != bag_.end() ? static_cast<DWORD>(it->second.lVal) : defaultVersion;
+        DWORD saved = it != bag_.end() ? static_cast<DWORD>(it->second.lVal) : defaultVersion;
         // With convert, data saved by another version is still read.
-        version = convert ? defaultVersion : loadedVersion_;
+        version = convert ? defaultVersion : saved;
     } else {
         bag_["_Version"] = Variant::Long(static_cast<LONG>(version));
     }

@@ -26,12 +26,10 @@ public:
     // The persistent version; on load, the version the data was saved with.
     void ExchangeVersion(DWORD& version, DWORD defaultVersion, bool convert);
     void ExchangeBool(const char* name, BOOL& value, BOOL defaultValue);
-    DWORD loadedVersion() const { return loadedVersion_; }
 
 private:
     Bag& bag_;
     bool loading_;
-    DWORD loadedVersion_ = 0;
 };
 
 class CMarluneCtrl : public ControlSite {

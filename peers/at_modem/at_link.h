@@ -30,7 +30,6 @@ struct Item {
 class Parser {
 public:
     void ExpectData(bool on) { expectData_ = on; }
-    bool InData() const { return data_; }
     void Feed(const char* bytes, size_t n, std::vector<Item>& out);
 
 private:

@@ -10,7 +10,7 @@
 
 using namespace vmodem_impl;
 
-static_assert(VMODEM_HOSTILE_OFFSET == tfront::kHostileOffset && VMODEM_HOSTILE_NEEDED == tfront::kHostileNeeded,
+static_assert(int{VMODEM_HOSTILE_OFFSET} == int{tfront::kHostileOffset} && int{VMODEM_HOSTILE_NEEDED} == int{tfront::kHostileNeeded},
               "the hostile kinds are the front's");
 
 // ============================================================================

@@ -7,6 +7,7 @@
 #include "alsa_output.h"
 
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "resampler.h"
@@ -103,6 +105,37 @@ Feed& AlsaWriter() {
 
 void Quiet(const char*, int, const char*, int, const char*, ...) {}
 
+// libasound is loaded by the writer when it first opens a PCM, so that a
+// program that never plays through ALSA does not load it. The pointers
+// carry the functions' own names: the writer's calls read as calls of the
+// library.
+#define MARLUNE_ALSA_FUNCTIONS(X)                                                                             \
+    X(snd_lib_error_set_handler) X(snd_strerror) X(snd_pcm_open) X(snd_pcm_close) X(snd_pcm_drain)             \
+    X(snd_pcm_drop) X(snd_pcm_prepare) X(snd_pcm_recover) X(snd_pcm_state) X(snd_pcm_writei)                  \
+    X(snd_pcm_set_params) X(snd_pcm_hw_params_malloc) X(snd_pcm_hw_params_free) X(snd_pcm_hw_params_any)      \
+    X(snd_pcm_hw_params_set_rate_resample) X(snd_pcm_hw_params_test_rate) X(snd_pcm_sw_params_malloc)         \
+    X(snd_pcm_sw_params_free) X(snd_pcm_sw_params_current) X(snd_pcm_sw_params_set_start_threshold)           \
+    X(snd_pcm_sw_params)
+#define MARLUNE_ALSA_POINTER(name) decltype(&::name) name = nullptr;
+MARLUNE_ALSA_FUNCTIONS(MARLUNE_ALSA_POINTER)
+#undef MARLUNE_ALSA_POINTER
+
+// "" once the library is loaded, else why it cannot be.
+const std::string& LoadAlsa() {
+    static const std::string failure = [] {
+        void* lib = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) return std::string(dlerror());
+#define MARLUNE_ALSA_BIND(name)                                                         \
+    name = reinterpret_cast<std::remove_reference_t<decltype(name)>>(dlsym(lib, #name)); \
+    if (!name) return std::string(dlerror());
+        MARLUNE_ALSA_FUNCTIONS(MARLUNE_ALSA_BIND)
+#undef MARLUNE_ALSA_BIND
+        snd_lib_error_set_handler(Quiet);  // the reason is reported once, in one line
+        return std::string();
+    }();
+    return failure;
+}
+
 std::string Describe(const std::string& what, int err) { return "sound-card output is not audible: " + what + ": " + snd_strerror(err); }
 
 // Reports a reason once (outside the lock).
@@ -135,6 +168,10 @@ unsigned NativeRate(snd_pcm_t* pcm, unsigned wanted) {
 }
 
 bool OpenPcm(const Stream& s, Pcm& out, std::string& reason) {
+    if (const std::string& failure = LoadAlsa(); !failure.empty()) {
+        reason = "sound-card output is not audible: cannot load libasound.so.2: " + failure;
+        return false;
+    }
     snd_pcm_t* pcm = nullptr;
     int err = snd_pcm_open(&pcm, s.device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0) {
@@ -349,7 +386,6 @@ void CardStream(UINT device, const Layout& format, bool on) {    Feed& f = AlsaW
     f.open = s;
     if (!f.started) {
         f.started = true;
-        snd_lib_error_set_handler(Quiet);  // the reason is reported once, in one line
         std::thread(Writer).detach();
     }
     f.cv.notify_all();

@@ -1,15 +1,48 @@
 #include "resampler.h"
 
+#include <dlfcn.h>
 #include <soxr.h>
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace sim {
 
+namespace {
+
+// libsoxr is loaded the first time a rate is converted, so that a program
+// that never converts does not load it (nor the OpenMP runtime it brings).
+// The pointers carry the functions' own names: the calls below read as
+// calls of the library.
+decltype(&::soxr_io_spec) soxr_io_spec;
+decltype(&::soxr_quality_spec) soxr_quality_spec;
+decltype(&::soxr_create) soxr_create;
+decltype(&::soxr_delete) soxr_delete;
+decltype(&::soxr_process) soxr_process;
+
+void LoadSoxr() {
+    static const std::string failure = [] {
+        void* lib = dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) return std::string(dlerror());
+        auto bind = [lib](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+            return fn != nullptr;
+        };
+        if (!bind(soxr_io_spec, "soxr_io_spec") || !bind(soxr_quality_spec, "soxr_quality_spec") ||
+            !bind(soxr_create, "soxr_create") || !bind(soxr_delete, "soxr_delete") || !bind(soxr_process, "soxr_process"))
+            return std::string(dlerror());
+        return std::string();
+    }();
+    if (!failure.empty()) throw std::runtime_error("soxr: cannot load libsoxr.so.0: " + failure);
+}
+
+}  // namespace
+
 Resampler::Resampler(double from, double to, unsigned channels) : ratio_(to / from), channels_(channels) {
+    LoadSoxr();
     soxr_error_t err = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);

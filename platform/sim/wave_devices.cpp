@@ -118,12 +118,43 @@ const uint8_t* MuLawCodes() {
     return codes;
 }
 
+// The source at `rate` up to frame `upTo` at least (or its end): converted
+// band-limited as one stream, so that a recording's buffers join without a
+// seam, and only as far as recordings reach.
+const std::vector<int16_t>& SourceAt(Source& s, DWORD rate, size_t upTo) {
+    auto& c = s.converted;
+    if (!c || c->rate != rate || c->from != s.samples) {
+        c = std::make_shared<Source::Converted>();
+        c->from = s.samples;
+        c->rate = rate;
+        c->resampler = std::make_shared<sim::Resampler>(s.rate, rate, 1);
+    }
+    const std::vector<int16_t>& in = *c->from;
+    std::vector<float> chunk, out;
+    while (c->samples.size() < upTo && c->resampler) {
+        const size_t n = std::min<size_t>(4096, in.size() - c->fed);
+        out.clear();
+        if (n) {
+            chunk.assign(in.begin() + static_cast<std::ptrdiff_t>(c->fed), in.begin() + static_cast<std::ptrdiff_t>(c->fed + n));
+            c->resampler->Process(chunk.data(), n, out);
+            c->fed += n;
+        } else {
+            c->resampler->Flush(out);
+            c->resampler.reset();
+        }
+        for (float v : out) c->samples.push_back(ToS16(v));
+    }
+    return c->samples;
+}
+
 // Fills the first `bytes` of the header from the device's source, from the
 // clock time `start` on, in the open format. Source sample k is heard at
-// source.start + k / source.rate; output frame i takes the sample heard at
-// start + i / rate, in integer arithmetic.
+// source.start + k / source.rate, the source taken at the open rate first;
+// output frame i takes the sample heard at start + i / rate, in integer
+// arithmetic.
 void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD bytes) {
-    Source s = WaveDevices().sources[device];
+    Source& source = WaveDevices().sources[device];
+    Source s = source;
     const DWORD frame = FrameBytes(f);
     const DWORD frames = bytes / frame;
     std::vector<int16_t> heard;
@@ -134,7 +165,16 @@ void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD by
         s.start = start;
     }
     const int16_t* src = s.samples ? s.samples->data() : nullptr;
-    const int64_t count = s.samples ? static_cast<int64_t>(s.samples->size()) : 0;
+    int64_t count = s.samples ? static_cast<int64_t>(s.samples->size()) : 0;
+    if (s.samples && f.nSamplesPerSec && s.rate != f.nSamplesPerSec) {
+        // Heard at the open rate from the source's start on: frame i of the
+        // buffer is at most (start - source.start) * rate + i.
+        const int64_t last = std::max<int64_t>(0, (start - s.start) * f.nSamplesPerSec / sim::kSecond + frames + 1);
+        const auto& converted = SourceAt(source, f.nSamplesPerSec, static_cast<size_t>(last));
+        src = converted.data();
+        count = static_cast<int64_t>(converted.size());
+        s.rate = f.nSamplesPerSec;
+    }
     const int64_t rate = f.nSamplesPerSec ? f.nSamplesPerSec : 1;
     const int64_t den = sim::kSecond * rate;
     const int64_t step = static_cast<int64_t>(s.rate) * sim::kSecond;

@@ -26,7 +26,7 @@ inline int32_t Int32(const uint8_t* p) {
 inline float Sample(const Layout& l, const uint8_t* p) {
     switch (l.kind) {
         case SampleKind::MuLaw: return sim::MuLawDecode(*p);
-        case SampleKind::ALaw: return ALawDecode(*p);
+        case SampleKind::ALaw: return sim::ALawDecode(*p);
         case SampleKind::Float: {
             float f;
             memcpy(&f, p, 4);
@@ -43,17 +43,6 @@ inline float Sample(const Layout& l, const uint8_t* p) {
 }
 
 }  // namespace
-
-int16_t ALawDecode(uint8_t code) {
-    code ^= 0x55;
-    int t = (code & 0x0F) << 4;
-    const int segment = (code & 0x70) >> 4;
-    if (segment == 0)
-        t += 8;
-    else
-        t = (t + 0x108) << (segment - 1);
-    return static_cast<int16_t>((code & 0x80) ? t : -t);
-}
 
 bool ReadLayout(const WAVEFORMATEX& f, Layout& out) {
     Layout l;

@@ -44,6 +44,4 @@ void Decode(const Layout& l, const uint8_t* data, uint64_t from, size_t n, float
 // Rounded to the nearest 16-bit value, clipped.
 int16_t ToS16(float v);
 
-int16_t ALawDecode(uint8_t code);
-
 }  // namespace wavesim

@@ -41,6 +41,16 @@ struct Source {
     DWORD rate = 8000;
     bool anchorAtStart = false;
     Micros start = 0;
+    // The samples at the rate a recording last asked for, converted as far
+    // as recordings have reached; kept while the samples and that rate stay.
+    struct Converted {
+        std::shared_ptr<const std::vector<int16_t>> from;
+        DWORD rate = 0;
+        std::shared_ptr<sim::Resampler> resampler;
+        size_t fed = 0;
+        std::vector<int16_t> samples;
+    };
+    std::shared_ptr<Converted> converted;
 };
 
 struct Queued {

@@ -1,7 +1,11 @@
 // `marlune run --real-time` with an application that plays on the sound
 // card: heard through the ALSA PCM; one line on stderr when the PCM is
 // missing; nothing reaches ALSA with --no-sound.
+#include <dlfcn.h>
+#include <limits.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "tests/alsa/alsa_fixture.h"
@@ -29,8 +33,9 @@ protected:
         Marlune("host " + options + " <requests.jsonl");
     }
     // `marlune ARGS`: stdout in out, stderr in err, the exit status in status.
-    void Marlune(const std::string& args) {
-        FILE* p = popen((std::string(MARLUNE_BIN) + " " + args + " 2>stderr.txt").c_str(), "r");
+    void Marlune(const std::string& args) { Shell(std::string(MARLUNE_BIN) + " " + args); }
+    void Shell(const std::string& command) {
+        FILE* p = popen((command + " 2>stderr.txt").c_str(), "r");
         out.clear();
         char buf[4096];
         while (p && fgets(buf, sizeof buf, p)) out += buf;
@@ -69,6 +74,27 @@ TEST_F(AlsaHostTest, MissingDevicePrintsOneLineAndTheApplicationRunsOn) {
     EXPECT_TRUE(Has(err, "marlune: sound-card output is not audible: cannot open ALSA device \"nonexistent\": "))
         << err;
     EXPECT_TRUE(Has(err, "MARLUNE_ALSA_DEVICE")) << err;
+}
+
+// libasound is loaded when the sound card first plays: a machine without it
+// runs the application on, with the sound card virtual and one line saying
+// why. The library is hidden in a mount namespace of the run's own.
+TEST_F(AlsaHostTest, WithoutTheAlsaLibraryTheApplicationRunsOnAndSaysWhy) {
+    if (std::system("unshare -m true 2>/dev/null") != 0) GTEST_SKIP() << "no mount namespaces here";
+    void* lib = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr);
+    Dl_info info{};
+    ASSERT_NE(dladdr(dlsym(lib, "snd_pcm_open"), &info), 0);
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(info.dli_fname, real), nullptr);
+    Marlune("run app.lua --out out --for 1 --real-time");  // first with the library: heard
+    ASSERT_EQ(err, "");
+    const std::string run = std::string(MARLUNE_BIN) + " run app.lua --out out --for 1 --real-time";
+    Shell("unshare -m sh -c 'mount --bind /dev/null " + std::string(real) + " && exec " + run + "'");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(Has(out, "played 1\nplayed 2\n")) << out;
+    EXPECT_EQ(Lines(err), 1) << err;
+    EXPECT_TRUE(Has(err, "marlune: sound-card output is not audible: cannot load libasound.so.2: ")) << err;
 }
 
 TEST_F(AlsaHostTest, NoSoundKeepsTheSoundCardVirtual) {

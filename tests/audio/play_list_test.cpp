@@ -7,6 +7,7 @@
 #include "prompts/play_list.h"
 #include <sys/stat.h>
 
+#include "tests/support/playback_probe.h"
 #include "tests/support/audio_fixture.h"
 
 namespace {
@@ -48,8 +49,8 @@ protected:
         EXPECT_EQ(list().ThisF, 1);
         EXPECT_EQ(list().PendingText, "");
         EXPECT_TRUE(list().ItemSounds.empty());
-        EXPECT_FALSE(module->playback.HasBuffer());
-        EXPECT_EQ(module->playback.OutputCount(), 0u);
+        EXPECT_FALSE(PlaybackProbe::HasBuffer(module->playback));
+        EXPECT_EQ(PlaybackProbe::Outputs(module->playback), 0u);
         EXPECT_EQ(sim::OpenWaveHandles(true), 0);
     }
     // Where `samples` first occur in the tap, or npos.
@@ -275,7 +276,7 @@ TEST_F(PlayListTest, TestDuringAPlayWavLeavesThatPlaybackAlone) {
     sim::RunFor(2 * sim::kMilli);
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 1);
     EXPECT_EQ(sim::OpenWaveHandles(true), 1);
-    ASSERT_TRUE(module->playback.HasBuffer());
+    ASSERT_TRUE(PlaybackProbe::HasBuffer(module->playback));
     sim::RunFor(sim::kSecond);
     EXPECT_EQ(sink.count(EVENT_EndPlayAll), 2);
     EXPECT_EQ(sim::CompletedBuffers(true, sim::kSoundCardDevice), 1);

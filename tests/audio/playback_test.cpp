@@ -2,6 +2,7 @@
 // write tables, the fallback sound and the end notice.
 #include "audio/playback.h"
 #include "audio/wav_reader.h"
+#include "tests/support/playback_probe.h"
 #include "tests/support/audio_fixture.h"
 
 namespace {
@@ -35,7 +36,7 @@ TEST_F(PlaybackTest, DefaultDevicePlaysWholeSoundThenOneEndPlayAll) {
     EXPECT_EQ(sink.count(EVENT_EndPlay), 0);
     EXPECT_EQ(NewLog(), (Texts{("单个播放完毕"), ("取得放音消息......所有缓冲放音完毕")}));
     EXPECT_FALSE(sim::DeviceBusy(true, sim::kSoundCardDevice));
-    EXPECT_FALSE(module->playback.HasBuffer());
+    EXPECT_FALSE(PlaybackProbe::HasBuffer(module->playback));
     // Half a second at the sound card's 22,050 Hz, not silent.
     const auto& tap = sim::TapSamples(sim::kSoundCardDevice);
     ASSERT_GE(tap.size(), 11000u);
@@ -165,7 +166,7 @@ TEST_F(PlaybackTest, DefaultDeviceOpenTable) {
     EXPECT_EQ(NewLog(), Texts{("打开声卡错误")});
     sim::FailWave("waveOutQuery", MMSYSERR_ERROR);
     EXPECT_EQ(module->playback.OpenDefaultWaveOut(ctrl->GetSafeHwnd()), 0);
-    EXPECT_TRUE(module->playback.HasBuffer());
+    EXPECT_TRUE(PlaybackProbe::HasBuffer(module->playback));
     EXPECT_EQ(waveOutClose(module->playback.hWaveOut), MMSYSERR_NOERROR);
 }
 
@@ -186,7 +187,7 @@ TEST_F(PlaybackTest, FailedWriteOrPrepareReportsDeviceFailure) {
     MarkLog();
     EXPECT_EQ(ctrl->PlayWav("hello.wav", 1), -2);
     EXPECT_EQ(NewLog().back(), ("向线路播放数据错误"));
-    EXPECT_FALSE(module->playback.HasBuffer());
+    EXPECT_FALSE(PlaybackProbe::HasBuffer(module->playback));
     sim::RunFor(2 * sim::kSecond);
     EXPECT_EQ(EndPlayAlls(), 0);
     // The device stays open until StopPlayWav closes it.
@@ -215,7 +216,7 @@ TEST_F(PlaybackTest, StopPlayWavEndsPlaybackWithOneEndPlayAll) {
     EXPECT_EQ(EndPlayAlls(), 0) << "the end comes as a message";
     sim::RunFor(2 * sim::kSecond);
     EXPECT_EQ(EndPlayAlls(), 1);
-    EXPECT_FALSE(module->playback.HasBuffer());
+    EXPECT_FALSE(PlaybackProbe::HasBuffer(module->playback));
     // About 100 ms reached the sound card.
     EXPECT_NEAR(static_cast<double>(sim::TapSamples(sim::kSoundCardDevice).size()), 2205.0, 30.0);
 }
@@ -248,7 +249,7 @@ TEST_F(PlaybackTest, DeviceLeftOpenByFailedWriteIsClosedWhenTheOtherOpens) {
         EXPECT_EQ(EndPlayAlls(), 2 + i);
     }
     EXPECT_EQ(sim::OpenWaveHandles(true), 0);
-    EXPECT_EQ(module->playback.OutputCount(), 0u);
+    EXPECT_EQ(PlaybackProbe::Outputs(module->playback), 0u);
 }
 
 // Opening the other device stops the one playing as StopPlayWav does (its

@@ -1,7 +1,8 @@
 // The sound card as a modern one: the formats it and the mapper take, the
 // samples each reaches the tap with, clean rate conversion (a stepped tone
-// sweep's spectrum in the taps) and WAV files that Debian packages ship,
-// played with PlayWav and checked against sox's decoding of them.
+// sweep's spectrum in the taps) and the shared table of sound files made
+// from ones Debian ships, played with PlayWav and checked against sox's
+// decoding of them.
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "platform/sim/mmreg.h"
 #include "platform/sim/resampler.h"
 #include "tests/support/audio_fixture.h"
+#include "tests/support/wav_corpus.h"
 
 namespace {
 
@@ -272,10 +274,77 @@ TEST_F(SoundCardTest, SweepMappedToTheLineLeavesNoAliasAboveMinus60Db) {
     }
 }
 
-// ---- WAV files from Debian packages -------------------------------------------
+// Records `seconds` from the line, opened mapped in 16-bit mono at `rate`,
+// in `pieces` buffers one after the other, from the moment the caller starts.
+std::vector<int16_t> RecordLine(DWORD rate, double seconds, size_t pieces) {
+    HWAVEIN h = nullptr;
+    Record format = Plain(WAVE_FORMAT_PCM, 1, rate, 16);
+    EXPECT_EQ(waveInOpen(&h, sim::kLineDevice, format.get(), 0, 0, WAVE_MAPPED), MMSYSERR_NOERROR);
+    if (!h) return {};
+    const size_t total = static_cast<size_t>(rate * seconds);
+    std::vector<int16_t> samples(total);
+    std::vector<WAVEHDR> headers(pieces);
+    for (size_t i = 0; i < pieces; ++i) {
+        const size_t from = total * i / pieces, to = total * (i + 1) / pieces;
+        headers[i].lpData = reinterpret_cast<LPSTR>(samples.data() + from);
+        headers[i].dwBufferLength = static_cast<DWORD>((to - from) * 2);
+        waveInPrepareHeader(h, &headers[i], sizeof(WAVEHDR));
+        waveInAddBuffer(h, &headers[i], sizeof(WAVEHDR));
+    }
+    EXPECT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    sim::RunFor(static_cast<sim::Micros>(seconds * sim::kSecond) + 100 * sim::kMilli);
+    for (auto& hdr : headers) {
+        EXPECT_TRUE(hdr.dwFlags & WHDR_DONE);
+        waveInUnprepareHeader(h, &hdr, sizeof(WAVEHDR));
+    }
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    return samples;
+}
 
-const std::string kScipyData = "/usr/lib/python3/dist-packages/scipy/io/tests/data/";
-const std::string kAlsaSounds = "/usr/share/sounds/alsa/";
+std::vector<int16_t> Pcm16Samples(const std::string& bytes) {
+    std::vector<int16_t> v(bytes.size() / 2);
+    memcpy(v.data(), bytes.data(), v.size() * 2);
+    return v;
+}
+
+TEST_F(SoundCardTest, CallerAt8KilohertzRecordedAt22KilohertzLeavesNoImageAboveMinus60Db) {
+    const std::vector<double> freqs = {250, 1250, 2250, 3250, 3600};
+    sim::SetInputSamples(sim::kLineDevice, Pcm16Samples(Tones(freqs, 8000, 0.5, 16000)), 8000, true);
+    // In 14 buffers of a length that is no whole number of source samples.
+    const auto rec = RecordLine(22050, 0.5 * freqs.size(), 14);
+    const size_t n = 4096, each = 11025;
+    for (size_t t = 0; t < freqs.size(); ++t) {
+        const auto mag = Spectrum(rec, t * each + (each - n) / 2, n);
+        const size_t peak = static_cast<size_t>(std::max_element(mag.begin(), mag.end()) - mag.begin());
+        EXPECT_NEAR(static_cast<double>(peak) * 22050 / n, freqs[t], 2.0 * 22050 / n) << freqs[t];
+        double image = 0;
+        for (size_t k = static_cast<size_t>(4100.0 * n / 22050); k < mag.size(); ++k) image = std::max(image, mag[k]);
+        EXPECT_LT(Db(image / mag[peak]), -60) << "tone " << freqs[t] << " Hz";
+        EXPECT_NEAR(Db(mag[peak] / (16000.0 * n / 4)), 0, 1.5) << freqs[t];
+    }
+}
+
+TEST_F(SoundCardTest, CallerAt22KilohertzRecordedAt8KilohertzLeavesNoAliasAboveMinus60Db) {
+    const std::vector<double> pass = {400, 1500, 3000}, stop = {4400, 5500, 7000, 9000, 10500};
+    std::vector<double> freqs = pass;
+    freqs.insert(freqs.end(), stop.begin(), stop.end());
+    sim::SetInputSamples(sim::kLineDevice, Pcm16Samples(Tones(freqs, 22050, 0.5, 16000)), 22050, true);
+    const auto rec = RecordLine(8000, 0.5 * freqs.size(), 10);
+    const size_t n = 2048;
+    double reference = 0;
+    for (size_t t = 0; t < freqs.size(); ++t) {
+        const auto mag = Spectrum(rec, t * 4000 + (4000 - n) / 2, n);
+        const double loudest = *std::max_element(mag.begin(), mag.end());
+        if (t < pass.size()) {
+            reference = std::max(reference, loudest);
+            EXPECT_NEAR(Db(loudest / (16000.0 * n / 4)), 0, 1.5) << freqs[t];
+        } else {
+            EXPECT_LT(Db(loudest / reference), -60) << "tone " << freqs[t] << " Hz folded into the recording";
+        }
+    }
+}
+
+// ---- sound files made from Debian's by an outside encoder --------------------
 
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -291,99 +360,57 @@ std::vector<float> SoxMono(const std::string& path) {
     return v;
 }
 
-// A copy of a 16-bit stereo file's samples under an extensible record.
-bool WriteExtensible16(const std::string& from, const std::string& to) {
-    riff::WaveInfo info;
-    std::vector<uint8_t> data;
-    if (!riff::ReadFile(from, info, data) || info.format.wBitsPerSample != 16 || info.format.nChannels != 2) return false;
-    Record r = Extensible(WAVE_FORMAT_PCM, 2, info.format.nSamplesPerSec, 16, 16, kStereo);
-    const std::string fmt(reinterpret_cast<const char*>(&r.x), sizeof r.x);
-    wav::Save(to, wav::Riff("WAVE", wav::Chunk("fmt ", fmt) +
-                                          wav::Chunk("data", std::string(data.begin(), data.end()))));
+// Whether `expected` (UTF-8) appear in `log` (GBK) in that order.
+bool LoggedInOrder(const std::vector<std::string>& log, const std::vector<std::string>& expected) {
+    auto at = log.begin();
+    for (const auto& text : expected) {
+        at = std::find(at, log.end(), testenv::Gbk(text));
+        if (at == log.end()) return false;
+        ++at;
+    }
     return true;
 }
 
-TEST_F(SoundCardTest, DebianShippedFilesPlayOnTheCardWithTheirSamplesInTheTap) {
+// Every file of the shared table gives its ReadWav result, PlayWav result
+// and log entries; what plays reaches the tap as sox decodes it, converted
+// to the tap's rate.
+TEST_F(SoundCardTest, CorpusFilesGiveTheirResultsAndPlayTheirSamples) {
+    const std::string support = MARLUNE_SOURCE_DIR "/tests/support/";
+    const auto files = corpus::Read(support + "wav_corpus.txt");
+    ASSERT_FALSE(files.empty());
+    ASSERT_TRUE(Shell("bash " + support + "make_wav_corpus.sh " + support + "wav_corpus.txt corpus"));
     MakeControl();
-    // Made with sox from a file alsa-utils ships: the formats studios deliver.
-    const std::string voice = kAlsaSounds + "Front_Center.wav";
-    ASSERT_TRUE(Shell("sox '" + voice + "' -b 24 -c 2 -r 48000 made_24bit_48k_stereo.wav"));
-    ASSERT_TRUE(Shell("sox '" + voice + "' -b 16 -c 2 -r 44100 made_16bit_stereo.wav"));
-    ASSERT_TRUE(WriteExtensible16("made_16bit_stereo.wav", "made_extensible_16bit_stereo.wav"));
-    ASSERT_TRUE(Shell("sox '" + voice + "' -e floating-point -b 32 -r 32000 made_float_32k.wav"));
-    const std::vector<std::string> files = {
-        kAlsaSounds + "Front_Center.wav",                        // 16-bit mono 48 kHz
-        kAlsaSounds + "Noise.wav",                               // white noise, 16-bit mono 48 kHz
-        kScipyData + "test-44100Hz-2ch-32bit-float-le.wav",      // IEEE float stereo
-        kScipyData + "test-44100Hz-le-1ch-4bytes.wav",           // extensible, 32-bit
-        kScipyData + "test-8000Hz-le-3ch-5S-24bit.wav",          // 24-bit, 3 channels
-        kScipyData + "test-8000Hz-le-2ch-1byteu.wav",            // 8-bit stereo
-        kScipyData + "test-8000Hz-le-1ch-1byte-ulaw.wav",        // mu-law
-        "made_24bit_48k_stereo.wav",
-        "made_extensible_16bit_stereo.wav",
-        "made_float_32k.wav",
-    };
     const DWORD tapRate = sim::TapRate(sim::kSoundCardDevice);
-    for (const auto& path : files) {
-        riff::WaveInfo info;
-        std::vector<uint8_t> data;
-        ASSERT_TRUE(riff::ReadFile(path, info, data)) << path;
-        const std::vector<float> reference = SoxMono(path);
-        ASSERT_FALSE(reference.empty()) << path;
-        const DWORD rate = info.format.nSamplesPerSec;
+    for (const auto& file : files) {
+        const std::string path = "corpus/" + file.name;
+        SoundRef sound;
+        EXPECT_EQ(ReadWav(module->core, path.c_str(), sound), file.read) << file.name;
         sim::RunFor(50 * sim::kMilli);
         const size_t first = static_cast<size_t>(sim::Now() * tapRate / sim::kSecond);
         const int ends = sink.count(EVENT_EndPlayAll);
-        ASSERT_EQ(ctrl->PlayWav(path, 1), 0) << path;
+        MarkLog();
+        EXPECT_EQ(ctrl->PlayWav(path, 1), file.play) << file.name;
+        EXPECT_TRUE(LoggedInOrder(NewLog(), file.log)) << file.name;
+        if (file.play != 0) {
+            EXPECT_EQ(sim::OpenWaveHandles(true), 0) << file.name;
+            continue;
+        }
+        const std::vector<float> reference = SoxMono(path);
+        ASSERT_FALSE(reference.empty()) << file.name;
+        const DWORD rate = sound->Format()->nSamplesPerSec;
         sim::RunFor(static_cast<sim::Micros>(reference.size()) * sim::kSecond / rate + 50 * sim::kMilli);
-        EXPECT_EQ(sink.count(EVENT_EndPlayAll), ends + 1) << path;
-        // What sox decoded, converted to the tap's rate by the same converter.
+        EXPECT_EQ(sink.count(EVENT_EndPlayAll), ends + 1) << file.name;
         const size_t length = reference.size() * tapRate / rate;
         const auto expected = sim::ResampleAll(reference.data(), reference.size(), 1, rate, tapRate, length);
         const auto tap = sim::TapSamples(sim::kSoundCardDevice);
-        ASSERT_GE(tap.size(), first + length) << path;
+        ASSERT_GE(tap.size(), first + length) << file.name;
         double worst = 0, energy = 0;
         for (size_t i = 0; i < length; ++i) {
             worst = std::max(worst, std::abs(tap[first + i] - static_cast<double>(expected[i])));
             energy += static_cast<double>(tap[first + i]) * tap[first + i];
         }
-        EXPECT_GT(energy, 0) << path;
-        EXPECT_LE(worst, 2.0) << path;
-    }
-}
-
-TEST_F(SoundCardTest, DebianShippedFilesTheCardRefuses) {
-    MakeControl();
-    struct Case {
-        const char* file;
-        LONG read;  // ReadWav's result
-        LONG play;  // PlayWav(file, 1)
-    } cases[] = {
-        // Big-endian RIFX: no RIFF form.
-        {"test-44100Hz-2ch-32bit-float-be.wav", -2, -2},
-        {"test-8000Hz-be-3ch-5S-24bit.wav", -2, -2},
-        // Headers that claim more than the file holds.
-        {"test-44100Hz-le-1ch-4bytes-early-eof.wav", -9, -2},
-        {"test-44100Hz-le-1ch-4bytes-early-eof-no-data.wav", -6, -2},  // its data chunk is cut off whole
-        {"test-44100Hz-le-1ch-4bytes-incomplete-chunk.wav", -3, -2},
-        // Read whole, but no sound card takes the format.
-        {"test-48000Hz-2ch-64bit-float-le-wavex.wav", 0, -2},
-        {"test-8000Hz-le-3ch-5S-24bit-inconsistent.wav", 0, -2},
-        {"test-8000Hz-le-1ch-10S-20bit-extra.wav", 0, -2},
-        {"test-8000Hz-le-3ch-5S-36bit.wav", 0, -2},
-        {"test-8000Hz-le-3ch-5S-64bit.wav", 0, -2},
-        {"test-8000Hz-le-4ch-9S-12bit.wav", 0, -2},
-        {"test-8000Hz-le-5ch-9S-5bit.wav", 0, -2},
-    };
-    for (const auto& c : cases) {
-        const std::string path = kScipyData + c.file;
-        SoundRef sound;
-        EXPECT_EQ(ReadWav(module->core, path.c_str(), sound), c.read) << c.file;
-        MarkLog();
-        EXPECT_EQ(ctrl->PlayWav(path, 1), c.play) << c.file;
-        const auto log = NewLog();
-        EXPECT_NE(std::find(log.begin(), log.end(), "wave open err5"), log.end()) << c.file;
-        EXPECT_EQ(sim::OpenWaveHandles(true), 0) << c.file;
+        EXPECT_GT(energy, 0) << file.name;
+        EXPECT_LE(worst, 2.0) << file.name;
     }
 }
 

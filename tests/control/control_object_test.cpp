@@ -171,7 +171,9 @@ TEST_F(ControlObjectTest, MonitorDtmfPersistsWithTheVersionAndResetsToFalse) {
     PropExchange load(bag, true);
     other.DoPropExchange(load);
     EXPECT_EQ(other.m_monitorDtmf, TRUE);
-    EXPECT_EQ(load.loadedVersion(), 0x00010000u);
+    DWORD version = 0;
+    load.ExchangeVersion(version, 0x00020000, false);
+    EXPECT_EQ(version, 0x00010000u);
 
     other.OnResetState();
     EXPECT_EQ(other.m_monitorDtmf, FALSE);

@@ -23,14 +23,17 @@ TEST_F(HistoryRunTest, TheDemoFillsTheHistoryAndCallsListsIt) {
     Marlune("demo --out out");
     ASSERT_EQ(status, 0) << err;
     json calls = Calls();
-    ASSERT_EQ(calls.size(), 3u) << out;
+    ASSERT_EQ(calls.size(), 4u) << out;
     struct Want {
         const char* number;
         const char* keys;
         const char* ended;
         size_t recordings;
-    } want[] = {{"02087654321", "", "caller", 0}, {"13912345678", "2#", "service", 1}, {"13800138000", "10", "service", 0}};
-    for (size_t i = 0; i < 3; ++i) {
+    } want[] = {{"13600000000", "1000000000000", "service", 0},
+                {"02087654321", "", "caller", 0},
+                {"13912345678", "2#", "service", 1},
+                {"13800138000", "1111112340", "service", 0}};
+    for (size_t i = 0; i < 4; ++i) {
         const json& c = calls[i];
         EXPECT_EQ(c["number"], want[i].number);
         std::string keys;
@@ -38,28 +41,29 @@ TEST_F(HistoryRunTest, TheDemoFillsTheHistoryAndCallsListsIt) {
         EXPECT_EQ(keys, want[i].keys) << c.dump();
         EXPECT_EQ(c["ended"], want[i].ended) << c.dump();
         EXPECT_EQ(c["recordings"].size(), want[i].recordings);
-        EXPECT_EQ(c["folder"], "call-" + std::to_string(3 - i));
+        EXPECT_EQ(c["folder"], "call-" + std::to_string(4 - i));
         EXPECT_GT(c["wall_end"].get<double>(), c["wall_start"].get<double>());
         std::set<std::string> kinds;
         for (auto& f : c["files"]) kinds.insert(f["kind"]);
         EXPECT_TRUE(kinds.count("heard") && kinds.count("log") && kinds.count("timeline")) << c.dump();
     }
-    EXPECT_EQ(calls[1]["recordings"][0]["file"], "call-2/message-2.wav");
-    EXPECT_FALSE(calls[2]["prompts"].empty());
+    EXPECT_EQ(calls[2]["recordings"][0]["file"], "call-2/message-2.wav");
+    EXPECT_FALSE(calls[3]["prompts"].empty());
 
     // The table, newest first; the filters as the server takes them.
     Marlune("calls out");
     auto lines = Lines();
-    ASSERT_EQ(lines.size(), 5u) << out;
+    ASSERT_EQ(lines.size(), 6u) << out;
     EXPECT_EQ(lines[0].rfind("ID  STARTED", 0), 0u) << out;
-    EXPECT_TRUE(Has(lines[1], "02087654321")) << out;
-    EXPECT_TRUE(Has(lines[3], "13800138000")) << out;
-    EXPECT_EQ(lines[4], "3 calls");
+    EXPECT_TRUE(Has(lines[1], "13600000000")) << out;
+    EXPECT_TRUE(Has(lines[2], "02087654321")) << out;
+    EXPECT_TRUE(Has(lines[4], "13800138000")) << out;
+    EXPECT_EQ(lines[5], "4 calls");
     const std::string day = calls[0]["started"].get<std::string>().substr(0, 10);
     EXPECT_EQ(Calls("--recorded yes").size(), 1u);
     EXPECT_EQ(Calls("--number 0208 --ended caller").size(), 1u);
     EXPECT_EQ(Calls("--number 139 --ended caller").size(), 0u);
-    EXPECT_EQ(Calls("--from " + day + " --to " + day).size(), 3u);
+    EXPECT_EQ(Calls("--from " + day + " --to " + day).size(), 4u);
     Marlune("calls out --from 2026-02-30");
     EXPECT_EQ(status, 2);
     EXPECT_TRUE(Has(err, "is not a date")) << err;

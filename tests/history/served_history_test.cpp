@@ -73,7 +73,7 @@ TEST_F(ServeTest, SoundsAndPicturesComeWithTheirTypesAndServingWritesNothing) {
     EXPECT_EQ(list.headers["content-type"], "text/html; charset=utf-8");
     EXPECT_EQ(list.headers["x-content-type-options"], "nosniff");
     EXPECT_TRUE(Has(list.headers["content-security-policy"], "default-src 'none'"));
-    EXPECT_EQ(Count(list.body, "<tr class=\"call\""), 3u);
+    EXPECT_EQ(Count(list.body, "<tr class=\"call\""), 4u);
 
     HttpAnswer call = Http("/call/2");
     ASSERT_EQ(call.status, 200);

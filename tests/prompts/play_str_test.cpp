@@ -1,6 +1,7 @@
 // PlayStr: the composer's examples with the sounds the caller hears, numbers,
 // letters, capacity and the pending rest, queued calls, texts with nothing
 // to play, start failures and a missing index.
+#include "tests/support/playback_probe.h"
 #include "tests/prompts/prompts_fixture.h"
 
 namespace {
@@ -268,7 +269,7 @@ TEST_F(PlayStrTest, DestroyedControlLeavesTheNextOneFreeToSpeak) {
     ASSERT_EQ(Say("你好你好", 1), 0);
     sim::RunFor(60 * sim::kMilli);
     ctrl.reset();
-    EXPECT_EQ(module->playback.OutputCount(), 0u);
+    EXPECT_EQ(PlaybackProbe::Outputs(module->playback), 0u);
     EXPECT_FALSE(module->playList.Busy());
     sim::RunFor(sim::kSecond);
     CMarluneCtrl& next = MakeControl();

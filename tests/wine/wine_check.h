@@ -87,8 +87,10 @@ private:
             char text[256] = {};
             GetWindowTextA(hwnd, text, sizeof text);
             closer->caption_ = text;
-            PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
+            // Counted before the answer: the box's thread may read the count
+            // as soon as the box ends.
             InterlockedIncrement(&closer->closed_);
+            PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
             Sleep(50);
         }
         return TRUE;
