@@ -7,17 +7,14 @@
 
 #include "host/caller_side.h"
 #include "host/host_commands.h"
+#include "host/host_target.h"
 #include "peers/virtual_modem/virtual_modem.h"
-#include "platform/sim/sim.h"
-#include "platform/sim/wave_devices.h"
 
 using nlohmann::json;
 
 namespace {
 
 uint32_t DeviceOf(const json& r) { return r.value("device", 0u); }
-
-sim::Micros Seconds(double s) { return static_cast<sim::Micros>(s * sim::kSecond); }
 
 // A command answering the modem's status code: 0 (or more) is success.
 json Checked(int code, const char* what) {
@@ -39,7 +36,7 @@ public:
         int first = vmodem_Ring(device);
         if (first < 0) throw HostCommandError("no offered call to ring");
         for (int64_t i = 1; i < count; ++i)
-            sim::ScheduleAfter(Seconds(interval * static_cast<double>(i)), [device] { vmodem_Ring(device); });
+            HostAfter(interval * static_cast<double>(i), [device] { vmodem_Ring(device); });
         return json{{"ring", first}};
     }
     json CallerId(uint32_t device, const std::string& callerId) override {
@@ -50,8 +47,7 @@ public:
         if (interval <= 0) return Checked(vmodem_PressKeys(device, keys.c_str()), "no connected call, or a bad key");
         for (size_t i = 0; i < keys.size(); ++i) {
             std::string key(1, keys[i]);
-            sim::ScheduleAfter(Seconds(interval * static_cast<double>(i)),
-                               [device, key] { vmodem_PressKeys(device, key.c_str()); });
+            HostAfter(interval * static_cast<double>(i), [device, key] { vmodem_PressKeys(device, key.c_str()); });
         }
         return 0;
     }
@@ -72,7 +68,7 @@ public:
         return Checked(busy ? vmodem_BusyOutgoing(device) : vmodem_RejectOutgoing(device), "no outgoing call ringing");
     }
     void Voice(const std::string& wavPath) override {
-        if (!sim::SetInputWav(sim::kLineDevice, wavPath, false))
+        if (!HostCallerVoice(wavPath))
             throw HostCommandError("cannot read the WAV file " + AnsiToUtf8(wavPath));
     }
     bool Virtual() const override { return true; }

@@ -21,12 +21,8 @@
 
 #include <nlohmann/json.hpp>
 
-struct Module;
-class CMarluneCtrl;
-
 struct HostContext {
-    Module& module;
-    CMarluneCtrl* ctrl;  // the control the request names ("ctl") or the default one; null when none
+    int ctl;  // the control the request names ("ctl") or the default one; 0 when none
     // Writes one line to the host's output (an event, a box, a notice).
     std::function<void(const nlohmann::json&)> emit;
 };

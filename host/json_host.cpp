@@ -7,10 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "control/front/automation.h"
 #include "platform/code_page.h"
-#include "host/sound_card.h"
-#include "platform/sim/sim.h"
 
 using nlohmann::json;
 
@@ -21,48 +18,6 @@ using RequestError = HostRequestError;
 
 // ---- text and values at the edge ----------------------------------------------
 
-std::string Utf8(const std::u16string& w) { return codepage::FromWide(CP_UTF8, w); }
-std::u16string Utf16(const std::string& utf8) { return codepage::ToWide(CP_UTF8, utf8); }
-
-json ToJson(const Variant& v) {
-    switch (v.vt) {
-        case VarType::I4: return v.lVal;
-        case VarType::R8:
-        case VarType::R4: return v.dblVal;
-        case VarType::Bool: return v.lVal != 0;
-        case VarType::BStr: return Utf8(v.bstrVal);
-        case VarType::Empty:
-        case VarType::Null:
-        case VarType::Error:
-        case VarType::Object:
-        case VarType::Array: return nullptr;
-    }
-    return nullptr;
-}
-
-// A JSON argument as the variant a script would pass: an integer that fits
-// a long is VT_I4, any other number VT_R8 (converted, or refused as an
-// overflow, by the member's parameter type), a string VT_BSTR; null, an
-// array and an object arrive as VT_NULL, VT_ARRAY and VT_DISPATCH, which no
-// parameter takes.
-Variant FromJson(const json& j) {
-    if (j.is_boolean()) return Variant::Bool(j.get<bool>());
-    if (j.is_number_unsigned()) {
-        auto v = j.get<uint64_t>();
-        return v <= INT32_MAX ? Variant::Long(static_cast<LONG>(v)) : Variant::Double(static_cast<double>(v));
-    }
-    if (j.is_number_integer()) {
-        auto v = j.get<int64_t>();
-        return v >= INT32_MIN && v <= INT32_MAX ? Variant::Long(static_cast<LONG>(v))
-                                                : Variant::Double(static_cast<double>(v));
-    }
-    if (j.is_number_float()) return Variant::Double(j.get<double>());
-    if (j.is_string()) return Variant::String(Utf16(j.get<std::string>()));
-    if (j.is_array()) return Variant::Of(VarType::Array);
-    if (j.is_object()) return Variant::Of(VarType::Object);
-    return Variant::Null();
-}
-
 // A value as a message shows it.
 std::string Shown(const json& j) {
     if (j.is_array()) return "an array";
@@ -71,7 +26,7 @@ std::string Shown(const json& j) {
     return s.size() > 40 ? s.substr(0, 37) + "..." : s;
 }
 
-std::string HResultText(HRESULT hr) {
+std::string HResultText(int32_t hr) {
     char buf[16];
     snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
     return buf;
@@ -105,21 +60,29 @@ json Failure(const char* kind, const std::string& message) {
     return json{{"error", {{"kind", kind}, {"message", message}}}};
 }
 
-json AutomationFailure(HRESULT hr, const std::string& message) {
+json AutomationFailure(int32_t hr, const std::string& message) {
     json f = Failure("automation", message);
     f["error"]["hresult"] = HResultText(hr);
     return f;
 }
 
-const char* Wanted(ParamType type) {
+const char* Wanted(HostType type) {
     switch (type) {
-        case ParamType::Long: return "a long";
-        case ParamType::Bool: return "a BOOL";
-        case ParamType::String: return "a BSTR (string)";
-        case ParamType::Void: return "nothing";
+        case HostType::Long: return "a long";
+        case HostType::Bool: return "a BOOL";
+        case HostType::String: return "a BSTR (string)";
+        case HostType::Other: return "nothing";
     }
     return "?";
 }
+
+// The automation codes the host words (winerror.h / oleauto.h).
+constexpr int32_t kOk = static_cast<int32_t>(0u);
+constexpr int32_t kBadParamCount = static_cast<int32_t>(0x8002000Eu);
+constexpr int32_t kException = static_cast<int32_t>(0x80020009u);
+constexpr int32_t kTypeMismatch = static_cast<int32_t>(0x80020005u);
+constexpr int32_t kOverflow = static_cast<int32_t>(0x8002000Au);
+constexpr int32_t kMemberNotFound = static_cast<int32_t>(0x80020003u);
 
 // ---- request checks ---------------------------------------------------------------
 
@@ -201,45 +164,23 @@ const json& Field(const json& request, const char* name) {
 
 // ---- host ---------------------------------------------------------------------
 
-class JsonHost::Sink : public IEventSink {
-public:
-    Sink(JsonHost& host, int number) : host_(host), number_(number) {}
-    HRESULT Invoke(DISPID dispid, const std::vector<Variant>& args) override {
-        const EventInfo* e = automation::FindEvent(dispid);
-        json a = json::array();
-        for (auto& v : args) a.push_back(ToJson(v));
-        host_.Emit(json{{"event", e ? e->name : std::to_string(dispid)}, {"ctl", number_}, {"args", a}});
-        return S_OK;
-    }
-
-private:
-    JsonHost& host_;
-    int number_;
-};
-
-JsonHost::JsonHost(Output out) : out_(std::move(out)), module_(Module::Current()) {
-    sim::SetMessageBoxObserver([this](const sim::MessageBoxRecord& box) {
-        json j{{"messagebox",
-                {{"caption", AnsiToUtf8(box.caption)},
-                 {"text", AnsiToUtf8(box.text)},
-                 {"caption_big5", codepage::Convert(box.caption, 950, CP_UTF8)},
-                 {"text_big5", codepage::Convert(box.text, 950, CP_UTF8)},
-                 {"caption_bytes", Hex(box.caption)},
-                 {"text_bytes", Hex(box.text)},
-                 {"answer", box.answer}}}};
-        if (addressed_) j["ctl"] = addressed_;
-        Emit(j);
-    });
-    sim::SetDebugOutputObserver([this](const std::string& text) { Emit(json{{"debug", AnsiToUtf8(text)}}); });
+JsonHost::JsonHost(Output out) : out_(std::move(out)), target_(MakeHostTarget()) {
+    target_->Connect(
+        [this](int ctl, const std::string& name, json args) {
+            Emit(json{{"event", name}, {"ctl", ctl}, {"args", std::move(args)}});
+        },
+        [this](json notice) {
+            if (notice.contains("messagebox") && addressed_) notice["ctl"] = addressed_;
+            Emit(std::move(notice));
+        });
 }
 
 JsonHost::~JsonHost() {
     while (!controls_.empty()) DestroyControl(controls_.begin()->first);
-    sim::SetMessageBoxObserver(nullptr);
-    sim::SetDebugOutputObserver(nullptr);
+    target_.reset();
 }
 
-double JsonHost::Seconds() const { return static_cast<double>(sim::Now()) / sim::kSecond; }
+double JsonHost::Seconds() const { return target_->Seconds(); }
 
 void JsonHost::Emit(json j) {
     if (!j.contains("id")) j["t"] = Seconds();
@@ -248,33 +189,21 @@ void JsonHost::Emit(json j) {
 
 int JsonHost::CreateControl() {
     int number = nextNumber_++;
-    Live& live = controls_[number];
-    live.sink = std::make_unique<Sink>(*this, number);
-    live.ctrl = std::make_unique<CMarluneCtrl>(module_);
-    live.ctrl->Advise(live.sink.get());
-    live.ctrl->CreateControlWindow(nullptr, RECT{0, 0, 100, 50});
+    target_->Create(number);
+    controls_[number] = true;
     return number;
 }
 
 bool JsonHost::DestroyControl(int number) {
     auto it = controls_.find(number);
     if (it == controls_.end()) return false;
-    // The destruction notice is answered by the message-box policy and
-    // reported through the observer, with this control's number.
+    // The destruction notice is reported with this control's number.
     int outer = addressed_;
     addressed_ = number;
-    it->second.ctrl.reset();
-    it->second.sink.reset();
     controls_.erase(it);
+    target_->Destroy(number);
     addressed_ = outer;
     return true;
-}
-
-CMarluneCtrl* JsonHost::control() { return controls_.empty() ? nullptr : controls_.begin()->second.ctrl.get(); }
-
-CMarluneCtrl* JsonHost::control(int number) {
-    auto it = controls_.find(number);
-    return it == controls_.end() ? nullptr : it->second.ctrl.get();
 }
 
 // Checks the whole request; answers the number of the control it goes to
@@ -367,9 +296,9 @@ int JsonHost::Validate(const json& r) const {
     throw RequestError("no control " + std::to_string(number) + " (not created)");
 }
 
-json JsonHost::Call(CMarluneCtrl& ctrl, const json& r) {
+json JsonHost::Call(int ctl, const json& r) {
     std::string name;
-    WORD flags = DISPATCH_METHOD;
+    CallKind kind = CallKind::Method;
     std::vector<json> given;
     if (r.contains("call")) {
         name = r["call"].get<std::string>();
@@ -377,57 +306,51 @@ json JsonHost::Call(CMarluneCtrl& ctrl, const json& r) {
             for (auto& a : r["args"]) given.push_back(a);
     } else if (r.contains("get")) {
         name = r["get"].get<std::string>();
-        flags = DISPATCH_PROPERTYGET;
+        kind = CallKind::Get;
     } else {
         name = r["put"].get<std::string>();
-        flags = DISPATCH_PROPERTYPUT;
+        kind = CallKind::Put;
         given.push_back(r["value"]);
     }
-    DISPID dispid = DISPID_UNKNOWN;
-    HRESULT hr = automation::GetIDOfName(Utf16(name), &dispid);
-    if (FAILED(hr)) return AutomationFailure(hr, "unknown name: " + name);
-    const MemberInfo& m = *automation::FindMember(dispid);
-    std::vector<Variant> args;
-    for (auto& g : given) args.push_back(FromJson(g));
-
-    Variant result;
-    ExcepInfo excep;
-    UINT argErr = 0;
-    hr = automation::Invoke(ctrl, dispid, flags, args, &result, &excep, &argErr);
-    switch (hr) {
-        case S_OK: return json{{"result", ToJson(result)}};
-        case DISP_E_EXCEPTION: {
-            json f = AutomationFailure(hr, Utf8(excep.description));
-            f["error"]["scode"] = HResultText(excep.scode);
+    MemberCall m = target_->Call(ctl, name, kind, given);
+    if (!m.found) return AutomationFailure(m.hr, "unknown name: " + name);
+    switch (m.hr) {
+        case kOk: return json{{"result", m.result}};
+        case kException: {
+            json f = AutomationFailure(m.hr, m.description);
+            f["error"]["scode"] = HResultText(m.scode);
             return f;
         }
-        case DISP_E_BADPARAMCOUNT: {
+        case kBadParamCount: {
             std::string names;
-            for (auto& p : m.params) names += (names.empty() ? "" : ", ") + std::string(p.name);
-            size_t wanted = m.kind == MemberKind::Property ? (flags & DISPATCH_PROPERTYPUT ? 1 : 0) : m.params.size();
-            return AutomationFailure(hr, "wrong number of arguments for " + std::string(m.name) + ": it takes " +
-                                             std::to_string(wanted) + (names.empty() ? "" : " (" + names + ")") +
-                                             ", got " + std::to_string(args.size()));
+            for (auto& p : m.params) names += (names.empty() ? "" : ", ") + p.name;
+            size_t wanted = m.property ? (kind == CallKind::Put ? 1 : 0) : m.params.size();
+            return AutomationFailure(m.hr, "wrong number of arguments for " + m.member + ": it takes " +
+                                               std::to_string(wanted) + (names.empty() ? "" : " (" + names + ")") +
+                                               ", got " + std::to_string(given.size()));
         }
-        case DISP_E_TYPEMISMATCH:
-        case DISP_E_OVERFLOW: {
-            ParamInfo p = automation::ParameterAt(m, args.size(), argErr);
-            const json& bad = given[given.size() - 1 - argErr];
-            std::string which = m.kind == MemberKind::Property ? "the value of " + std::string(m.name)
-                                                                : "parameter " + std::string(p.name) + " of " + m.name;
+        case kTypeMismatch:
+        case kOverflow: {
+            // argErr counts from the last argument.
+            HostParam p{"?", HostType::Other};
+            if (m.property)
+                p = HostParam{m.member, m.type};
+            else if (m.argErr < given.size() && given.size() == m.params.size())
+                p = m.params[given.size() - 1 - m.argErr];
+            const json bad = m.argErr < given.size() ? given[given.size() - 1 - m.argErr] : json();
+            std::string which = m.property ? "the value of " + m.member : "parameter " + p.name + " of " + m.member;
             std::string message =
-                hr == DISP_E_OVERFLOW
+                m.hr == kOverflow
                     ? "overflow: " + which + " is a long (-2147483648 to 2147483647), got " + Shown(bad)
                     : "type mismatch: " + which + " is " + Wanted(p.type) + ", got " + Shown(bad);
-            json f = AutomationFailure(hr, message);
-            f["error"]["argErr"] = argErr;
+            json f = AutomationFailure(m.hr, message);
+            f["error"]["argErr"] = m.argErr;
             return f;
         }
-        case DISP_E_MEMBERNOTFOUND:
-            return AutomationFailure(hr, std::string(m.name) + (m.kind == MemberKind::Property
-                                                                    ? " is a property: use \"get\" or \"put\""
-                                                                    : " is a method: use \"call\""));
-        default: return AutomationFailure(hr, "cannot invoke " + name);
+        case kMemberNotFound:
+            return AutomationFailure(m.hr, m.member + (m.property ? " is a property: use \"get\" or \"put\""
+                                                                  : " is a method: use \"call\""));
+        default: return AutomationFailure(m.hr, "cannot invoke " + name);
     }
 }
 
@@ -452,9 +375,9 @@ void JsonHost::Handle(const json& request) {
         int ctl = Validate(request);
         addressed_ = ctl;
         if (request.contains("call") || request.contains("get") || request.contains("put")) {
-            answer = Call(*control(ctl), request);
+            answer = Call(ctl, request);
         } else if (request.contains("run")) {
-            sim::RunFor(static_cast<sim::Micros>(request["run"].get<double>() * sim::kSecond));
+            target_->RunFor(request["run"].get<double>());
             answer = json{{"result", {{"t", Seconds()}}}};
         } else if (request.contains("control")) {
             if (request["control"] == "create") {
@@ -465,7 +388,7 @@ void JsonHost::Handle(const json& request) {
             }
         } else {
             auto& command = HostCommands().at(request["cmd"].get<std::string>());
-            HostContext ctx{module_, ctl ? control(ctl) : nullptr, [this](const json& j) { Emit(j); }};
+            HostContext ctx{ctl, [this](const json& j) { Emit(j); }};
             answer = json{{"result", command.run(ctx, request)}};
         }
     } catch (const RequestError& e) {
@@ -488,18 +411,18 @@ void JsonHost::Handle(const json& request) {
 
 // ---- entry points -----------------------------------------------------------
 
-int RunHost(bool realTime, bool sound) {
-    sim::SetRealTime(realTime);
-    SetUpSoundCard(sound);
-    {
-        JsonHost host([](const json& j) {
-            std::cout << j.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
-            std::cout.flush();
-        });
-        host.CreateControl();
-        std::string line;
-        while (std::getline(std::cin, line)) host.HandleLine(line);
-    }
-    FinishSoundCard();
-    return 0;
+json MessageBoxNotice(const std::string& caption, const std::string& text, int answer) {
+    return json{{"messagebox",
+                 {{"caption", AnsiToUtf8(caption)},
+                  {"text", AnsiToUtf8(text)},
+                  {"caption_big5", codepage::Convert(caption, 950, CP_UTF8)},
+                  {"text_big5", codepage::Convert(text, 950, CP_UTF8)},
+                  {"caption_bytes", Hex(caption)},
+                  {"text_bytes", Hex(text)},
+                  {"answer", answer}}}};
+}
+
+void ServeLines(JsonHost& host) {
+    std::string line;
+    while (std::getline(std::cin, line)) host.HandleLine(line);
 }

@@ -1,4 +1,5 @@
-// The Linux host: drives controls through automation from JSON lines.
+// The JSON-lines host: drives controls through automation, on either target
+// (host/host_target.h).
 //
 //   {"id":1,"call":"InitLine","args":[0]}      -> {"id":1,"result":"..."}
 //   {"id":2,"get":"OutID"}                     -> {"id":2,"result":-1}
@@ -31,8 +32,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "control/front/marlune_ctrl.h"
 #include "host/host_commands.h"
+#include "host/host_target.h"
 
 class JsonHost {
 public:
@@ -48,35 +49,32 @@ public:
     void HandleLine(const std::string& line);
     void Handle(const nlohmann::json& request);
 
-    // Constructs a control on the module with its window created and its
-    // events connected; answers its number.
+    // Creates a control with its window created and its events connected;
+    // answers its number.
     int CreateControl();
     // Destroys control `number`; false when no live control has it.
     bool DestroyControl(int number);
-    // The default control (the lowest-numbered live one), or null.
-    CMarluneCtrl* control();
-    CMarluneCtrl* control(int number);
-    Module& module() { return module_; }
+    // How many controls are alive.
+    size_t Controls() const { return controls_.size(); }
     double Seconds() const;
 
 private:
-    class Sink;
-    struct Live {
-        std::unique_ptr<Sink> sink;
-        std::unique_ptr<CMarluneCtrl> ctrl;
-    };
-
     int Validate(const nlohmann::json& request) const;
-    nlohmann::json Call(CMarluneCtrl& ctrl, const nlohmann::json& request);
+    nlohmann::json Call(int ctl, const nlohmann::json& request);
     void Emit(nlohmann::json j);
 
     Output out_;
-    Module& module_;
-    std::map<int, Live> controls_;
+    std::unique_ptr<HostTarget> target_;
+    std::map<int, bool> controls_;  // the live ones
     int nextNumber_ = 1;
     int addressed_ = 0;  // the control a running request named, for message boxes
 };
 
+// A message box as the host reports it: its ANSI caption and text read in
+// the system's code page and as Big5, their bytes, and the answer it got.
+nlohmann::json MessageBoxNotice(const std::string& caption, const std::string& text, int answer);
+// Handles request lines from stdin until its end, writing to stdout.
+void ServeLines(JsonHost& host);
 // Runs the host on stdin/stdout until end of input.
 int RunHost(bool realTime, bool sound = true);
 // `marlune demo [--out DIR] [--json]`: four callers on the sample balance

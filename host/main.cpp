@@ -1,5 +1,6 @@
-// marlune: the Linux host of the control. Its verbs and their options:
-// host/usage.cpp (`marlune help`).
+// marlune: the host of the control. Its verbs and their options:
+// host/usage.cpp (`marlune help`). marlune.exe, the Windows build, has the
+// JSON host over MARLUNE.OCX only.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +9,10 @@
 #include "host/caller_side.h"
 #include "host/host_commands.h"
 #include "host/json_host.h"
-#include "host/modules.h"
 #include "host/usage.h"
+#ifndef _WIN32
+#include "host/modules.h"
+#endif
 
 int NumberCommand(int argc, char** argv);
 int SayCommand(int argc, char** argv);
@@ -23,6 +26,23 @@ int Help() {
 
 }  // namespace
 
+#ifdef _WIN32
+int main(int argc, char** argv) {
+    std::string verb = argc > 1 ? argv[1] : "help";
+    if (verb == "host") {
+        // Always on the wall clock, with Windows' own sound devices.
+        for (int i = 2; i < argc; ++i)
+            if (strcmp(argv[i], "--real-time") != 0 && strcmp(argv[i], "--no-sound") != 0) {
+                fprintf(stderr, "marlune: unknown host option '%s'\n", argv[i]);
+                return 2;
+            }
+        return RunHost(true);
+    }
+    if (verb == "help" || verb == "--help" || verb == "-h") return Help();
+    fprintf(stderr, "marlune: unknown command '%s' (marlune.exe has \"host\" only)\n", verb.c_str());
+    return 2;
+}
+#else
 int main(int argc, char** argv) {
     std::string verb = argc > 1 ? argv[1] : "help";
     if (verb == "host") {
@@ -68,3 +88,4 @@ int main(int argc, char** argv) {
     Help();
     return 2;
 }
+#endif

@@ -121,7 +121,7 @@ int SayCommand(int argc, char** argv) {
     if (line) host.Handle({{"id", id++}, {"call", "HandUp"}});
     host.Handle({{"id", id++}, {"cmd", "tap"}, {"device", device}});
     const double seconds = host.Seconds();
-    while (host.control()) host.DestroyControl(1);
+    while (host.Controls()) host.DestroyControl(1);
     if (chdir(home.c_str()) != 0) return 1;
     if (work != home) {
         KeepLog(work, home);
