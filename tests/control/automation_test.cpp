@@ -303,11 +303,18 @@ TEST_F(AutomationTest, ArgumentsConvertOrAreRefusedAsTheWindowsControlDoes) {
         Variant r;
         EXPECT_EQ(Call(c.member, args, &r, nullptr, &argErr, c.put ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD), c.hr);
         EXPECT_EQ(argErr, c.argErr);
-        if (c.put) EXPECT_EQ(Call(c.member, {}, &r, nullptr, nullptr, DISPATCH_PROPERTYGET), S_OK);
-        if (c.result != dispatch_cases::kNoResult) EXPECT_EQ(r, Variant::Long(c.result));
+        if (c.put) {
+            EXPECT_EQ(Call(c.member, {}, &r, nullptr, nullptr, DISPATCH_PROPERTYGET), S_OK);
+        }
+        if (c.result != dispatch_cases::kNoResult) {
+            EXPECT_EQ(r, Variant::Long(c.result));
+        }
         const auto log = LogTexts();
-        if (c.logged) EXPECT_TRUE(Logged(log, c.logged)) << c.logged;
-        if (c.notLogged)
+        if (c.logged) {
+            EXPECT_TRUE(Logged(log, c.logged)) << c.logged;
+        }
+        if (c.notLogged) {
             for (const auto& text : log) EXPECT_EQ(text.find(c.notLogged), std::string::npos) << text;
+        }
     }
 }

@@ -104,8 +104,9 @@ TEST_F(DocsTest, LinksAndCommandsInTheGuidesExist) {
                 for (std::sregex_iterator o(command.begin(), command.end(), option), end; o != end; ++o)
                     EXPECT_TRUE(std::regex_search(help, std::regex(o->str() + "(?![a-z-])"))) << name << ": " << line;
             }
-            if (std::regex_search(command, m, std::regex("bash (scripts/[a-z_]+\\.sh)")))
+            if (std::regex_search(command, m, std::regex("bash (scripts/[a-z_]+\\.sh)"))) {
                 EXPECT_TRUE(testenv::FileExists(kSource + "/" + m[1].str())) << name << ": " << line;
+            }
         }
         std::regex example("examples/[a-z_]+\\.lua");
         for (std::sregex_iterator e(doc.begin(), doc.end(), example), end; e != end; ++e)
