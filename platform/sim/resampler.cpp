@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -23,7 +24,8 @@ decltype(&::soxr_create) soxr_create;
 decltype(&::soxr_delete) soxr_delete;
 decltype(&::soxr_process) soxr_process;
 
-void LoadSoxr() {
+// Empty when loaded; else why not, said once on stderr.
+const std::string& LoadSoxr() {
     static const std::string failure = [] {
         void* lib = dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL);
         if (!lib) return std::string(dlerror());
@@ -36,13 +38,16 @@ void LoadSoxr() {
             return std::string(dlerror());
         return std::string();
     }();
-    if (!failure.empty()) throw std::runtime_error("soxr: cannot load libsoxr.so.0: " + failure);
+    static const bool said = !failure.empty() &&
+        std::fprintf(stderr, "rate conversion is linear: cannot load libsoxr.so.0: %s\n", failure.c_str()) > 0;
+    (void)said;
+    return failure;
 }
 
 }  // namespace
 
 Resampler::Resampler(double from, double to, unsigned channels) : ratio_(to / from), channels_(channels) {
-    LoadSoxr();
+    if (!LoadSoxr().empty()) return;
     soxr_error_t err = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
@@ -50,9 +55,33 @@ Resampler::Resampler(double from, double to, unsigned channels) : ratio_(to / fr
     if (err || !s_) throw std::runtime_error(std::string("soxr: ") + (err ? err : "cannot create"));
 }
 
-Resampler::~Resampler() { soxr_delete(s_); }
+Resampler::~Resampler() {
+    if (s_) soxr_delete(s_);
+}
+
+// Output frame k lies `at_ + k / ratio_` input frames after the previous
+// input frame; each is drawn between the two input frames around it.
+void Resampler::Linear(const float* in, size_t frames, std::vector<float>& out) {
+    if (!frames) return;
+    if (last_.empty()) {
+        last_.assign(in, in + channels_);
+        in += channels_;
+        --frames;
+    }
+    const double step = 1.0 / ratio_;
+    for (; at_ < static_cast<double>(frames); at_ += step) {
+        const size_t i = static_cast<size_t>(at_);
+        const double f = at_ - static_cast<double>(i);
+        const float* a = i == 0 ? last_.data() : in + (i - 1) * channels_;
+        const float* b = in + i * channels_;
+        for (unsigned c = 0; c < channels_; ++c) out.push_back(static_cast<float>(a[c] + f * (b[c] - a[c])));
+    }
+    at_ -= static_cast<double>(frames);
+    if (frames) last_.assign(in + (frames - 1) * channels_, in + frames * channels_);
+}
 
 void Resampler::Run(const float* in, size_t frames, std::vector<float>& out) {
+    if (!s_) return Linear(in, frames, out);
     // Room for what this input gives plus some of what is held back; asked
     // again while the output fills it.
     const size_t room = static_cast<size_t>(std::ceil(static_cast<double>(frames) * ratio_)) + 256;

@@ -1,7 +1,8 @@
 // Sample-rate conversion for the wave devices, the mapper and the ALSA
 // feed: libsoxr at high quality (linear phase, passband to 91% of the
 // lower Nyquist, images and aliases below -100 dB), on interleaved floats
-// on the 16-bit scale.
+// on the 16-bit scale. Where libsoxr cannot be loaded, conversions run on
+// by linear interpolation and one line on stderr says why.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +28,10 @@ public:
 
 private:
     void Run(const float* in, size_t frames, std::vector<float>& out);
-    soxr* s_ = nullptr;
+    void Linear(const float* in, size_t frames, std::vector<float>& out);
+    soxr* s_ = nullptr;  // null: linear interpolation
+    std::vector<float> last_;  // linear: the previous input frame
+    double at_ = 0;            // linear: the next output's place after it, in input frames
     double ratio_;
     unsigned channels_;
 };
