@@ -25,7 +25,7 @@ cmake --build --preset mingw32 -j "$jobs"
 cmake --preset asan
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" --output-on-failure
-bash scripts/fuzz.sh "${MARLUNE_FUZZ_SECONDS:-60}"
+bash scripts/fuzz.sh "${MARLUNE_FUZZ_SECONDS:-30}"
 
 ctest --preset native -j "$jobs"
 
