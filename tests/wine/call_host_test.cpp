@@ -42,17 +42,6 @@ struct Modem {
 std::wstring Text(const VARIANT& v) { return VariantText(v); }
 
 
-std::string ReadLog() {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA("*modem.txt", &found);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    FindClose(h);
-    std::ifstream in(found.cFileName, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The events since `from`, as "Name(args)" text.
 std::vector<std::wstring> Since(const std::vector<EventRecord>& j, size_t from) {
     static const wchar_t* names[] = {L"",           L"EndRecord", L"EndPlay",    L"RecordDevOpen",

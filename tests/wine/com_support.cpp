@@ -1,6 +1,7 @@
 #include "tests/wine/com_support.h"
 
 #include <fstream>
+#include <sstream>
 
 #include "control/front/class_ids.h"
 #include "platform/riff_wave.h"
@@ -194,4 +195,15 @@ void WriteVoicePack() {
                         static_cast<DWORD>(pcm.size() * 2));
     }
     std::ofstream("hanzi.dat", std::ios::binary) << index;
+}
+
+std::string ReadLog() {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA("*modem.txt", &found);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    FindClose(h);
+    std::ifstream in(found.cFileName, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }

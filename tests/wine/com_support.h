@@ -133,6 +133,10 @@ private:
 
 std::wstring VariantText(const VARIANT& v);
 
+// Today's log file (*modem.txt in the current folder), whole; empty when
+// there is none.
+std::string ReadLog();
+
 // A voice pack of two characters in the current folder: 你 -> wav\ni3.wav,
 // 好 -> wav\hao3.wav, each a 0.2 s tone.
 void WriteVoicePack();

@@ -17,17 +17,6 @@ namespace {
 
 using namespace dispatch_cases;
 
-std::string ReadLog() {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA("*modem.txt", &found);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    FindClose(h);
-    std::ifstream in(found.cFileName, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 bool Logged(const std::string& text) { return ReadLog().find(" :" + text + "\r\n") != std::string::npos; }
 
 std::vector<EventRecord> gUnused;

@@ -31,17 +31,6 @@ struct Modem {
     }
 };
 
-std::string ReadLog() {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA("*modem.txt", &found);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    FindClose(h);
-    std::ifstream in(found.cFileName, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 size_t Count(const std::vector<EventRecord>& j, DISPID id) {
     size_t n = 0;
     for (auto& e : j) n += e.dispid == id;

@@ -37,18 +37,6 @@ std::wstring Wide(const std::string& utf8) {
     return w;
 }
 
-// Today's log file (*modem.txt in the current folder), whole.
-std::string ReadLog() {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA("*modem.txt", &found);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    FindClose(h);
-    std::ifstream in(found.cFileName, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Whether the log has the entries `texts` after `from`, in that order
 // (each entry is "stamp :text" ended by CR LF TAB).
 bool LoggedInOrder(const std::string& log, size_t from, const std::vector<std::string>& texts) {
