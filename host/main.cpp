@@ -12,6 +12,7 @@
 #include "host/usage.h"
 #ifndef _WIN32
 #include "host/modules.h"
+#include "platform/platform.h"
 #endif
 
 int NumberCommand(int argc, char** argv);
@@ -44,6 +45,9 @@ int main(int argc, char** argv) {
 }
 #else
 int main(int argc, char** argv) {
+    // The virtual modem is part of this program: the control's "TAPI32.DLL"
+    // is the program itself unless mapped to another library (--modem).
+    sim::ProvideLibrary("TAPI32.DLL");
     std::string verb = argc > 1 ? argv[1] : "help";
     if (verb == "host") {
         bool realTime = false, sound = true, simulated = false;

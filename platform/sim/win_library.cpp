@@ -21,6 +21,7 @@ struct LibState {
     std::map<std::string, int> attempts;
     std::map<void*, std::string> loaded;  // dlopen handle -> upper-case dll name
     std::map<std::string, std::string> mapped;  // upper-case dll name -> shared object
+    std::set<std::string> provided;  // upper-case dll names the program carries
     bool hooked = false;
 };
 
@@ -87,6 +88,8 @@ void HideExport(const std::string& dllName, const std::string& exportName, bool 
         Libraries().hiddenExports.erase(key);
 }
 
+void ProvideLibrary(const std::string& dllName) { Libraries().provided.insert(Upper(dllName)); }
+
 int LoadAttempts(const std::string& dllName) {
     auto it = Libraries().attempts.find(Upper(dllName));
     return it == Libraries().attempts.end() ? 0 : it->second;
@@ -108,15 +111,28 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         return nullptr;
     }
     std::string so = sim::SharedObjectName(name);
+    bool mapped = false;
     if (const char* map = getenv("MARLUNE_DLL_MAP")) {
         std::stringstream ss(map);
         std::string pair;
         while (std::getline(ss, pair, ':')) {
             auto eq = pair.find('=');
-            if (eq != std::string::npos && Upper(pair.substr(0, eq)) == key) so = pair.substr(eq + 1);
+            if (eq != std::string::npos && Upper(pair.substr(0, eq)) == key) {
+                so = pair.substr(eq + 1);
+                mapped = true;
+            }
         }
     }
-    if (auto it = Libraries().mapped.find(key); it != Libraries().mapped.end()) so = it->second;
+    if (auto it = Libraries().mapped.find(key); it != Libraries().mapped.end()) {
+        so = it->second;
+        mapped = true;
+    }
+    if (!mapped && Libraries().provided.count(key)) {
+        if (void* h = dlopen(nullptr, RTLD_NOW)) {
+            Libraries().loaded[h] = key;
+            return reinterpret_cast<HMODULE>(h);
+        }
+    }
     std::vector<std::string> candidates;
     if (const char* path = getenv("MARLUNE_DLL_PATH")) {
         std::stringstream ss(path);

@@ -27,4 +27,8 @@ std::string SharedObjectName(const std::string& dllName);
 // MARLUNE_DLL_MAP="TAPI32.DLL=libtapi32_at.so[:...]" does the same for any
 // program.
 void MapLibrary(const std::string& dllName, const std::string& soName);
+// The running program carries `dllName` in itself: asking for it gives the
+// program (its exports found among the program's own symbols) unless a
+// mapping names a shared object for it.
+void ProvideLibrary(const std::string& dllName);
 }  // namespace sim
