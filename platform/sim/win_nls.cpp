@@ -43,10 +43,35 @@ iconv_t Descriptor(const char* from, const char* to) {
     return it->second;
 }
 
+// Whether the text is ASCII alone: bytes, or UTF-16LE units, below 0x80.
+bool AllAscii(const char* in, size_t len, bool wide) {
+    if (wide) {
+        if (len % 2) return false;
+        for (size_t i = 0; i < len; i += 2)
+            if (static_cast<unsigned char>(in[i]) >= 0x80 || in[i + 1] != 0) return false;
+        return true;
+    }
+    for (size_t i = 0; i < len; ++i)
+        if (static_cast<unsigned char>(in[i]) >= 0x80) return false;
+    return true;
+}
+
 // Converts bytes between two iconv encodings. Invalid input is replaced
 // with `replacement` (in the target encoding) unless strict.
 bool Convert(const char* from, const char* to, const char* in, size_t inLen, std::string& out, bool strict,
              const std::string& replacement, bool* replaced) {
+    // Every code page here keeps ASCII as it is: ASCII text needs no
+    // converter (nor its loading at start-up).
+    const bool fromWide = strcmp(from, "UTF-16LE") == 0;
+    if (AllAscii(in, inLen, fromWide)) {
+        out.clear();
+        out.reserve(fromWide ? inLen / 2 : inLen * 2);
+        for (size_t i = 0; i < inLen; i += fromWide ? 2 : 1) {
+            out += in[i];
+            if (!fromWide) out += '\0';
+        }
+        return true;
+    }
     iconv_t cd = Descriptor(from, to);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     out.clear();
