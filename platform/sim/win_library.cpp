@@ -88,7 +88,12 @@ void HideExport(const std::string& dllName, const std::string& exportName, bool 
         Libraries().hiddenExports.erase(key);
 }
 
-void ProvideLibrary(const std::string& dllName) { Libraries().provided.insert(Upper(dllName)); }
+void ProvideLibrary(const std::string& dllName, bool provided) {
+    if (provided)
+        Libraries().provided.insert(Upper(dllName));
+    else
+        Libraries().provided.erase(Upper(dllName));
+}
 
 int LoadAttempts(const std::string& dllName) {
     auto it = Libraries().attempts.find(Upper(dllName));

@@ -43,6 +43,21 @@ TEST(CodePages, SizesFollowTheWin32Contract) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+TEST(CodePages, AsciiIsTheSameInEveryCodePage) {
+    const std::string ascii("Az 09~\x7F\0!", 10);
+    const std::u16string wide(u"Az 09~\x7F\0!", 10);
+    for (UINT cp : {936u, 950u, static_cast<UINT>(CP_UTF8), 1252u, 20127u, static_cast<UINT>(CP_ACP)}) {
+        SCOPED_TRACE(cp);
+        EXPECT_EQ(ToWide(cp, ascii), wide);
+        EXPECT_EQ(ToBytes(cp, wide), ascii);
+        EXPECT_EQ(MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, "ab", -1, nullptr, 0), 3);
+        EXPECT_EQ(WideCharToMultiByte(cp, 0, reinterpret_cast<LPCWSTR>(u"ab"), -1, nullptr, 0, nullptr, nullptr), 3);
+    }
+    // One byte above ASCII is the code page's own: CP1252 0x80 is the euro.
+    EXPECT_EQ(ToWide(1252, "a\x80"), u"a\u20AC");
+    EXPECT_EQ(ToBytes(20127, u"a\u00E9"), "a?");
+}
+
 TEST(CodePages, InvalidBytesAreReplacedOrRefused) {
     // A lead byte with no trail byte.
     EXPECT_EQ(ToWide(936, std::string("a\xCF", 2)), u"a\uFFFD");
@@ -83,6 +98,30 @@ TEST_F(LibraryTest, HiddenOrMissingLibrariesDoNotLoad) {
     EXPECT_EQ(sim::LoadAttempts("ESPEAK_TTS.DLL"), 1);
     sim::Reset();
     EXPECT_NE(LoadLibraryA("ESPEAK_TTS.DLL"), nullptr);  // reset lifts the injection
+}
+
+TEST_F(LibraryTest, ALibraryTheProgramProvidesIsTheProgramUnlessMapped) {
+    sim::ProvideLibrary("tapi32.dll");
+    HMODULE self = LoadLibraryA("TAPI32.DLL");
+    void* program = dlopen(nullptr, RTLD_NOW);
+    EXPECT_EQ(self, reinterpret_cast<HMODULE>(program));
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(self, "lineInitializeExA")), dlsym(program, "lineInitializeExA"));
+    sim::HideExport("TAPI32.DLL", "lineShutdown");  // the fault hooks still apply
+    EXPECT_EQ(GetProcAddress(self, "lineShutdown"), nullptr);
+    FreeLibrary(self);
+    // A mapping wins: the library it names is loaded instead.
+    sim::MapLibrary("TAPI32.DLL", "libespeak_tts.so");
+    HMODULE mapped = LoadLibraryA("TAPI32.DLL");
+    EXPECT_NE(mapped, self);
+    EXPECT_NE(GetProcAddress(mapped, "MarluneComponentCreate"), nullptr);
+    FreeLibrary(mapped);
+    sim::MapLibrary("TAPI32.DLL", "");
+    sim::ProvideLibrary("TAPI32.DLL", false);
+    HMODULE loaded = LoadLibraryA("TAPI32.DLL");
+    EXPECT_NE(loaded, reinterpret_cast<HMODULE>(program));
+    EXPECT_NE(GetProcAddress(loaded, "lineInitializeExA"), nullptr);
+    FreeLibrary(loaded);
+    dlclose(program);
 }
 
 TEST(CodePages, KeptDescriptorsStartCleanAfterAFailedOrCutConversion) {

@@ -29,6 +29,6 @@ std::string SharedObjectName(const std::string& dllName);
 void MapLibrary(const std::string& dllName, const std::string& soName);
 // The running program carries `dllName` in itself: asking for it gives the
 // program (its exports found among the program's own symbols) unless a
-// mapping names a shared object for it.
-void ProvideLibrary(const std::string& dllName);
+// mapping names a shared object for it. Kept across sim::Reset.
+void ProvideLibrary(const std::string& dllName, bool provided = true);
 }  // namespace sim
