@@ -70,8 +70,7 @@ int main() {
     Modem modem;
     CHECK(modem.Load());
     if (!modem.dll) return 1;
-    HWND frame = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr,
-                                 GetModuleHandleA(nullptr), nullptr);
+    HWND frame = HostFrame();
     {
         BoxCloser closer;
         HostedControl control;

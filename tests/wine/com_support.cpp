@@ -147,6 +147,11 @@ GUID Guid(const char* text) {
     return g;
 }
 
+HWND HostFrame() {
+    return CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
+}
+
 bool HostedControl::Create() {
     CLSID clsid;
     if (CLSIDFromProgID(L"MARLUNE.MarluneCtrl.1", &clsid) != S_OK) return false;

@@ -25,6 +25,9 @@ VARIANT Bool(bool v);
 // A GUID from its registry text, "{...}".
 GUID Guid(const char* text);
 
+// The container's frame window, 320 x 200, that a control is activated in.
+HWND HostFrame();
+
 // The control as a container holds it: created by its ProgID, activated in
 // place in a frame window, with a sink connected to its events.
 class HostedControl {

@@ -206,8 +206,7 @@ void KindsOnlyWindowsCallersPass(IDispatch* d) {
 
 int main() {
     OleInitialize(nullptr);
-    HWND frame = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr,
-                                 GetModuleHandleA(nullptr), nullptr);
+    HWND frame = HostFrame();
     {
         BoxCloser closer;
         HostedControl control;

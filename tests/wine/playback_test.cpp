@@ -47,8 +47,7 @@ int main() {
     OleInitialize(nullptr);
     // A Chinese file name: PlayWav receives it in the ANSI code page (936).
     WriteTone(L"提示音.wav");
-    HWND frame = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr,
-                                 GetModuleHandleA(nullptr), nullptr);
+    HWND frame = HostFrame();
     {
         BoxCloser closer;
         HostedControl control;

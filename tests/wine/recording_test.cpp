@@ -28,8 +28,7 @@ T At(const std::string& s, size_t offset) {
 int main() {
     OleInitialize(nullptr);
     DeleteFileA("rec.wav");
-    HWND frame = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr,
-                                 GetModuleHandleA(nullptr), nullptr);
+    HWND frame = HostFrame();
     {
         BoxCloser closer;
         HostedControl control;

@@ -30,8 +30,7 @@ int main(int argc, char** argv) {
     CHECK(busyFor && statusReads && objects);
     if (!busyFor || !statusReads || !objects) return 1;
 
-    HWND frame = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr,
-                                 GetModuleHandleA(nullptr), nullptr);
+    HWND frame = HostFrame();
     {
         BoxCloser closer;
         HostedControl control;

@@ -118,8 +118,7 @@ int main() {
             }
 
         // A container activates it: the same window becomes its child.
-        HWND frame = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr,
-                                     GetModuleHandleA(nullptr), nullptr);
+        HWND frame = HostFrame();
         CHECK(control.Activate(frame));
         CHECK(ControlWindow(d) == window);
         CHECK(GetParent(window) == frame);

@@ -57,8 +57,7 @@ int main() {
     OleInitialize(nullptr);
     const auto files = corpus::Read("wav_corpus.txt");
     CHECK(!files.empty());
-    HWND frame = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr,
-                                 GetModuleHandleA(nullptr), nullptr);
+    HWND frame = HostFrame();
     int played = 0;
     {
         BoxCloser closer;  // the control's closing notice
