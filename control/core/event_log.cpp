@@ -8,9 +8,7 @@
 #include <ctime>
 #include <string>
 
-#ifdef _WIN32
-#include <io.h>
-#else
+#ifndef _WIN32
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
@@ -77,18 +75,97 @@ void EventLog::Write(const char* text) const {
     Append(entry_);
 }
 
-#ifdef _WIN32
-
-// Opened and closed per entry: a handle kept open would stop others from
-// moving or deleting the file. Shared, appended with one write.
+// The file stays open between entries. A new day's name opens its own file
+// at once; otherwise the name is looked up again at most every 10 ms (a
+// system call per entry would cost as much as the write), and when it no
+// longer leads to the open file (moved, deleted, replaced, another working
+// directory, other permissions) the name is opened again, and created when
+// missing. Shared with other writers: appended with one write per entry.
 void EventLog::Append(const std::string& bytes) const {
-    int fd = _open(name_.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0) return;
-    _write(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
-    _close(fd);
+    const long long now = MonotonicNs();
+    if (IsOpen() && (name_ != openName_ || (now - checkedAt_ >= CheckInterval() && !NameStillLeadsToOpenFile())))
+        CloseFile();
+    if (!IsOpen()) {
+        if (!OpenFile()) return;
+        openName_ = name_;
+        checkedAt_ = now;
+    } else if (now - checkedAt_ >= CheckInterval()) {
+        checkedAt_ = now;
+    }
+    if (!WriteOpenFile(bytes)) CloseFile();
 }
 
-void EventLog::CloseFile() const {}
+namespace {
+// How long an open file is trusted before its name is looked up again.
+constexpr long long kCheckEveryNs = 10'000'000;
+}  // namespace
+
+#ifdef _WIN32
+
+long long EventLog::MonotonicNs() {
+    static const long long frequency = [] {
+        LARGE_INTEGER f;
+        return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 1;
+    }();
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return static_cast<long long>(static_cast<double>(c.QuadPart) * 1e9 / static_cast<double>(frequency));
+}
+
+long long EventLog::CheckInterval() { return kCheckEveryNs; }
+
+namespace {
+
+// Others may read, write, rename and delete the file while it is open.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IdOf(HANDLE h, unsigned long long* volume, unsigned long long* index) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return false;
+    *volume = info.dwVolumeSerialNumber;
+    *index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+}  // namespace
+
+bool EventLog::IsOpen() const { return file_ != nullptr; }
+
+bool EventLog::OpenFile() const {
+    HANDLE h = CreateFileA(name_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FileId id;
+    if (!IdOf(h, &id.dev, &id.ino)) {
+        CloseHandle(h);
+        return false;
+    }
+    file_ = h;
+    openId_ = id;
+    return true;
+}
+
+bool EventLog::NameStillLeadsToOpenFile() const {
+    HANDLE h = CreateFileA(name_.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FileId id;
+    bool same = IdOf(h, &id.dev, &id.ino) && id == openId_;
+    CloseHandle(h);
+    return same;
+}
+
+bool EventLog::WriteOpenFile(const std::string& bytes) const {
+    DWORD written = 0;
+    return WriteFile(static_cast<HANDLE>(file_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+void EventLog::CloseFile() const {
+    if (!file_) return;
+    CloseHandle(static_cast<HANDLE>(file_));
+    file_ = nullptr;
+}
 
 #else
 
@@ -98,18 +175,22 @@ namespace {
 // the file with a fine-grained time, dirtying the inode each time.
 constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_INO;
 
-// How long an open file is trusted before its name is looked up again.
-constexpr long long kCheckEveryNs = 10'000'000;
-
-long long CoarseNs(clockid_t clock) {
-    struct timespec ts {};
-    clock_gettime(clock, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+template <class Id>
+Id IdentityOf(const struct statx& st) {
+    return Id{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino, st.stx_mode, st.stx_uid, st.stx_gid};
 }
+
+}  // namespace
 
 // The coarse clock costs no system call but runs behind by up to its
 // resolution: the check comes that much early so that it is never late.
-long long CheckInterval() {
+long long EventLog::MonotonicNs() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+long long EventLog::CheckInterval() {
     static const long long interval = [] {
         struct timespec res {};
         clock_getres(CLOCK_MONOTONIC_COARSE, &res);
@@ -119,44 +200,30 @@ long long CheckInterval() {
     return interval;
 }
 
-}  // namespace
+bool EventLog::IsOpen() const { return fd_ >= 0; }
+
+bool EventLog::OpenFile() const {
+    int fd = open(name_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct statx st;
+    if (statx(fd, "", AT_EMPTY_PATH, kWanted, &st) != 0) {
+        close(fd);
+        return false;
+    }
+    fd_ = fd;
+    openId_ = IdentityOf<FileId>(st);
+    return true;
+}
 
 // Whether the name, looked up in the current directory, still leads to the
 // open file with the same permissions.
 bool EventLog::NameStillLeadsToOpenFile() const {
     struct statx st;
     if (statx(AT_FDCWD, name_.c_str(), 0, kWanted, &st) != 0) return false;
-    return FileId{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino, st.stx_mode, st.stx_uid, st.stx_gid} ==
-           openId_;
+    return IdentityOf<FileId>(st) == openId_;
 }
 
-// The file stays open between entries. A new day's name opens its own file
-// at once; otherwise the name is looked up again at most every 10 ms (a
-// system call per entry would cost as much as the write), and when it no
-// longer leads to the open file (moved, deleted, replaced, another working
-// directory, other permissions) the name is opened again, and created when
-// missing. Shared with other writers: O_APPEND and one write per entry.
-void EventLog::Append(const std::string& bytes) const {
-    const long long now = CoarseNs(CLOCK_MONOTONIC_COARSE);
-    if (fd_ >= 0 && (name_ != openName_ || (now - checkedAt_ >= CheckInterval() && !NameStillLeadsToOpenFile())))
-        CloseFile();
-    if (fd_ < 0) {
-        int fd = open(name_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) return;
-        struct statx st;
-        if (statx(fd, "", AT_EMPTY_PATH, kWanted, &st) != 0) {
-            close(fd);
-            return;
-        }
-        fd_ = fd;
-        openId_ = FileId{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino, st.stx_mode, st.stx_uid, st.stx_gid};
-        openName_ = name_;
-        checkedAt_ = now;
-    } else if (now - checkedAt_ >= CheckInterval()) {
-        checkedAt_ = now;
-    }
-    if (write(fd_, bytes.data(), bytes.size()) < 0) CloseFile();
-}
+bool EventLog::WriteOpenFile(const std::string& bytes) const { return write(fd_, bytes.data(), bytes.size()) >= 0; }
 
 void EventLog::CloseFile() const {
     if (fd_ < 0) return;

@@ -37,7 +37,13 @@ private:
 
     void Stamp(time_t now) const;
     void Append(const std::string& bytes) const;
+    // The daily file's own operations, one set per platform.
+    static long long MonotonicNs();
+    static long long CheckInterval();
+    bool IsOpen() const;
+    bool OpenFile() const;
     bool NameStillLeadsToOpenFile() const;
+    bool WriteOpenFile(const std::string& bytes) const;
     void CloseFile() const;
 
     bool enabled_ = false;
@@ -47,8 +53,12 @@ private:
     mutable std::string name_;
     mutable std::string prefix_;
     mutable std::string entry_;  // reused for every entry's bytes
-    // The daily file, kept open between entries (not on Windows).
+    // The daily file, kept open between entries.
+#ifdef _WIN32
+    mutable void* file_ = nullptr;
+#else
     mutable int fd_ = -1;
+#endif
     mutable FileId openId_;
     mutable std::string openName_;  // the name fd_ was opened by
     // When the name was last looked up (a coarse monotonic clock, in ns).

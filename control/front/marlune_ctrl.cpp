@@ -120,12 +120,18 @@ LRESULT CMarluneCtrl::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return m.record.OnWimOpen(*this, reinterpret_cast<HWAVEIN>(wParam));
         case MM_WIM_DATA:
             return m.record.OnWimData(*this, reinterpret_cast<WAVEHDR*>(lParam));
+        case WM_DESTROY:
+            // The window can go before the object (a container that closes
+            // before it releases, or a parent destroyed): a recording that
+            // reports to it would never end, so it is saved now.
+            m.record.Abandon(hwnd);
+            return DefWindowProcA(hwnd, msg, wParam, lParam);
         case WM_NCDESTROY:
             SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
             hwnd_ = nullptr;
             return 0;
         default:
-            // WM_DESTROY and the rest: the framework's default handling.
+            // The rest: the framework's default handling.
             return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
 }

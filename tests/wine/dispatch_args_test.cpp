@@ -202,6 +202,52 @@ void KindsOnlyWindowsCallersPass(IDispatch* d) {
     SysFreeString(bstrValue);
 }
 
+std::string LogName() {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA("*modem.txt", &found);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    FindClose(h);
+    return found.cFileName;
+}
+
+bool Holds(const char* file, const std::string& text) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str().find(text) != std::string::npos;
+}
+
+// The log file stays open between entries and yields to others: they read
+// it, move it and delete it, and the next entry goes to a file by the day's
+// name again.
+void TheLogFileStaysOpenAndYields(IDispatch* d) {
+    VARIANT r;
+    CallByName(d, L"AnswerTp", DISPATCH_METHOD, {}, &r);  // no call: "接收呼叫 bad"
+    const std::string name = LogName();
+    CHECK(!name.empty());
+    HANDLE only = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(only == INVALID_HANDLE_VALUE);  // the control holds it open
+    if (only != INVALID_HANDLE_VALUE) CloseHandle(only);
+    CHECK(Logged("接收呼叫 bad"));
+
+    struct Step {
+        const char* what;
+        bool (*act)(const std::string& name);
+    };
+    const Step steps[] = {
+        {"moved", [](const std::string& n) { return MoveFileA(n.c_str(), "moved.log") != 0; }},
+        {"deleted", [](const std::string& n) { return DeleteFileA(n.c_str()) != 0; }},
+    };
+    for (const Step& step : steps) {
+        std::printf("log file %s\n", step.what);
+        CHECK(step.act(name));
+        Sleep(30);  // past the interval in which the open file is trusted
+        CallByName(d, L"AnswerTp", DISPATCH_METHOD, {}, &r);
+        CHECK(Holds(name.c_str(), " :Begin 接收呼叫\r\n"));
+    }
+    CHECK(Holds("moved.log", " :接收呼叫 bad\r\n"));
+}
+
 }  // namespace
 
 int main() {
@@ -215,6 +261,7 @@ int main() {
         CHECK(control.Activate(frame));
         KindsOnlyWindowsCallersPass(control.d);
         TheSharedTable(control.d);
+        TheLogFileStaysOpenAndYields(control.d);
         control.Close();
     }
     DestroyWindow(frame);
