@@ -73,6 +73,11 @@ struct HostCommandInfo {
 
 std::map<std::string, HostCommandInfo>& HostCommands();
 
+// The commands only the simulated platform carries out (its virtual devices,
+// their faults, its loader): the Windows host has none of them and says so.
+const std::vector<std::string>& SimulatedPlatformCommands();
+bool SimulatedPlatformOnly(const std::string& name);
+
 struct HostCommandRegistrar {
     HostCommandRegistrar(const std::string& name, const std::string& usage, std::vector<HostField> fields,
                          HostCommand run, CommandSet set = CommandSet::Simulator) {

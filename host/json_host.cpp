@@ -151,6 +151,18 @@ std::string Hex(const std::string& bytes) {
 std::string Utf8ToAnsi(const std::string& utf8) { return codepage::Convert(utf8, CP_UTF8, CP_ACP); }
 std::string AnsiToUtf8(const std::string& ansi) { return codepage::Convert(ansi, CP_ACP, CP_UTF8); }
 
+const std::vector<std::string>& SimulatedPlatformCommands() {
+    static const std::vector<std::string> names = {"wave_fault",   "file_fault",       "comm_fault",   "wave_device",
+                                                   "wave_formats", "sound_card_input", "hide_library", "hide_export"};
+    return names;
+}
+
+bool SimulatedPlatformOnly(const std::string& name) {
+    for (auto& n : SimulatedPlatformCommands())
+        if (n == name) return true;
+    return false;
+}
+
 std::map<std::string, HostCommandInfo>& HostCommands() {
     static std::map<std::string, HostCommandInfo> commands;
     return commands;
@@ -249,7 +261,11 @@ int JsonHost::Validate(const json& r) const {
     } else {  // cmd
         if (!what.is_string()) throw RequestError("\"cmd\" is a command name, not " + Shown(what));
         auto it = HostCommands().find(what.get<std::string>());
-        if (it == HostCommands().end()) throw RequestError("unknown command: " + what.get<std::string>());
+        if (it == HostCommands().end()) {
+            if (SimulatedPlatformOnly(what.get<std::string>()))
+                throw RequestError(what.get<std::string>() + ": not on Windows (a command of the simulated platform)");
+            throw RequestError("unknown command: " + what.get<std::string>());
+        }
         needsControl = false;
         for (auto& f : it->second.fields) {
             known.push_back(f.name);

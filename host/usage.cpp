@@ -10,6 +10,13 @@ struct Verb {
     const char* what;
 };
 
+#ifdef _WIN32
+// marlune.exe: the JSON host over the registered MARLUNE.OCX.
+const Verb kVerbs[] = {
+    {"host", "marlune host", "JSON lines on stdin, answers and events on stdout"},
+    {"help", "marlune help", "usage and the list of host commands"},
+};
+#else
 const Verb kVerbs[] = {
     {"run",
      "marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS] "
@@ -27,6 +34,7 @@ const Verb kVerbs[] = {
     {"say", "marlune say TEXT [--out FILE] [--line]", "speak a text, write what was heard"},
     {"help", "marlune help", "usage and the list of host commands"},
 };
+#endif
 
 constexpr size_t kWhatColumn = 29;
 
@@ -60,6 +68,20 @@ std::string Commands(CommandSet set) {
     return out;
 }
 
+#ifdef _WIN32
+const char* const kSimulatorHeading = "  the stand-in TAPI32.DLL's commands (the caller's side of the line):\n";
+
+std::string NotHere() {
+    std::string names;
+    for (auto& n : SimulatedPlatformCommands()) names += (names.empty() ? "" : ", ") + n;
+    return "  not on Windows (the simulated platform's): " + names + "\n";
+}
+#else
+const char* const kSimulatorHeading = "  the simulator's commands (the caller's side, the virtual devices, faults):\n";
+
+std::string NotHere() { return {}; }
+#endif
+
 }  // namespace
 
 std::string Synopsis() {
@@ -90,8 +112,7 @@ std::string Usage() {
            "  {\"id\":5,\"control\":\"create\"}             another control; answers {\"ctl\":N}\n"
            "  {\"id\":6,\"control\":\"destroy\",\"ctl\":N}\n"
            "  {\"id\":7,\"cmd\":NAME,...}                 a host command:\n" +
-           Commands(CommandSet::Host) + "  the simulator's commands (the caller's side, the virtual devices, faults):\n" +
-           Commands(CommandSet::Simulator) +
+           Commands(CommandSet::Host) + kSimulatorHeading + Commands(CommandSet::Simulator) + NotHere() +
            "\n\"ctl\":N sends call, get, put, destroy or cmd to control N (default: the lowest alive).\n"
            "failures: {\"id\":1,\"error\":{\"kind\":\"automation\"|\"request\"|\"command\",\"message\":...,\n"
            "           \"hresult\":\"0x...\",\"argErr\":N}} (hresult and argErr for automation only)\n";
