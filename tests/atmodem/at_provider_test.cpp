@@ -229,6 +229,34 @@ TEST_F(AtProviderTest, AModemRefusingVoiceModeClosesTheLine) {
     EXPECT_TRUE(Logged("线路关闭"));
 }
 
+TEST_F(AtProviderTest, AListOfWhichNoFormatFitsClosesTheLineAndNamesTheList) {
+    struct Case {
+        std::vector<std::string> list;
+        const char* logged;
+    } cases[] = {
+        {{"1,\"ULAW\",16,0,(8000),(0),(0)", "2,\"VOICE\",8,0,(8000),(0),(0)"},
+         "AT modem: no voice format in the modem's list fits (mu-law, A-law or linear 8/16-bit at 8000 Hz): "
+         "1,\"ULAW\",16,0,(8000),(0),(0); 2,\"VOICE\",8,0,(8000),(0),(0)\n"},
+        // Unreadable, and the family is not one the library knows.
+        {{"1;CELP;1;0;(9600)"},
+         "AT modem: the modem's voice format list does not read and its family is not known: 1;CELP;1;0;(9600)\n"},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        modemsim::Options o;
+        o.vsmList = c.list;
+        o.model = "Voice 2000";  // no family in the name
+        Start(o);
+        OpenLine();
+        Run(1);
+        EXPECT_TRUE(Logged("线路关闭")) << c.logged;
+        EXPECT_FALSE(SentCommand("AT+VSM=1,8000")) << c.logged;
+        const auto out = sim::DebugOutput();
+        EXPECT_NE(std::find(out.begin(), out.end(), c.logged), out.end()) << c.logged;
+    }
+}
+
 TEST_F(AtProviderTest, AModemThatStopsAnsweringClosesTheLineAfterTheTimeOut) {
     Start();
     OpenLine();
