@@ -46,6 +46,8 @@ struct LineBackend {
     std::function<void()> flush;
     std::function<void(int64_t start, int16_t* out, size_t n)> hear;
     std::function<bool(uint64_t upTo)> taken;
+    // Clock time up to which the line has delivered what `hear` gives.
+    std::function<int64_t()> heardUntil;
 };
 void SetLineBackend(LineBackend backend);
 void ClearLineBackend();

@@ -86,19 +86,35 @@ void FarEndGone(DWORD mode) {
     SetCallState(LINECALLSTATE_DISCONNECTED, mode);
 }
 
+// The +VSM=? answer as one line, for the debugger output.
+std::string ListText(const std::vector<std::string>& list) {
+    std::string t;
+    for (const std::string& l : list) t += (t.empty() ? "" : "; ") + l;
+    return t.empty() ? "(nothing)" : t;
+}
+
 // Chooses the voice format from the +VSM=? answer (or, when it does not
 // read, from the list documented for the modem's family) and selects it.
+// A list of which nothing fits, or no list and no known family, refuses
+// the line rather than sending the modem samples it reads otherwise.
 void SelectFormat(const std::vector<std::string>& list) {
     std::vector<Method> methods;
     VoiceFormat f;
     const char* from = "the modem's list";
-    if (!ParseMethods(list, methods) || !ChooseFormat(methods, f)) {
+    std::string refused;
+    if (ParseMethods(list, methods)) {
+        if (!ChooseFormat(methods, f))
+            refused = "AT modem: no voice format in the modem's list fits (mu-law, A-law or linear 8/16-bit at "
+                      "8000 Hz): " + ListText(list) + "\n";
+    } else {
         from = "the documented list of its family";
-        if (!ChooseFormat(DocumentedMethods(AtModem().name), f)) {
-            // Unknown: 8-bit unsigned PCM, method 1 on every family documented.
-            from = "no list";
-            f = {1, Coding::Unsigned8, "UNSIGNED PCM"};
-        }
+        if (!ChooseFormat(DocumentedMethods(AtModem().name), f))
+            refused = "AT modem: the modem's voice format list does not read and its family is not known: " +
+                      ListText(list) + "\n";
+    }
+    if (!refused.empty()) {
+        OutputDebugStringA(refused.c_str());
+        return LineGone();
     }
     const std::string text = "AT modem: voice format " + std::to_string(f.code) + " \"" + f.name + "\" (" +
                              CodingName(f.coding) + ", 8000 Hz) from " + from + "\n";

@@ -93,6 +93,7 @@ struct Voice {
     bool rxActive = false;         // received data is being kept for the input device
     peer::Micros streamStart = 0;   // the CONNECT that started the stream
     uint64_t rxSeen = 0;           // samples received since then
+    uint64_t rxBytes = 0;          // bytes received since then
     peer::Micros rxStart = 0;       // clock time of rx[0]
     std::vector<int16_t> rx;
     std::string rxCarry;           // half a 16-bit sample

@@ -145,7 +145,7 @@ void StartStream(Stream s) {
                  voice.active = true;
                  voice.streamStart = peer::Now();
                  voice.playEnd = voice.streamStart;
-                 voice.rxSeen = 0;
+                 voice.rxSeen = voice.rxBytes = 0;
                  if (Receives(voice.stream) && voice.rxWanted) KeepReceived();
                  Pump();
              }});
@@ -218,6 +218,14 @@ void Hear(int64_t start, int16_t* out, size_t n) {
     }
 }
 
+// What the modem has sent so far is heard up to here; while it sends
+// nothing, nothing more will come.
+int64_t HeardUntil() {
+    const Voice& v = AtModem().voice;
+    if (!v.active || !Receives(v.stream)) return INT64_MAX;
+    return v.streamStart + static_cast<int64_t>(v.rxSeen) * peer::kSecond / 8000;
+}
+
 void Play(const int16_t* samples, size_t n) {
     Voice& v = AtModem().voice;
     v.txSamples += n;
@@ -251,6 +259,7 @@ void AttachWave() {
     b.flush = FlushOutput;
     b.hear = Hear;
     b.taken = Taken;
+    b.heardUntil = HeardUntil;
     peer::SetLineBackend(b);
 }
 
@@ -263,7 +272,8 @@ void VoiceFollowsCall() { RetuneSoon(); }
 void OnVoiceData(const std::string& bytes) {
     Voice& v = AtModem().voice;
     if (!v.active || !Receives(v.stream)) return;
-    v.rxSeen += bytes.size() / static_cast<size_t>(BytesPerSample(v.format.coding));
+    v.rxBytes += bytes.size();
+    v.rxSeen = v.rxBytes / static_cast<uint64_t>(BytesPerSample(v.format.coding));
     if (!v.rxActive) return;
     DecodeBytes(v.format.coding, bytes, v.rxCarry, v.rx);
 }

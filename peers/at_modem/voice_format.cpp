@@ -60,6 +60,8 @@ std::vector<int> Rates(std::string s) {
     return rates;
 }
 
+std::vector<int> IntelRates() { return {4800, 7200, 8000, 11025}; }
+
 }  // namespace
 
 bool ParseMethods(const std::vector<std::string>& lines, std::vector<Method>& out) {
@@ -68,12 +70,12 @@ bool ParseMethods(const std::vector<std::string>& lines, std::vector<Method>& ou
         if (line.rfind("+VSM:", 0) == 0) line = line.substr(5);
         std::vector<std::string> f = Fields(line);
         Method m;
-        if (f.size() < 5 || !Number(f[0], m.code) || !Number(f[2], m.bits)) continue;
+        if (f.size() < 3 || !Number(f[0], m.code) || !Number(f[2], m.bits)) continue;
         std::string name = f[1];
         size_t a = name.find('"'), b = name.rfind('"');
         if (a == std::string::npos || b == a) continue;
         m.name = name.substr(a + 1, b - a - 1);
-        m.rates = Rates(f[4]);
+        if (f.size() >= 5) m.rates = Rates(f[4]);
         out.push_back(m);
     }
     return !out.empty();
@@ -82,11 +84,22 @@ bool ParseMethods(const std::vector<std::string>& lines, std::vector<Method>& ou
 Coding CodingOf(const Method& m) {
     const std::string n = Upper(m.name);
     auto has = [&n](const char* w) { return n.find(w) != std::string::npos; };
-    if (has("ADPCM") || has("CELP") || has("GSM")) return Coding::None;
-    if ((has("ULAW") || has("U-LAW") || has("MU-LAW")) && m.bits == 8) return Coding::MuLaw;
-    if ((has("ALAW") || has("A-LAW")) && m.bits == 8) return Coding::ALaw;
-    if (has("LINEAR") || has("PCM")) {
-        if (m.bits == 16) return Coding::Linear16;
+    // Intel's names: LIN1 8-bit two's complement, LIN2 16-bit unsigned (not
+    // carried here), CL1 A-law, AD3/AD4 ADPCM.
+    if (n == "LIN1") return m.bits == 8 ? Coding::Signed8 : Coding::None;
+    if (n == "LIN2") return Coding::None;
+    if (n == "CL1") return m.bits == 8 ? Coding::ALaw : Coding::None;
+    const bool adpcm = n.size() == 3 && n[0] == 'A' && n[1] == 'D' && std::isdigit(static_cast<unsigned char>(n[2]));
+    if (adpcm || has("ADPCM") || has("CELP") || has("GSM")) return Coding::None;
+    // A width in the name that is not the listed one: the list contradicts itself.
+    for (int named : {8, 16})
+        for (const char* sep : {"-BIT", " BIT"})
+            if (has((std::to_string(named) + sep).c_str()) && m.bits != named) return Coding::None;
+    if (has("ULAW") || has("U-LAW") || has("MU-LAW")) return m.bits == 8 ? Coding::MuLaw : Coding::None;
+    if (has("ALAW") || has("A-LAW")) return m.bits == 8 ? Coding::ALaw : Coding::None;
+    if (has("LAW")) return Coding::None;  // which law is not said
+    if (has("LIN") || has("PCM")) {
+        if (m.bits == 16) return has("UNSIGNED") ? Coding::None : Coding::Linear16;
         if (m.bits == 8) return has("UNSIGNED") ? Coding::Unsigned8 : Coding::Signed8;
     }
     return Coding::None;
@@ -95,7 +108,8 @@ Coding CodingOf(const Method& m) {
 bool ChooseFormat(const std::vector<Method>& methods, VoiceFormat& chosen) {
     for (Coding want : {Coding::MuLaw, Coding::ALaw, Coding::Linear16, Coding::Signed8, Coding::Unsigned8})
         for (const Method& m : methods) {
-            bool at8000 = false;
+            // A line without rates does not rule 8000 out (+VSM= then says).
+            bool at8000 = m.rates.empty();
             for (int r : m.rates) at8000 = at8000 || r == 8000;
             if (at8000 && CodingOf(m) == want) {
                 chosen = {m.code, want, m.name};
@@ -117,6 +131,12 @@ std::vector<Method> DocumentedMethods(const std::string& identification) {
     // Controller-based data/fax/voice chipsets: 8-bit unsigned PCM only.
     if (has("ROCKWELL") || has("CONEXANT") || has("RC56") || has("RC336") || has("RCV56"))
         return {{1, "UNSIGNED PCM", 8, {7200, 8000, 11025}}, {130, "UNSIGNED PCM", 8, {7200, 8000, 11025}}};
+    // Intel's chipsets: 0/128 LIN1, 1/129 LIN2 (16-bit unsigned), 2/132 AD4,
+    // 140 CL1 (A-law, their default), 141 AD3.
+    if (has("INTEL") || has("536EP") || has("537EP") || has("536EX") || has("537EX") || has("MD566"))
+        return {{0, "LIN1", 8, IntelRates()},   {1, "LIN2", 16, IntelRates()}, {2, "AD4", 4, IntelRates()},
+                {128, "LIN1", 8, IntelRates()}, {129, "LIN2", 16, IntelRates()}, {132, "AD4", 4, IntelRates()},
+                {140, "CL1", 8, IntelRates()},  {141, "AD3", 3, IntelRates()}};
     return {};
 }
 

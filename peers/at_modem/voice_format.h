@@ -13,6 +13,7 @@ namespace atmodem {
 enum class Coding { None, MuLaw, ALaw, Linear16, Signed8, Unsigned8 };
 
 // One line of the +VSM=? answer: <cml>,"<name>",<bits>,<tm>,(<rates>),...
+// (rates empty when the line stops after the bits).
 struct Method {
     int code = 0;
     std::string name;
@@ -28,7 +29,10 @@ struct VoiceFormat {
 
 // The methods of a +VSM=? answer; false when no line could be read.
 bool ParseMethods(const std::vector<std::string>& lines, std::vector<Method>& out);
-// The coding a method's name and size stand for (None: not one of ours).
+// The coding a method's name and size stand for: known names (Intel's
+// LIN1/CL1 too) at their own width, else what the name says (LIN, PCM,
+// ULAW, ALAW; UNSIGNED) at a width that fits it. None: not one of ours, or
+// a name and width that contradict each other.
 Coding CodingOf(const Method& m);
 // By name, at 8000 samples a second: mu-law, A-law, 16-bit linear, 8-bit
 // linear (signed or unsigned as named). False when none is offered.

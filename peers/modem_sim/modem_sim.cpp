@@ -96,7 +96,8 @@ struct ModemSim::Impl {
     void Event(char code) { Write(std::string{kDle, code}); }
 
     const Profile& profile() const { return ProfileOf(options.family); }
-    int BytesPerSample() const { return coding == Coding::Linear16 ? 2 : 1; }
+    void SetFormat(const Listed& m) { format = m.code, coding = m.coding; }
+    int BytesPerSample() const { return coding == Coding::Linear16 || coding == Coding::Unsigned16 ? 2 : 1; }
     // ---- the voice buffer --------------------------------------------------
     size_t Buffered() const {
         sim::Micros left = std::max<sim::Micros>(0, playedUntil - sim::Now());
@@ -241,6 +242,7 @@ struct ModemSim::Impl {
             Write("\r\n" + options.manufacturer + " " + options.model + "\r\n");
             return "OK";
         }
+        if ((c == "+FMI?" || c == "+GMI" || c == "+FMM?" || c == "+GMM") && !profile().identifies) return "ERROR";
         if (c == "+FMI?" || c == "+GMI") return Write("\r\n" + options.manufacturer + "\r\n"), "OK";
         if (c == "+FMM?" || c == "+GMM") return Write("\r\n" + options.model + "\r\n"), "OK";
         if (c == "Z" || c == "&F" || c == "E0" || c == "E1" || c == "V1" || c == "Q0" || c == "X4") {
@@ -266,9 +268,7 @@ struct ModemSim::Impl {
             int rate = comma == std::string::npos ? 8000 : std::atoi(c.c_str() + comma + 1);
             const Listed* m = FindMethod(options.family, cml);
             if (!m || m->coding == Coding::Adpcm || rate != 8000) return "ERROR";
-            format = cml;
-            coding = m->coding;
-            return "OK";
+            return SetFormat(*m), "OK";
         }
         if (options.dialect == Dialect::Rockwell && c == "#VBS=8")
             return format = 128, coding = Coding::Unsigned8, "OK";
@@ -278,7 +278,7 @@ struct ModemSim::Impl {
             if (std::atoi(c.c_str() + 5) == 0) return GoOnHook(), "OK";
             offHook = true;
             if (offered) connected = true, offered = false;
-            return "OK";
+            return profile().vlsConnects ? "VCON" : "OK";
         }
         if (options.dialect == Dialect::Rockwell && c == "#VLS=0") return "OK";
         if (options.dialect == Dialect::Rockwell && c == "A") {
@@ -410,6 +410,7 @@ bool ModemSim::Start(const Options& options) {
     impl_ = std::make_unique<Impl>();
     Impl& s = *impl_;
     s.options = options;
+    if (const Listed* m = FindMethod(options.family, ProfileOf(options.family).defaultMethod)) s.SetFormat(*m);
     if (s.options.manufacturer.empty()) s.options.manufacturer = ProfileOf(options.family).manufacturer;
     if (s.options.model.empty()) s.options.model = ProfileOf(options.family).model;
     s.master = posix_openpt(O_RDWR | O_NOCTTY);

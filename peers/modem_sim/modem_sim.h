@@ -42,6 +42,8 @@ enum class Family {
     HostSoft,    // host-processed: 128 8-bit signed, 130 unsigned, 131 mu-law, 132 A-law, 133 16-bit
     Controller,  // controller-based: 1 and 130 8-bit unsigned PCM, ADPCM; no mu-law
     ALawLinear,  // 128 8-bit signed linear, 132 A-law, 133 16-bit linear; no mu-law
+    Intel,       // 0/128 LIN1 8-bit signed, 1/129 LIN2 16-bit unsigned, ADPCM, 140 CL1 A-law (the
+                 // default); named by ATI only (no +FMI/+FMM), VCON answers +VLS=1
 };
 
 struct Options {

@@ -24,7 +24,24 @@ const Profile& ProfileOf(Family f) {
                                      {{128, "8-BIT LINEAR", 8, Coding::Signed8},
                                       {132, "ALAW", 8, Coding::ALaw},
                                       {133, "LINEAR", 16, Coding::Linear16}}};
-    return f == Family::Controller ? kController : f == Family::ALawLinear ? kALawLinear : kHostSoft;
+    static const Profile kIntel{"Marlune", "SimVoice 537EP", "(4800,7200,8000,11025)",
+                                {{0, "LIN1", 8, Coding::Signed8},
+                                 {1, "LIN2", 16, Coding::Unsigned16},
+                                 {2, "AD4", 4, Coding::Adpcm},
+                                 {128, "LIN1", 8, Coding::Signed8},
+                                 {129, "LIN2", 16, Coding::Unsigned16},
+                                 {132, "AD4", 4, Coding::Adpcm},
+                                 {140, "CL1", 8, Coding::ALaw},
+                                 {141, "AD3", 3, Coding::Adpcm}},
+                                140,
+                                false,
+                                true};
+    switch (f) {
+        case Family::Controller: return kController;
+        case Family::ALawLinear: return kALawLinear;
+        case Family::Intel: return kIntel;
+        default: return kHostSoft;
+    }
 }
 
 const Listed* FindMethod(Family f, int code) {
@@ -49,6 +66,10 @@ std::string EncodeSample(Coding c, int16_t v) {
         case Coding::MuLaw: return std::string(1, static_cast<char>(sim::MuLawEncode(v)));
         case Coding::ALaw: return std::string(1, static_cast<char>(sim::ALawEncode(v)));
         case Coding::Linear16: return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+        case Coding::Unsigned16: {
+            const uint16_t u = static_cast<uint16_t>(v + 32768);
+            return std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+        }
         case Coding::Signed8: return std::string(1, static_cast<char>(v >> 8));
         default: return std::string(1, static_cast<char>((v >> 8) + 128));
     }
@@ -60,6 +81,7 @@ int16_t DecodeSample(Coding c, const std::string& b) {
         case Coding::MuLaw: return sim::MuLawDecode(lo);
         case Coding::ALaw: return sim::ALawDecode(lo);
         case Coding::Linear16: return static_cast<int16_t>(lo | static_cast<uint8_t>(b[1]) << 8);
+        case Coding::Unsigned16: return static_cast<int16_t>((lo | static_cast<uint8_t>(b[1]) << 8) - 32768);
         case Coding::Signed8: return static_cast<int16_t>(static_cast<int8_t>(lo) * 256);
         default: return static_cast<int16_t>((lo - 128) * 256);
     }

@@ -11,7 +11,8 @@
 
 namespace modemsim {
 
-enum class Coding { MuLaw, ALaw, Linear16, Signed8, Unsigned8, Adpcm };
+// Unsigned16: 16-bit offset binary, low byte first.
+enum class Coding { MuLaw, ALaw, Linear16, Signed8, Unsigned8, Unsigned16, Adpcm };
 
 struct Listed {
     int code;
@@ -25,6 +26,9 @@ struct Profile {
     const char* model;
     const char* rates;
     std::vector<Listed> methods;
+    int defaultMethod = -1;  // the +VSM method at power-up (-1: 128, 8-bit unsigned)
+    bool identifies = true;  // answers +FMI?/+FMM? (else only ATI names it)
+    bool vlsConnects = false;  // +VLS=1 is answered VCON
 };
 
 // The families as their command references list them.

@@ -20,6 +20,12 @@ using sim::WaveFormatSpec;
 
 // How often a buffer the line has not taken yet is looked at again.
 constexpr Micros kLineRetry = 10 * sim::kMilli;
+// How often an input buffer waits for the line's next piece, and how long
+// past its end at most (a modem's pieces, and at another rate the
+// converter's look-ahead: libsoxr gives its output in blocks of about
+// 0.1 s, which take up to 0.12 s of input more).
+constexpr Micros kLineHeardRetry = 2 * sim::kMilli;
+constexpr Micros kLineHeardLate = 250 * sim::kMilli;
 
 // What the sound card's input takes, and what its output took before it
 // took the wide formats.
@@ -211,17 +217,35 @@ void Fill(UINT device, const WAVEFORMATEX& f, WAVEHDR& h, Micros start, DWORD by
     h.dwBytesRecorded = bytes;
 }
 
-void InputFull(uintptr_t handle) {
+// `again`: how often the buffer was looked at at its end's very time.
+void InputFull(uintptr_t handle, int again = 0) {
     Open* o = FindOpen(handle, false);
     if (!o || o->queue.empty()) return;
     WAVEHDR* h = o->queue.front().header;
+    const DWORD frame = FrameBytes(o->format);
+    const DWORD bytes = h->dwBufferLength - h->dwBufferLength % frame;
+    const Micros end = o->bufferStart + Duration(o->format, h->dwBufferLength);
+    // The line's piece that holds the buffer's end may still be on its way.
+    if (sim::Now() < end + kLineHeardLate &&
+        !BackendReady(o->device, o->bufferStart, o->format.nSamplesPerSec, bytes / frame)) {
+        // What the line sends at this very time (work due now, or on its
+        // way from the reader) comes first; then it is looked at in steps.
+        const uint64_t seen = sim::WakeGeneration();
+        const bool inFlight = sim::OutsideWorkPending();
+        if (sim::Now() == end && (again == 0 || inFlight)) {
+            if (inFlight) sim::WaitForWake(seen, sim::kMilli);
+            o->queue.front().timer = sim::ScheduleAfter(0, [handle, again] { InputFull(handle, again + 1); });
+        } else {
+            o->queue.front().timer = sim::ScheduleAfter(kLineHeardRetry, [handle] { InputFull(handle); });
+        }
+        return;
+    }
     o->queue.pop_front();
-    Fill(o->device, o->format, *h, o->bufferStart, h->dwBufferLength - h->dwBufferLength % FrameBytes(o->format));
+    Fill(o->device, o->format, *h, o->bufferStart, bytes);
     Complete(h);
     ++WaveDevices().in[o->device].completed;
     Notify(*o, handle, MM_WIM_DATA, h);
-    o->bufferStart = sim::Now();
-    StartHeadBuffer(handle);
+    StartHeadBuffer(handle, end);
 }
 
 }  // namespace
@@ -329,10 +353,12 @@ void ResetOutput(uintptr_t handle, Open& o) {
     CardFlush(o.device);
 }
 
-void StartHeadBuffer(uintptr_t handle) {
+void StartHeadBuffer(uintptr_t handle) { StartHeadBuffer(handle, sim::Now()); }
+
+void StartHeadBuffer(uintptr_t handle, Micros start) {
     Open* o = FindOpen(handle, false);
     if (!o || !o->started || o->queue.empty() || o->queue.front().timer) return;
-    o->bufferStart = sim::Now();
+    o->bufferStart = start;
     WAVEHDR* h = o->queue.front().header;
     o->queue.front().timer =
         sim::Schedule(o->bufferStart + Duration(o->format, h->dwBufferLength), [handle] { InputFull(handle); });

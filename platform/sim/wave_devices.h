@@ -83,6 +83,12 @@ void ClearInput(UINT device);
 // output's first `upTo` samples (counted from the device's opening): an
 // output buffer is done when the clock has played it and the line has taken
 // it (a modem's flow control paces it; asked again every 10 ms until then).
+// `heardUntil` is the clock time up to which the line has delivered what
+// `hear` gives (absent: all of it at once): an input buffer is full once
+// the clock has passed its end and the line has delivered up to it (a
+// modem sends in pieces), or 250 ms after its end at the latest. An input
+// at another rate than 8 kHz is converted as one stream per recording, so
+// its buffers also wait for the converter's look-ahead (up to about 0.15 s).
 // A backend with no functions removes the device's.
 struct LineBackend {
     std::function<void(bool output, bool on)> stream;
@@ -90,6 +96,7 @@ struct LineBackend {
     std::function<void()> flush;
     std::function<void(int64_t start, int16_t* out, size_t n)> hear;
     std::function<bool(uint64_t upTo)> taken;
+    std::function<int64_t()> heardUntil;
 };
 void SetLineBackend(UINT device, LineBackend backend);
 

@@ -140,8 +140,10 @@ void QueueOutput(uintptr_t handle, Open& o, WAVEHDR* header);
 // Output: every buffer back at once, the tap cut at the current time.
 void ResetOutput(uintptr_t handle, Open& o);
 
-// Input: the head buffer starts filling (when recording and not yet).
+// Input: the head buffer starts filling (when recording and not yet), now
+// or at `start` (right after the buffer before it).
 void StartHeadBuffer(uintptr_t handle);
+void StartHeadBuffer(uintptr_t handle, Micros start);
 // Input: the head buffer with what it holds so far; the rest come back
 // empty when `all`.
 void ReturnBuffers(uintptr_t handle, Open& o, bool all);
@@ -152,6 +154,9 @@ void BackendStream(UINT device, bool output, bool on);
 size_t BackendPlay(UINT device, const Layout& l, const WAVEHDR& h);
 bool BackendTaken(UINT device, uint64_t upTo);
 void BackendFlush(UINT device);
+// Whether the line has delivered all that the input buffer of `frames` at
+// `rate` from clock time `start` holds (true without a backend).
+bool BackendReady(UINT device, Micros start, DWORD rate, size_t frames);
 bool BackendHear(UINT device, Micros start, DWORD rate, size_t frames, std::vector<int16_t>& out);
 
 }  // namespace wavesim

@@ -51,6 +51,9 @@ TEST_F(AtProviderTest, TheVoiceFormatComesFromTheModemsListOrItsFamilysAndIsLogg
         {modemsim::Family::HostSoft, {}, 131, "voice format 131 \"ULAW\" (mu-law, 8000 Hz) from the modem's list"},
         {modemsim::Family::Controller, {}, 1, "voice format 1 \"UNSIGNED PCM\" (8-bit unsigned linear, 8000 Hz)"},
         {modemsim::Family::ALawLinear, {}, 132, "voice format 132 \"ALAW\" (A-law, 8000 Hz)"},
+        {modemsim::Family::Intel, {}, 140, "voice format 140 \"CL1\" (A-law, 8000 Hz) from the modem's list"},
+        // Intel's list unreadable: its documented one, the family named by ATI.
+        {modemsim::Family::Intel, {"ERROR?"}, 140, "voice format 140 \"CL1\" (A-law, 8000 Hz) from the documented"},
         // A list in another form: the family's documented one, by its identification (RC56).
         {modemsim::Family::Controller, {"1;CELP;1;0;(9600)"}, 1, "from the documented list of its family"},
     };
@@ -97,6 +100,21 @@ TEST_F(AtProviderTest, SetUpNamesTheModemAndPutsItInVoiceModeWithEitherCommandSe
     caller->modem.Keys("7");
     Run(0);
     EXPECT_EQ(ctrl->GetDtmf(), "7");
+
+    // Intel's chipsets: +FMI? refused, named by ATI; +VLS=1 answered VCON.
+    TearDown();
+    SetUp();
+    modemsim::Options intel;
+    intel.family = modemsim::Family::Intel;
+    Start(intel);
+    OpenLine();
+    EXPECT_EQ(name, "Marlune SimVoice 537EP");
+    EXPECT_TRUE(SentCommand("ATI"));
+    EXPECT_EQ(caller->modem.VoiceFormat(), 140);
+    sink.events.clear();
+    Connect();
+    EXPECT_TRUE(SentCommand("AT+VLS=1"));
+    EXPECT_EQ(ctrl->GetTPNO(), "5551234");
 }
 
 TEST_F(AtProviderTest, RingsCallerIdAndAnswerGiveTheControlsEvents) {
@@ -227,6 +245,34 @@ TEST_F(AtProviderTest, AModemRefusingVoiceModeClosesTheLine) {
     OpenLine();
     Run(1);
     EXPECT_TRUE(Logged("线路关闭"));
+}
+
+TEST_F(AtProviderTest, AListOfWhichNoFormatFitsClosesTheLineAndNamesTheList) {
+    struct Case {
+        std::vector<std::string> list;
+        const char* logged;
+    } cases[] = {
+        {{"1,\"ULAW\",16,0,(8000),(0),(0)", "2,\"VOICE\",8,0,(8000),(0),(0)"},
+         "AT modem: no voice format in the modem's list fits (mu-law, A-law or linear 8/16-bit at 8000 Hz): "
+         "1,\"ULAW\",16,0,(8000),(0),(0); 2,\"VOICE\",8,0,(8000),(0),(0)\n"},
+        // Unreadable, and the family is not one the library knows.
+        {{"1;CELP;1;0;(9600)"},
+         "AT modem: the modem's voice format list does not read and its family is not known: 1;CELP;1;0;(9600)\n"},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        modemsim::Options o;
+        o.vsmList = c.list;
+        o.model = "Voice 2000";  // no family in the name
+        Start(o);
+        OpenLine();
+        Run(1);
+        EXPECT_TRUE(Logged("线路关闭")) << c.logged;
+        EXPECT_FALSE(SentCommand("AT+VSM=1,8000")) << c.logged;
+        const auto out = sim::DebugOutput();
+        EXPECT_NE(std::find(out.begin(), out.end(), c.logged), out.end()) << c.logged;
+    }
 }
 
 TEST_F(AtProviderTest, AModemThatStopsAnsweringClosesTheLineAfterTheTimeOut) {

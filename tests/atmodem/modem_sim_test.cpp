@@ -331,6 +331,8 @@ TEST_F(ModemSimTest, EachFamilyListsItsFormatsAndDecodesByItsOwnCodes) {
         {modemsim::Family::HostSoft, nullptr, 131, 0x42, sim::MuLawDecode(0x42)},
         {modemsim::Family::Controller, "1,\"UNSIGNED PCM\",8,0,(7200,8000,11025),(0),(0)", 130, 0x42, (0x42 - 128) * 256},
         {modemsim::Family::ALawLinear, "128,\"8-BIT LINEAR\",8,0,(8000),(0),(0)", 132, 0x42, sim::ALawDecode(0x42)},
+        {modemsim::Family::Intel, "0,\"LIN1\",8,0,(4800,7200,8000,11025),(0),(0)", 140, 0x42, sim::ALawDecode(0x42)},
+        {modemsim::Family::Intel, nullptr, 128, 0x42, 0x42 * 256},
     };
     for (const Case& c : cases) {
         modemsim::Options o;
@@ -355,4 +357,22 @@ TEST_F(ModemSimTest, EachFamilyListsItsFormatsAndDecodesByItsOwnCodes) {
     Restart(modemsim::Options());
     ASSERT_EQ(term->Command("AT+FCLASS=8"), "\r\nOK\r\n");
     EXPECT_EQ(term->Command("AT+VSM=129,8000"), "\r\nERROR\r\n");  // ADPCM: listed, not carried here
+    // Intel's: named by ATI only, A-law from power-up, VCON for +VLS=1, and
+    // method 1 two bytes a sample, unsigned.
+    modemsim::Options intel;
+    intel.family = modemsim::Family::Intel;
+    Restart(intel);
+    EXPECT_EQ(modem.VoiceFormat(), 140);
+    EXPECT_EQ(term->Command("AT+FMI?"), "\r\nERROR\r\n");
+    EXPECT_EQ(term->Command("ATI"), "\r\nMarlune SimVoice 537EP\r\n\r\nOK\r\n");
+    ASSERT_EQ(term->Command("AT+FCLASS=8"), "\r\nOK\r\n");
+    ASSERT_EQ(term->Command("AT+VSM=1,8000"), "\r\nOK\r\n");
+    modem.Ring(1, 4, "");
+    Run(0);
+    term->Read();
+    EXPECT_EQ(term->Command("AT+VLS=1"), "\r\nVCON\r\n");
+    ASSERT_EQ(term->Command("AT+VTX"), "\r\nCONNECT\r\n");
+    term->Write(std::string("\x00\x81", 2));
+    Run(0.001);
+    EXPECT_EQ(modem.Heard(), std::vector<int16_t>{0x100});
 }

@@ -32,9 +32,9 @@ struct Outcome {
 };
 
 const auto kFamilies = ::testing::Values(modemsim::Family::HostSoft, modemsim::Family::Controller,
-                                         modemsim::Family::ALawLinear);
+                                         modemsim::Family::ALawLinear, modemsim::Family::Intel);
 std::string FamilyName(const ::testing::TestParamInfo<modemsim::Family>& info) {
-    const char* names[] = {"HostSoft", "Controller", "ALawLinear"};
+    const char* names[] = {"HostSoft", "Controller", "ALawLinear", "Intel"};
     return names[static_cast<int>(info.param)];
 }
 
@@ -62,7 +62,8 @@ protected:
     std::vector<int16_t> Carried(std::vector<int16_t> v) const {
         for (auto& s : v) {
             if (family == modemsim::Family::Controller) s = static_cast<int16_t>((s >> 8) * 256);
-            if (family == modemsim::Family::ALawLinear) s = sim::ALawDecode(sim::ALawEncode(s));
+            if (family == modemsim::Family::ALawLinear || family == modemsim::Family::Intel)
+                s = sim::ALawDecode(sim::ALawEncode(s));
         }
         return v;
     }
@@ -156,7 +157,12 @@ protected:
     }
 
     int ExpectedFormat() const {
-        return family == modemsim::Family::HostSoft ? 131 : family == modemsim::Family::Controller ? 1 : 132;
+        switch (family) {
+            case modemsim::Family::HostSoft: return 131;
+            case modemsim::Family::Controller: return 1;
+            case modemsim::Family::Intel: return 140;
+            default: return 132;
+        }
     }
 
     // An application whose EndRecord handler says something (the call is

@@ -34,6 +34,22 @@ TEST(VoiceFormat, TheFormatIsChosenByNameFromTheModemsOwnList) {
          Coding::Signed8},
         {"mu-law only at 7200 Hz is passed over",
          {"131,\"ULAW\",8,0,(7200),(0),(0)", "130,\"UNSIGNED PCM\",8,0,(8000),(0),(0)"}, 130, Coding::Unsigned8},
+        {"Intel's list as a modem prints it: CL1 (A-law), never method 1 (16-bit unsigned)",
+         {"0,\"LIN1\",8,0,(4800,7200,8000,11025),(0),(0)", "1,\"LIN2\",16,0,(4800,7200,8000,11025),(0),(0)",
+          "2,\"AD4\",4,0,(4800,7200,8000,11025),(0),(0)", "128,\"LIN1\",8,0,(4800,7200,8000,11025),(0),(0)",
+          "129,\"LIN2\",16,0,(4800,7200,8000,11025),(0),(0)", "132,\"AD4\",4,0,(4800,7200,8000,11025),(0),(0)",
+          "140,\"CL1\",8,0,(4800,7200,8000,11025),(0),(0)", "141,\"AD3\",3,0,(4800,7200,8000,11025),(0),(0)"},
+         140, Coding::ALaw},
+        {"Intel's list with nothing after the bits",
+         {"0,\"LIN1\",8", "1,\"LIN2\",16", "2,\"AD4\",4", "128,\"LIN1\",8", "129,\"LIN2\",16", "132,\"AD4\",4",
+          "140,\"CL1\",8", "141,\"AD3\",3"},
+         140, Coding::ALaw},
+        {"Intel without CL1: LIN1, two's complement", {"1,\"LIN2\",16", "128,\"LIN1\",8", "2,\"AD4\",4"}, 128,
+         Coding::Signed8},
+        {"unknown names: the name's kind at a width that fits it",
+         {"5,\"VOICE\",8", "6,\"LIN16\",16", "7,\"PCM8 UNSIGNED\",8"}, 6, Coding::Linear16},
+        {"unknown names: an unsigned 16-bit one is passed over",
+         {"5,\"UNSIGNED LINEAR\",16", "7,\"MY PCM\",8"}, 7, Coding::Signed8},
     };
     for (const Case& c : cases) {
         std::vector<Method> methods;
@@ -42,6 +58,26 @@ TEST(VoiceFormat, TheFormatIsChosenByNameFromTheModemsOwnList) {
         ASSERT_TRUE(ChooseFormat(methods, f)) << c.what;
         EXPECT_EQ(f.code, c.code) << c.what;
         EXPECT_EQ(f.coding, c.coding) << c.what;
+    }
+}
+
+TEST(VoiceFormat, NoFormatIsChosenWhoseListedWidthContradictsItsMeaning) {
+    const std::vector<std::vector<std::string>> lists = {
+        // Names known, widths that are not theirs.
+        {"1,\"ULAW\",16,0,(8000),(0),(0)", "2,\"ALAW\",4,0,(8000),(0),(0)", "3,\"8-BIT LINEAR\",16,0,(8000),(0),(0)",
+         "4,\"CL1\",16,0,(8000),(0),(0)", "5,\"LIN1\",16,0,(8000),(0),(0)", "6,\"16-BIT PCM\",8,0,(8000),(0),(0)"},
+        // Unknown names: a kind that does not take the width, or no kind at all.
+        {"1,\"LIN-X\",4,0,(8000),(0),(0)", "2,\"PCM\",12,0,(8000),(0),(0)", "3,\"VOICE\",8,0,(8000),(0),(0)",
+         "4,\"LAW\",8,0,(8000),(0),(0)", "5,\"AD2\",8,0,(8000),(0),(0)", "6,\"UNSIGNED PCM\",16,0,(8000),(0),(0)"},
+        // Intel's codes with nothing the library carries.
+        {"1,\"LIN2\",16", "2,\"AD4\",4", "141,\"AD3\",3"},
+    };
+    for (const auto& list : lists) {
+        std::vector<Method> methods;
+        VoiceFormat f;
+        ASSERT_TRUE(ParseMethods(list, methods)) << list.front();
+        EXPECT_EQ(methods.size(), list.size());
+        EXPECT_FALSE(ChooseFormat(methods, f)) << list.front() << ": chose " << f.code;
     }
 }
 
@@ -54,6 +90,9 @@ TEST(VoiceFormat, AListThatDoesNotReadFallsBackToTheFamilysDocumentedList) {
     ASSERT_TRUE(ChooseFormat(DocumentedMethods("HSF 56K Data Fax Voice"), f));
     EXPECT_EQ(f.code, 131);
     EXPECT_EQ(f.coding, Coding::MuLaw);
+    ASSERT_TRUE(ChooseFormat(DocumentedMethods("Intel 537EP V.92 Data Fax Voice"), f));
+    EXPECT_EQ(f.code, 140);
+    EXPECT_EQ(f.coding, Coding::ALaw);
     EXPECT_TRUE(DocumentedMethods("Some Modem 2000").empty());
 }
 
