@@ -160,6 +160,11 @@ void CallTracker::Method(double t, const std::string& name, const json& args) {
     }
 }
 
+void CallTracker::Note(int number, const std::string& error) {
+    for (auto& call : calls_)
+        if (call.number == number) call.errors.push_back(error);
+}
+
 void CallTracker::Command(double t, const std::string& name, const json& request) {
     if (name == "offer" || name == "data_offer") {
         Begin(t, false, request.value("caller", std::string()));
@@ -280,6 +285,7 @@ std::string CallTracker::Summary(const CallRecord& call) {
     for (auto& r : call.recordings)
         if (!r.copy.empty())
             s << "  recording: " << r.copy << " (" << Seconds(r.end - r.start) << ")\n";
+    for (auto& e : call.errors) s << "  error:     " << e << "\n";
     double hangup = -1;
     for (auto& m : call.marks)
         if (m.kind == CallMark::Caller && m.label == "hangs up") hangup = m.t;

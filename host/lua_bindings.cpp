@@ -188,7 +188,10 @@ int CallMethod(lua_State* L) {
         json args = json::array();
         for (int i = first; i <= lua_gettop(L); ++i) args.push_back(LuaToJson(L, i));
         json answer = s.Request(json{{"call", name}, {"args", args}});
-        if (!answer.contains("error")) s.tracker.Method(s.Now(), name, args);
+        if (!answer.contains("error")) {
+            s.tracker.Method(s.Now(), name, args);
+            s.called.insert(name);
+        }
         ok = PushAnswer(L, answer);
     }
     return ok ? 1 : lua_error(L);
@@ -257,7 +260,7 @@ int At(lua_State* L) {
     double t = luaL_checknumber(L, 1);
     luaL_checktype(L, 2, LUA_TFUNCTION);
     lua_settop(L, 2);
-    LuaHost::Impl::Of(L).ScheduleTask(t);
+    LuaHost::Impl::Of(L).ScheduleTask(L, t);
     return 0;
 }
 
@@ -267,7 +270,7 @@ int After(lua_State* L) {
     luaL_argcheck(L, dt >= 0, 1, "seconds from now, not negative");
     luaL_checktype(L, 2, LUA_TFUNCTION);
     lua_settop(L, 2);
-    s.ScheduleTask(s.Now() + dt);
+    s.ScheduleTask(L, s.Now() + dt);
     return 0;
 }
 
@@ -400,4 +403,5 @@ void LuaHost::Impl::OpenBindings() {
     lua_pushglobaltable(L);
     luaL_setfuncs(L, functions, 0);
     lua_pop(L, 1);
+    OpenIvrModule();
 }

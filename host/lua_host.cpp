@@ -107,6 +107,7 @@ namespace {
 // instruction of that thread, so a pcall in a loop cannot hold it.
 void BudgetHook(lua_State* L, lua_Debug* ar) {
     LuaHost::Impl& s = LuaHost::Impl::Of(L);
+    bool callFails = false;  // a call's function ran over: that call fails, the service goes on
     if (!s.Halted() && !s.running.empty()) {
         std::chrono::duration<double> ran = std::chrono::steady_clock::now() - s.runningSince;
         if (ran.count() > s.opt.handlerLimit) {
@@ -115,9 +116,28 @@ void BudgetHook(lua_State* L, lua_Debug* ar) {
             snprintf(limit, sizeof limit, "%g", s.opt.handlerLimit);
             std::string where = ar->currentline > 0 ? std::string(ar->short_src) + ":" + std::to_string(ar->currentline) + ": "
                                                     : std::string();
-            s.Fail(where + s.running + " ran longer than the handler limit of " + limit +
-                   " s (--handler-limit SECONDS); stopped");
+            if (s.guarded.count(L)) {
+                callFails = true;
+                s.doomed.insert(L);
+                s.runningSince = std::chrono::steady_clock::now();
+                lua_pushstring(L, (where + "the call's function ran longer than the handler limit of " + limit +
+                                   " s (--handler-limit SECONDS); stopped")
+                                      .c_str());
+            } else {
+                s.Fail(where + s.running + " ran longer than the handler limit of " + limit +
+                       " s (--handler-limit SECONDS); stopped");
+            }
         }
+    }
+    if (!callFails && !s.Halted() && s.doomed.count(L)) {
+        // Raised again at each instruction until the function has ended:
+        // a pcall in it cannot hold it.
+        callFails = true;
+        lua_pushstring(L, "the call's function was stopped");
+    }
+    if (callFails) {
+        lua_sethook(L, BudgetHook, LUA_MASKCOUNT, 1);
+        lua_error(L);
     }
     if (s.Halted()) {
         lua_sethook(L, BudgetHook, LUA_MASKCOUNT, 1);
@@ -153,6 +173,21 @@ void LuaHost::Impl::Deliver() {
         if (status != LUA_OK && !IsStop(L, -1))
             Fail(std::string(lua_tostring(L, -1)) + " (in the " + name + " handler)");
         lua_pop(L, status != LUA_OK ? 2 : 1);
+        // Then the call-script module, which runs the calls' functions.
+        if (listener != LUA_NOREF && !Halted()) {
+            lua_pushcfunction(L, LuaMessage);
+            lua_rawgeti(L, LUA_REGISTRYINDEX, listener);
+            lua_pushstring(L, name.c_str());
+            for (auto& a : args) PushJson(L, a);
+            inHandler = true;
+            std::string outer = Enter("marlune.ivr on " + name);
+            status = lua_pcall(L, 1 + static_cast<int>(args.size()), 0, -static_cast<int>(args.size()) - 3);
+            Leave(std::move(outer));
+            inHandler = false;
+            if (status != LUA_OK && !IsStop(L, -1))
+                Fail(std::string(lua_tostring(L, -1)) + " (in marlune.ivr on " + name + ")");
+            lua_pop(L, status != LUA_OK ? 2 : 1);
+        }
         // Tasks waiting for this event go on, in the order they began waiting.
         std::vector<Waiter> due;
         for (size_t i = 0; i < waiters.size();) {
@@ -195,11 +230,11 @@ void LuaHost::Impl::RunClock(double seconds) {
 // goes on when they have passed; wait_event(name, timeout) yields both and
 // goes on after the event's handler (true and the event's arguments) or at
 // the timeout (false).
-void LuaHost::Impl::ScheduleTask(double at) {
-    lua_State* co = lua_newthread(L);
-    lua_insert(L, -2);
-    lua_xmove(L, co, 1);  // the function
-    int ref = luaL_ref(L, LUA_REGISTRYINDEX);  // keeps the thread alive
+void LuaHost::Impl::ScheduleTask(lua_State* from, double at) {
+    lua_State* co = lua_newthread(from);
+    lua_insert(from, -2);
+    lua_xmove(from, co, 1);  // the function
+    int ref = luaL_ref(from, LUA_REGISTRYINDEX);  // keeps the thread alive
     ++tasks;
     // The task is named by where its function was written.
     lua_Debug ar;
@@ -411,6 +446,13 @@ int RunScriptCommand(int argc, char** argv) {
             o.modemSim = true;
         } else if (a == "--no-history") {
             o.history = false;
+        } else if (a == "--on-error" && i + 1 < argc) {
+            std::string how = argv[++i];
+            if (how != "stop" && how != "continue") {
+                fprintf(stderr, "marlune run: --on-error takes stop or continue, not '%s'\n", how.c_str());
+                return 2;
+            }
+            o.stopOnError = how == "stop";
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
         } else if ((a == "--for" || a == "--handler-limit") && i + 1 < argc) {
