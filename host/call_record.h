@@ -27,6 +27,7 @@ struct CallPhrase {
     double start;
     double end;
     std::string text;
+    bool heard = true;  // false: refused because something else still played
 };
 
 struct CallRecording {
@@ -66,6 +67,10 @@ public:
     void Method(double t, const std::string& name, const nlohmann::json& args);
     void Command(double t, const std::string& name, const nlohmann::json& request);
 
+    // The last prompt asked for was refused (its method answered a negative
+    // number): neither it nor the prompts still open are heard, the control
+    // empties its play list. Answers how many open prompts went with it.
+    int Refused(double t);
     // An error ended the script of call N (the current one or an earlier one).
     void Note(int number, const std::string& error);
     bool Active() const { return current_ >= 0; }

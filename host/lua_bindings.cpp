@@ -178,6 +178,10 @@ const MemberInfo* Member(lua_State* L, const char* name) {
     return nullptr;
 }
 
+bool IsPlay(const std::string& name) {
+    return name == "PlayWav" || name == "PlayStr" || name == "PlayTxtFile" || name == "PlayAllisEnglish";
+}
+
 // A method, bound by name: ctl:Name(...) or ctl.Name(...).
 int CallMethod(lua_State* L) {
     bool ok;
@@ -191,6 +195,18 @@ int CallMethod(lua_State* L) {
         if (!answer.contains("error")) {
             s.tracker.Method(s.Now(), name, args);
             s.called.insert(name);
+            const json& r = answer["result"];
+            if (IsPlay(name) && r.is_number_integer() && r.get<int64_t>() < 0) {
+                // The control empties its play list: what was queued is lost too.
+                int cut = s.tracker.Refused(s.Now());
+                if (cut > 0) {
+                    luaL_where(L, 1);
+                    fprintf(stderr, "marlune run: %s%s answered %lld because %d prompt(s) still played: %s\n",
+                            lua_tostring(L, -1), name, static_cast<long long>(r.get<int64_t>()), cut,
+                            "neither it nor they are heard (wait for EndPlayAll, or queue texts with PlayStr)");
+                    lua_pop(L, 1);
+                }
+            }
         }
         ok = PushAnswer(L, answer);
     }
