@@ -192,6 +192,10 @@ local function play_one(call, item, barge)
   local r
   if type(item) == "string" and item:lower():match("%.wav$") then
     local path = item:sub(1, 1) == "/" and item or script_dir .. "/" .. item
+    -- The control plays its unknown-sound tone for a file it cannot open.
+    local f = io.open(path, "rb")
+    if not f then fail("cannot play " .. item .. ": there is no such file") end
+    f:close()
     r = ctl:PlayWav(path, LINE)
     if r ~= 0 then fail("cannot play " .. item .. " (PlayWav answered " .. tostring(r) .. ")") end
   else
