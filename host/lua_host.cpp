@@ -2,12 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
+#include "control/front/automation.h"
 #include "control/front/destruction_notice.h"
 #include "host/call_store.h"
 #include "host/caller_side.h"
@@ -307,6 +309,69 @@ void LuaHost::Impl::HangUp() {
     }
 }
 
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Edits (insertions, deletions, substitutions) from a to b.
+size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+void LuaHost::Impl::WarnHandlerNames() {
+    std::vector<std::string> names;
+    lua_pushglobaltable(L);
+    lua_pushnil(L);
+    while (lua_next(L, -2)) {
+        if (lua_type(L, -2) == LUA_TSTRING && lua_isfunction(L, -1) && !lua_iscfunction(L, -1))
+            names.push_back(lua_tostring(L, -2));
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    for (const std::string& name : names) {
+        if (warnedNames.count(name)) continue;
+        const std::string lower = Lower(name);
+        std::string event, why;
+        size_t nearest = 3;
+        for (const EventInfo& e : automation::Events()) {
+            const std::string candidate = Lower(e.name);
+            if (name == e.name) {
+                event.clear();
+                why.clear();
+                break;
+            }
+            const size_t d = lower.compare(0, 2, "on") == 0 && lower.substr(2) == candidate ? 0 : Distance(lower, candidate);
+            if (d < nearest && d <= (candidate.size() <= 4 ? 1u : 2u)) {
+                nearest = d;
+                event = e.name;
+                why = lower == candidate ? "handler names are matched with their case" : "it looks like a handler";
+            }
+        }
+        if (why.empty() && name.size() > 2 && name.compare(0, 2, "On") == 0 && isupper(static_cast<unsigned char>(name[2])))
+            why = "it looks like a handler";
+        if (why.empty()) continue;
+        warnedNames.insert(name);
+        fprintf(stderr, "marlune run: function %s is not an event and is never called by one (%s%s)\n", name.c_str(),
+                why.c_str(), event.empty() ? "; `marlune describe` lists the events" : ("; the event is " + event).c_str());
+    }
+}
+
 // ---- the session ---------------------------------------------------------------------
 
 LuaHost::LuaHost(LuaRunOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
@@ -390,6 +455,7 @@ int LuaHost::Run() {
         s.Deliver();
     };
     runChunk(appText, s.opt.app);
+    s.WarnHandlerNames();
     if (!callersText.empty()) runChunk(callersText, s.opt.callers);
 
     // A service with nobody scripted to call waits on the wall clock for

@@ -81,6 +81,10 @@ struct LuaHost::Impl {
     };
     std::vector<Waiter> waiters;
     void Fail(const std::string& message);
+    // Global functions that look like event handlers but are none: warned
+    // once each on stderr.
+    void WarnHandlerNames();
+    std::set<std::string> warnedNames;
     // Ends a call that is still up when the application stops.
     void HangUp();
     bool Failed() const { return !failure.empty(); }

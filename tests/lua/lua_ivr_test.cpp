@@ -125,3 +125,36 @@ function EndPlayAll() ctl:HandUp() end
     Marlune("calls out --json");
     EXPECT_TRUE(Has(out, U8(u8"\"heard\": false,\n    \"start\": 0.0,\n    \"text\": \"再见\""))) << out;
 }
+
+TEST_F(IvrTest, FunctionsThatLookLikeHandlersButAreNoneAreWarnedOnce) {
+    RunScript(R"(ctl:InitLine(0) ctl:OpenLine(0)
+function ring(n) end
+function OnRing(n) end
+function IsConect(h) end
+function OnSomething() end
+function DtmfIn(h, k) end
+function EndPlay() end
+function greet() end
+print("ran")
+)",
+              "caller.offer{caller = '1'} caller.ring{count = 1}\n");
+    ASSERT_EQ(status, 0) << err;
+    struct Case {
+        const char* name;
+        const char* why;
+    } cases[] = {
+        {"ring", "(handler names are matched with their case; the event is Ring)"},
+        {"OnRing", "(it looks like a handler; the event is Ring)"},
+        {"IsConect", "(it looks like a handler; the event is IsConnect)"},
+        {"OnSomething", "(it looks like a handler; `marlune describe` lists the events)"},
+    };
+    for (auto& c : cases) {
+        const std::string line = std::string("marlune run: function ") + c.name +
+                                 " is not an event and is never called by one " + c.why + "\n";
+        size_t at = err.find(line);
+        EXPECT_NE(at, std::string::npos) << line << "--- got:\n" << err;
+        EXPECT_EQ(err.find(line, at + 1), std::string::npos) << "twice: " << line;
+    }
+    for (const char* quiet : {"DtmfIn", "EndPlay", "greet"})
+        EXPECT_FALSE(Has(err, std::string("function ") + quiet + " ")) << err;
+}
