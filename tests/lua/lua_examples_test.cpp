@@ -195,8 +195,8 @@ TEST_F(LuaExamplesTest, TheDemoPrintsEachCallAndWhereItsOutputsAre) {
     EXPECT_EQ(lines.back().rfind("log: ", 0), 0u);
 }
 
-TEST_F(LuaExamplesTest, BothExamplesRunTheSameOverTheAtLibraryAndTheModemSimulator) {
-    for (const char* example : {"balance", "reminder"}) {
+TEST_F(LuaExamplesTest, TheExamplesRunTheSameOverTheAtLibraryAndTheModemSimulator) {
+    for (const char* example : {"balance", "reminder", "voicemail"}) {
         std::string run = std::string("run ") + MARLUNE_EXAMPLES + "/" + example + ".lua " + MARLUNE_EXAMPLES + "/" +
                           example + "_callers.lua --trace --out ";
         Marlune(run + "on-virtual");
