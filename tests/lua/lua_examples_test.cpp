@@ -268,3 +268,16 @@ TEST_F(LuaExamplesTest, TheVoiceMailServesItsCallersAndSurvivesAFaultyCall) {
     EXPECT_TRUE(Has(call[5], U8(u8"您没有留言 再见\n"))) << call[5];
     EXPECT_TRUE(Has(out, "5 call(s)")) << out;
 }
+
+TEST_F(LuaExamplesTest, TheVoiceMailWrittenWithEventsServesTheSameCallers) {
+    Marlune(std::string("run ") + MARLUNE_EXAMPLES + "/voicemail_events.lua " + MARLUNE_EXAMPLES +
+            "/voicemail_callers.lua --out out");
+    ASSERT_EQ(status, 0) << err << out;
+    EXPECT_EQ(err, "");
+    EXPECT_TRUE(Has(out, "keys:      11001#\n")) << out;
+    EXPECT_TRUE(Has(out, "/call-2/msg-2.wav (2.5 s)")) << out;
+    for (const char8_t* said : {u8"输入有误\n", u8"信箱号码有误 请重新输入\n", u8"密码错误 请重新输入\n", u8"两条\n",
+                                u8"已删除\n", u8"没有更多留言 再见\n", u8"您没有留言 再见\n"})
+        EXPECT_TRUE(Has(out, U8(said))) << U8(said) << out;
+    EXPECT_TRUE(Has(out, "5 call(s)")) << out;
+}
