@@ -158,7 +158,7 @@ step = function(call, ...)
     resume_later(call, r[2])
   elseif type(r[2]) == "string" then  -- wait_event(name, timeout)
     local mine = call.timer
-    call.want = {[r[2]] = "event"}
+    call.want = {[r[2]] = "event", event = true}
     after(r[3] or 3600, function() if call.timer == mine and not call.done then step(call, false) end end)
   else
     resume_later(call, 0)
@@ -169,8 +169,12 @@ end
 local function deliver(call, name, ...)
   local want = call.want
   if not want or call.done then return end
-  if want[name] == "event" then
-    step(call, true, ...)
+  if want.event then  -- wait_event: its event, else false once the call has gone
+    if want[name] == "event" then
+      step(call, true, ...)
+    elseif call.gone then
+      step(call, false)
+    end
   elseif want[name] or (call.gone and want.gone ~= false) then
     step(call, call.gone and not want[name] and "gone" or name, ...)
   end

@@ -83,6 +83,9 @@ ivr.serve(function(call)
   local k = call:ask{prompt = "请按键", digits = 1, timeout = 3}
   if k == "9" then local t = nil; print(t.x) end
   if k == "8" then while true do end end
+  local t = now()
+  wait(0.5)
+  print("waited", now() - t, wait_event("Nothing", 0.25), now() - t)
   print("served", call.id, call:say("再见"), call:connected(), call:hangup(), call:connected())
 end)
 )");
@@ -96,6 +99,7 @@ end)
     EXPECT_TRUE(Has(err, "marlune run: " + loop + "\n")) << err;
     EXPECT_TRUE(Has(out, "  error:     " + fault + "\n")) << out;
     EXPECT_TRUE(Has(out, "  error:     " + loop + "\n")) << out;
+    EXPECT_TRUE(Has(out, "waited\t0.5\tfalse\t0.75\n")) << out;  // the clock, from inside a call
     EXPECT_TRUE(Has(out, "served\t3\ttrue\ttrue\ttrue\tfalse\n")) << out;
     EXPECT_TRUE(Has(out, "3 call(s)")) << out;
 
