@@ -160,6 +160,25 @@ void CallTracker::Method(double t, const std::string& name, const json& args) {
     }
 }
 
+int CallTracker::Refused(double t) {
+    CallRecord* call = Current();
+    if (!call || call->phrases.empty()) return 0;
+    int cut = 0;
+    for (size_t i = 0; i < call->phrases.size(); ++i) {
+        CallPhrase& p = call->phrases[i];
+        if (p.end >= 0) continue;
+        p.heard = false;
+        if (i + 1 < call->phrases.size()) ++cut;
+    }
+    ClosePhrases(t);
+    return cut;
+}
+
+void CallTracker::Note(int number, const std::string& error) {
+    for (auto& call : calls_)
+        if (call.number == number) call.errors.push_back(error);
+}
+
 void CallTracker::Command(double t, const std::string& name, const json& request) {
     if (name == "offer" || name == "data_offer") {
         Begin(t, false, request.value("caller", std::string()));
@@ -276,10 +295,12 @@ std::string CallTracker::Summary(const CallRecord& call) {
         s << ", never connected";
     s << "\n  keys:      " << (call.keys.empty() ? "(none)" : call.keys) << "\n";
     for (size_t i = 0; i < call.phrases.size(); ++i)
-        s << (i == 0 ? "  said:      " : "             ") << call.phrases[i].text << "\n";
+        s << (i == 0 ? "  said:      " : "             ") << call.phrases[i].text
+          << (call.phrases[i].heard ? "" : " (never heard)") << "\n";
     for (auto& r : call.recordings)
         if (!r.copy.empty())
             s << "  recording: " << r.copy << " (" << Seconds(r.end - r.start) << ")\n";
+    for (auto& e : call.errors) s << "  error:     " << e << "\n";
     double hangup = -1;
     for (auto& m : call.marks)
         if (m.kind == CallMark::Caller && m.label == "hangs up") hangup = m.t;

@@ -27,6 +27,7 @@ struct CallPhrase {
     double start;
     double end;
     std::string text;
+    bool heard = true;  // false: refused because something else still played
 };
 
 struct CallRecording {
@@ -49,6 +50,7 @@ struct CallRecord {
     std::string keys;
     std::vector<CallPhrase> phrases;
     std::vector<CallRecording> recordings;
+    std::vector<std::string> errors;  // what ended the call's script (an error in its function)
     std::string dir;  // the call's output folder
     uint64_t logFrom = 0;
     std::string logFile;
@@ -65,6 +67,12 @@ public:
     void Method(double t, const std::string& name, const nlohmann::json& args);
     void Command(double t, const std::string& name, const nlohmann::json& request);
 
+    // The last prompt asked for was refused (its method answered a negative
+    // number): neither it nor the prompts still open are heard, the control
+    // empties its play list. Answers how many open prompts went with it.
+    int Refused(double t);
+    // An error ended the script of call N (the current one or an earlier one).
+    void Note(int number, const std::string& error);
     bool Active() const { return current_ >= 0; }
     const CallRecord* current() const { return current_ >= 0 ? &calls_[current_] : nullptr; }
     // Ends the current call at t, if there is one, and writes its outputs.

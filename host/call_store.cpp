@@ -47,6 +47,9 @@ const char* const kMigrations[] = {
     "  call INTEGER NOT NULL REFERENCES calls(id) ON DELETE CASCADE, seq INTEGER NOT NULL,"
     "  name TEXT NOT NULL, t_start REAL, t_end REAL,"
     "  file INTEGER REFERENCES call_files(id) ON DELETE SET NULL, PRIMARY KEY(call, seq)) WITHOUT ROWID;",
+    // 1 -> 2: what ended the call's script; prompts the caller never heard
+    "ALTER TABLE calls ADD COLUMN error TEXT;"
+    "ALTER TABLE call_prompts ADD COLUMN heard INTEGER NOT NULL DEFAULT 1;",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == CallStore::kSchemaVersion);
 
@@ -406,11 +409,15 @@ bool CallStore::Finish(int64_t id, const CallRecord& call, time_t epoch) {
     }
     Stmt row(db_, "UPDATE calls SET folder = ?, outgoing = ?, line = ?, number = ?, clock_start = ?, clock_answer = ?, "
                   "clock_end = ?, wall_start = ?, wall_answer = ?, wall_end = ?, ended = ?, keys = ?, recordings = ?, "
-                  "pid = NULL WHERE id = ?");
+                  "pid = NULL, error = ? WHERE id = ?");
     if (call.dir.empty()) row.BindNull(); else row.Bind(folder);
     row.Bind(call.outgoing ? 1 : 0).Bind(call.line).Bind(call.party).Bind(call.start).BindTime(call.connected)
         .BindTime(call.end).Bind(wall(call.start)).BindTime(wall(call.connected)).BindTime(wall(call.end))
-        .Bind(EndingOf(call)).Bind(call.keys).Bind(recorded).Bind(id);
+        .Bind(EndingOf(call)).Bind(call.keys).Bind(recorded);
+    std::string errors;
+    for (auto& e : call.errors) errors += (errors.empty() ? "" : "\n") + e;
+    if (errors.empty()) row.BindNull(); else row.Bind(errors);
+    row.Bind(id);
     if (!row.Run()) return fail("cannot write the row");
 
     int seq = 0;
@@ -421,8 +428,8 @@ bool CallStore::Finish(int64_t id, const CallRecord& call, time_t epoch) {
     }
     seq = 0;
     for (auto& p : call.phrases) {
-        Stmt prompt(db_, "INSERT INTO call_prompts(call, seq, text, t_start, t_end) VALUES(?, ?, ?, ?, ?)");
-        if (!prompt.Bind(id).Bind(++seq).Bind(p.text).Bind(p.start).Bind(p.end).Run())
+        Stmt prompt(db_, "INSERT INTO call_prompts(call, seq, text, t_start, t_end, heard) VALUES(?, ?, ?, ?, ?, ?)");
+        if (!prompt.Bind(id).Bind(++seq).Bind(p.text).Bind(p.start).Bind(p.end).Bind(p.heard ? 1 : 0).Run())
             return fail("cannot write the prompts");
     }
     std::map<std::string, int64_t> fileIds;
@@ -485,12 +492,15 @@ bool CallStore::Load(int64_t id, StoredCall& call) {
         if (s.Bind(id).Step() != SQLITE_ROW) return false;
         call = ReadCall(s);
     }
+    Stmt error(db_, "SELECT error FROM calls WHERE id = ?");
+    if (error.Bind(id).Step() == SQLITE_ROW) call.error = error.Text(0);
     Stmt keys(db_, "SELECT key, t FROM call_keys WHERE call = ? ORDER BY seq");
     keys.Bind(id);
     while (keys.Step() == SQLITE_ROW) call.keyTimes.push_back({keys.Text(0), keys.Real(1)});
-    Stmt prompts(db_, "SELECT text, t_start, t_end FROM call_prompts WHERE call = ? ORDER BY seq");
+    Stmt prompts(db_, "SELECT text, t_start, t_end, heard FROM call_prompts WHERE call = ? ORDER BY seq");
     prompts.Bind(id);
-    while (prompts.Step() == SQLITE_ROW) call.prompts.push_back({prompts.Text(0), prompts.Real(1), prompts.Real(2)});
+    while (prompts.Step() == SQLITE_ROW)
+        call.prompts.push_back({prompts.Text(0), prompts.Real(1), prompts.Real(2), prompts.Int(3) != 0});
     Stmt recs(db_, "SELECT name, t_start, t_end, file FROM call_recordings WHERE call = ? ORDER BY seq");
     recs.Bind(id);
     while (recs.Step() == SQLITE_ROW) call.recorded.push_back({recs.Text(0), recs.Real(1), recs.Real(2), recs.Int(3)});

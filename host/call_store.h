@@ -37,6 +37,7 @@ struct StoredKey {
 struct StoredPrompt {
     std::string text;
     double start, end;
+    bool heard = true;  // false: refused while something else played
 };
 struct StoredFile {
     int64_t id = 0;
@@ -62,6 +63,7 @@ struct StoredCall {
     std::string keys;
     int recordings = 0;
     // Filled by CallStore::Load.
+    std::string error;  // what ended the call's script, "" when nothing did
     std::vector<StoredKey> keyTimes;
     std::vector<StoredPrompt> prompts;
     std::vector<StoredRecording> recorded;
@@ -87,7 +89,7 @@ struct CallFilter {
 
 class CallStore {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     static constexpr const char* kFileName = "calls.db";
 
     // DIR/calls.db for a runner: created or migrated to the current schema;

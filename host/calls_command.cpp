@@ -32,7 +32,7 @@ json Time(double t) { return t < 0 ? json() : json(t); }
 json AsJson(const StoredCall& c) {
     json keys = json::array(), prompts = json::array(), recordings = json::array(), files = json::array();
     for (auto& k : c.keyTimes) keys.push_back({{"key", k.key}, {"t", k.t}});
-    for (auto& p : c.prompts) prompts.push_back({{"text", p.text}, {"start", p.start}, {"end", p.end}});
+    for (auto& p : c.prompts) prompts.push_back({{"text", p.text}, {"start", p.start}, {"end", p.end}, {"heard", p.heard}});
     for (auto& f : c.files) files.push_back({{"kind", f.kind}, {"path", f.path}, {"bytes", f.bytes}});
     for (auto& r : c.recorded) {
         json file;
@@ -54,6 +54,7 @@ json AsJson(const StoredCall& c) {
             {"wall_end", Time(c.wallEnd)},
             {"started", LocalTime(c.wallStart)},
             {"ended", c.ended},
+            {"error", c.error.empty() ? json() : json(c.error)},
             {"keys", keys},
             {"prompts", prompts},
             {"recordings", recordings},

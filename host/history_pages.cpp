@@ -232,6 +232,7 @@ Page HistoryPages::Call(const std::string& idText) {
         }
         b += "</ul>\n";
     }
+    if (!c.error.empty()) b += "<h2>Error</h2>\n<pre id=\"error\">" + Html(c.error) + "</pre>\n";
     b += "<h2>Keys</h2>\n";
     if (c.keyTimes.empty()) {
         b += "<p id=\"keys\">none</p>\n";
@@ -246,7 +247,8 @@ Page HistoryPages::Call(const std::string& idText) {
     } else {
         b += "<table id=\"prompts\"><thead><tr><th>Said</th><th>From</th><th>To</th></tr></thead><tbody>";
         for (auto& p : c.prompts)
-            b += "<tr><td>" + Html(p.text) + "</td><td>" + Seconds(p.start) + "</td><td>" + Seconds(p.end) + "</td></tr>";
+            b += "<tr><td>" + Html(p.text) + (p.heard ? "" : " (never heard)") + "</td><td>" + Seconds(p.start) +
+                 "</td><td>" + Seconds(p.end) + "</td></tr>";
         b += "</tbody></table>\n";
     }
     if (log) {

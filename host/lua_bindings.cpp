@@ -178,6 +178,10 @@ const MemberInfo* Member(lua_State* L, const char* name) {
     return nullptr;
 }
 
+bool IsPlay(const std::string& name) {
+    return name == "PlayWav" || name == "PlayStr" || name == "PlayTxtFile" || name == "PlayAllisEnglish";
+}
+
 // A method, bound by name: ctl:Name(...) or ctl.Name(...).
 int CallMethod(lua_State* L) {
     bool ok;
@@ -188,7 +192,22 @@ int CallMethod(lua_State* L) {
         json args = json::array();
         for (int i = first; i <= lua_gettop(L); ++i) args.push_back(LuaToJson(L, i));
         json answer = s.Request(json{{"call", name}, {"args", args}});
-        if (!answer.contains("error")) s.tracker.Method(s.Now(), name, args);
+        if (!answer.contains("error")) {
+            s.tracker.Method(s.Now(), name, args);
+            s.called.insert(name);
+            const json& r = answer["result"];
+            if (IsPlay(name) && r.is_number_integer() && r.get<int64_t>() < 0) {
+                // The control empties its play list: what was queued is lost too.
+                int cut = s.tracker.Refused(s.Now());
+                if (cut > 0) {
+                    luaL_where(L, 1);
+                    fprintf(stderr, "marlune run: %s%s answered %lld because %d prompt(s) still played: %s\n",
+                            lua_tostring(L, -1), name, static_cast<long long>(r.get<int64_t>()), cut,
+                            "neither it nor they are heard (wait for EndPlayAll, or queue texts with PlayStr)");
+                    lua_pop(L, 1);
+                }
+            }
+        }
         ok = PushAnswer(L, answer);
     }
     return ok ? 1 : lua_error(L);
@@ -257,7 +276,7 @@ int At(lua_State* L) {
     double t = luaL_checknumber(L, 1);
     luaL_checktype(L, 2, LUA_TFUNCTION);
     lua_settop(L, 2);
-    LuaHost::Impl::Of(L).ScheduleTask(t);
+    LuaHost::Impl::Of(L).ScheduleTask(L, t);
     return 0;
 }
 
@@ -267,7 +286,7 @@ int After(lua_State* L) {
     luaL_argcheck(L, dt >= 0, 1, "seconds from now, not negative");
     luaL_checktype(L, 2, LUA_TFUNCTION);
     lua_settop(L, 2);
-    s.ScheduleTask(s.Now() + dt);
+    s.ScheduleTask(L, s.Now() + dt);
     return 0;
 }
 
@@ -400,4 +419,5 @@ void LuaHost::Impl::OpenBindings() {
     lua_pushglobaltable(L);
     luaL_setfuncs(L, functions, 0);
     lua_pop(L, 1);
+    OpenIvrModule();
 }

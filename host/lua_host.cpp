@@ -2,12 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
+#include "control/front/automation.h"
 #include "control/front/destruction_notice.h"
 #include "host/call_store.h"
 #include "host/caller_side.h"
@@ -107,6 +109,7 @@ namespace {
 // instruction of that thread, so a pcall in a loop cannot hold it.
 void BudgetHook(lua_State* L, lua_Debug* ar) {
     LuaHost::Impl& s = LuaHost::Impl::Of(L);
+    bool callFails = false;  // a call's function ran over: that call fails, the service goes on
     if (!s.Halted() && !s.running.empty()) {
         std::chrono::duration<double> ran = std::chrono::steady_clock::now() - s.runningSince;
         if (ran.count() > s.opt.handlerLimit) {
@@ -115,9 +118,28 @@ void BudgetHook(lua_State* L, lua_Debug* ar) {
             snprintf(limit, sizeof limit, "%g", s.opt.handlerLimit);
             std::string where = ar->currentline > 0 ? std::string(ar->short_src) + ":" + std::to_string(ar->currentline) + ": "
                                                     : std::string();
-            s.Fail(where + s.running + " ran longer than the handler limit of " + limit +
-                   " s (--handler-limit SECONDS); stopped");
+            if (s.guarded.count(L)) {
+                callFails = true;
+                s.doomed.insert(L);
+                s.runningSince = std::chrono::steady_clock::now();
+                lua_pushstring(L, (where + "the call's function ran longer than the handler limit of " + limit +
+                                   " s (--handler-limit SECONDS); stopped")
+                                      .c_str());
+            } else {
+                s.Fail(where + s.running + " ran longer than the handler limit of " + limit +
+                       " s (--handler-limit SECONDS); stopped");
+            }
         }
+    }
+    if (!callFails && !s.Halted() && s.doomed.count(L)) {
+        // Raised again at each instruction until the function has ended:
+        // a pcall in it cannot hold it.
+        callFails = true;
+        lua_pushstring(L, "the call's function was stopped");
+    }
+    if (callFails) {
+        lua_sethook(L, BudgetHook, LUA_MASKCOUNT, 1);
+        lua_error(L);
     }
     if (s.Halted()) {
         lua_sethook(L, BudgetHook, LUA_MASKCOUNT, 1);
@@ -153,6 +175,21 @@ void LuaHost::Impl::Deliver() {
         if (status != LUA_OK && !IsStop(L, -1))
             Fail(std::string(lua_tostring(L, -1)) + " (in the " + name + " handler)");
         lua_pop(L, status != LUA_OK ? 2 : 1);
+        // Then the call-script module, which runs the calls' functions.
+        if (listener != LUA_NOREF && !Halted()) {
+            lua_pushcfunction(L, LuaMessage);
+            lua_rawgeti(L, LUA_REGISTRYINDEX, listener);
+            lua_pushstring(L, name.c_str());
+            for (auto& a : args) PushJson(L, a);
+            inHandler = true;
+            std::string outer = Enter("marlune.ivr on " + name);
+            status = lua_pcall(L, 1 + static_cast<int>(args.size()), 0, -static_cast<int>(args.size()) - 3);
+            Leave(std::move(outer));
+            inHandler = false;
+            if (status != LUA_OK && !IsStop(L, -1))
+                Fail(std::string(lua_tostring(L, -1)) + " (in marlune.ivr on " + name + ")");
+            lua_pop(L, status != LUA_OK ? 2 : 1);
+        }
         // Tasks waiting for this event go on, in the order they began waiting.
         std::vector<Waiter> due;
         for (size_t i = 0; i < waiters.size();) {
@@ -195,11 +232,11 @@ void LuaHost::Impl::RunClock(double seconds) {
 // goes on when they have passed; wait_event(name, timeout) yields both and
 // goes on after the event's handler (true and the event's arguments) or at
 // the timeout (false).
-void LuaHost::Impl::ScheduleTask(double at) {
-    lua_State* co = lua_newthread(L);
-    lua_insert(L, -2);
-    lua_xmove(L, co, 1);  // the function
-    int ref = luaL_ref(L, LUA_REGISTRYINDEX);  // keeps the thread alive
+void LuaHost::Impl::ScheduleTask(lua_State* from, double at) {
+    lua_State* co = lua_newthread(from);
+    lua_insert(from, -2);
+    lua_xmove(from, co, 1);  // the function
+    int ref = luaL_ref(from, LUA_REGISTRYINDEX);  // keeps the thread alive
     ++tasks;
     // The task is named by where its function was written.
     lua_Debug ar;
@@ -269,6 +306,69 @@ void LuaHost::Impl::HangUp() {
     while (tracker.Active() && sim::Now() < end) {
         sim::RunUntil([this] { return !events.empty(); }, end - sim::Now());
         Deliver();
+    }
+}
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Edits (insertions, deletions, substitutions) from a to b.
+size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+void LuaHost::Impl::WarnHandlerNames() {
+    std::vector<std::string> names;
+    lua_pushglobaltable(L);
+    lua_pushnil(L);
+    while (lua_next(L, -2)) {
+        if (lua_type(L, -2) == LUA_TSTRING && lua_isfunction(L, -1) && !lua_iscfunction(L, -1))
+            names.push_back(lua_tostring(L, -2));
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    for (const std::string& name : names) {
+        if (warnedNames.count(name)) continue;
+        const std::string lower = Lower(name);
+        std::string event, why;
+        size_t nearest = 3;
+        for (const EventInfo& e : automation::Events()) {
+            const std::string candidate = Lower(e.name);
+            if (name == e.name) {
+                event.clear();
+                why.clear();
+                break;
+            }
+            const size_t d = lower.compare(0, 2, "on") == 0 && lower.substr(2) == candidate ? 0 : Distance(lower, candidate);
+            if (d < nearest && d <= (candidate.size() <= 4 ? 1u : 2u)) {
+                nearest = d;
+                event = e.name;
+                why = lower == candidate ? "handler names are matched with their case" : "it looks like a handler";
+            }
+        }
+        if (why.empty() && name.size() > 2 && name.compare(0, 2, "On") == 0 && isupper(static_cast<unsigned char>(name[2])))
+            why = "it looks like a handler";
+        if (why.empty()) continue;
+        warnedNames.insert(name);
+        fprintf(stderr, "marlune run: function %s is not an event and is never called by one (%s%s)\n", name.c_str(),
+                why.c_str(), event.empty() ? "; `marlune describe` lists the events" : ("; the event is " + event).c_str());
     }
 }
 
@@ -355,6 +455,7 @@ int LuaHost::Run() {
         s.Deliver();
     };
     runChunk(appText, s.opt.app);
+    s.WarnHandlerNames();
     if (!callersText.empty()) runChunk(callersText, s.opt.callers);
 
     // A service with nobody scripted to call waits on the wall clock for
@@ -411,6 +512,13 @@ int RunScriptCommand(int argc, char** argv) {
             o.modemSim = true;
         } else if (a == "--no-history") {
             o.history = false;
+        } else if (a == "--on-error" && i + 1 < argc) {
+            std::string how = argv[++i];
+            if (how != "stop" && how != "continue") {
+                fprintf(stderr, "marlune run: --on-error takes stop or continue, not '%s'\n", how.c_str());
+                return 2;
+            }
+            o.stopOnError = how == "stop";
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
         } else if ((a == "--for" || a == "--handler-limit") && i + 1 < argc) {

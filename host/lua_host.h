@@ -54,6 +54,7 @@ struct LuaRunOptions {
     bool summaries = true;     // print each call's summary as it ends
     bool modemSim = false;     // the AT library over the modem simulator
     bool history = true;       // keep the calls in the output folder's calls.db
+    bool stopOnError = false;  // --on-error stop: an error in one call ends the run
 };
 
 class LuaHost {

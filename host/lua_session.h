@@ -12,6 +12,7 @@ extern "C" {
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,8 +66,9 @@ struct LuaHost::Impl {
     void Deliver();
     // Runs the clock `seconds` on, delivering events between messages.
     void RunClock(double seconds);
-    // Runs fn (at the top of the stack, popped) as a task at clock time `at`.
-    void ScheduleTask(double at);
+    // Runs fn (at the top of `from`'s stack, popped) as a task at clock
+    // time `at`; `from` is the thread that asked (the main state or a task).
+    void ScheduleTask(lua_State* from, double at);
     // Resumes a task with `nargs` values pushed on its stack; sees what it
     // yields: wait(s) -> seconds, wait_event(name, timeout) -> name, timeout.
     void Resume(lua_State* co, int ref, int nargs);
@@ -79,12 +81,28 @@ struct LuaHost::Impl {
     };
     std::vector<Waiter> waiters;
     void Fail(const std::string& message);
+    // Global functions that look like event handlers but are none: warned
+    // once each on stderr.
+    void WarnHandlerNames();
+    std::set<std::string> warnedNames;
     // Ends a call that is still up when the application stops.
     void HangUp();
     bool Failed() const { return !failure.empty(); }
 
     // lua_bindings.cpp
     void OpenBindings();
+
+    // The call-script module (ivr_module.cpp): package.preload["marlune.ivr"].
+    void OpenIvrModule();
+    int listener = LUA_NOREF;        // the module's event listener, after each handler
+    std::set<std::string> called;    // the members the script has called (their own names)
+    // The threads of the module's calls: one that runs over the handler
+    // limit fails alone (doomed: the error is raised again at each
+    // instruction until the thread has ended).
+    std::set<lua_State*> guarded, doomed;
+    // An error ended call N: stderr, the call's summary and history; with
+    // --on-error stop, the run ends with it.
+    void CallFailed(const std::string& message, int call);
 };
 
 // Lua <-> JSON values (tables: arrays when they are sequences, else objects).

@@ -35,15 +35,27 @@ std::string ProgramDir() {
     return exe.substr(0, exe.rfind('/'));
 }
 
-std::string VoicePackDir() {
-    if (const char* env = getenv("MARLUNE_VOICE_DIR"); env && *env) return env;
-    const std::string beside = ProgramDir() + "/../share/voice";
-    if (Exists(beside + "/hanzi.dat")) return beside;
+std::vector<std::string> VoicePackFolders() {
+    if (const char* env = getenv("MARLUNE_VOICE_DIR"); env && *env) return {env};
+    std::vector<std::string> folders{ProgramDir() + "/../share/voice"};
 #ifdef MARLUNE_VOICE_DIR
-    return MARLUNE_VOICE_DIR;
-#else
-    return beside;
+    folders.push_back(MARLUNE_VOICE_DIR);
 #endif
+    return folders;
+}
+
+std::string VoicePackDir() {
+    const std::vector<std::string> folders = VoicePackFolders();
+    for (auto& f : folders)
+        if (Exists(f + "/hanzi.dat")) return f;
+    return folders.back();
+}
+
+std::string NoVoicePack(const std::vector<std::string>& searched) {
+    std::string list;
+    for (size_t i = 0; i < searched.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == searched.size() ? " or " : ", ") + searched[i];
+    return "no voice pack (hanzi.dat) in " + list + " (set MARLUNE_VOICE_DIR)";
 }
 
 std::string ExamplesDir() {
@@ -88,7 +100,9 @@ bool VoicePackLinks::Make(const std::string& dir, std::string* message) {
     if (Exists(dir + "/hanzi.dat")) return true;  // the folder holds its own pack
     const std::string pack = VoicePackDir();
     if (!Exists(pack + "/hanzi.dat")) {
-        if (message) *message = "no voice pack in " + pack + " (set MARLUNE_VOICE_DIR)";
+        std::vector<std::string> searched{dir};
+        for (auto& f : VoicePackFolders()) searched.push_back(f);
+        if (message) *message = NoVoicePack(searched);
         return false;
     }
     for (int i = 0; i < 3; ++i) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace paths {
 
@@ -15,6 +16,10 @@ std::string ProgramDir();
 // The voice pack: $MARLUNE_VOICE_DIR, the one beside the program
 // (../share/voice), or the one the build made.
 std::string VoicePackDir();
+// Where VoicePackDir looks, in order ($MARLUNE_VOICE_DIR alone when set).
+std::vector<std::string> VoicePackFolders();
+// "no voice pack (hanzi.dat) in A, B or C (set MARLUNE_VOICE_DIR)".
+std::string NoVoicePack(const std::vector<std::string>& searched);
 // The example scripts: $MARLUNE_EXAMPLES_DIR, ../share/examples beside the
 // program, or the source tree's examples/.
 std::string ExamplesDir();

@@ -2,12 +2,14 @@
 // through its automation table, on the platform layer's clock, with message
 // boxes and debug texts reported through the platform's observers.
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 #include <map>
 
 #include "control/front/automation.h"
 #include "control/front/marlune_ctrl.h"
 #include "host/json_host.h"
+#include "host/paths.h"
 #include "host/sound_card.h"
 #include "platform/code_page.h"
 #include "platform/sim/sim.h"
@@ -172,6 +174,12 @@ void HostAfter(double seconds, std::function<void()> action) {
 bool HostCallerVoice(const std::string& wavPath) { return sim::SetInputWav(sim::kLineDevice, wavPath, false); }
 
 int RunHost(bool realTime, bool sound) {
+    // The control reads the voice pack from its working folder: linked
+    // there while the host runs, as `marlune run` does.
+    paths::VoicePackLinks links;
+    std::string packMessage;
+    if (!links.Make(paths::Cwd(), &packMessage))
+        fprintf(stderr, "marlune host: %s; PlayStr will not find its sounds\n", packMessage.c_str());
     sim::SetRealTime(realTime);
     SetUpSoundCard(sound);
     {

@@ -81,7 +81,9 @@ int SayCommand(int argc, char** argv) {
     if (!Exists(home + "/hanzi.dat")) {
         const std::string pack = VoicePackDir();
         if (!Exists(pack + "/hanzi.dat")) {
-            fprintf(stderr, "marlune say: no voice pack in %s (set MARLUNE_VOICE_DIR)\n", pack.c_str());
+            std::vector<std::string> searched{home};
+            for (auto& f : paths::VoicePackFolders()) searched.push_back(f);
+            fprintf(stderr, "marlune say: %s\n", paths::NoVoicePack(searched).c_str());
             return 1;
         }
         char tmpl[] = "/tmp/marlune-say-XXXXXX";

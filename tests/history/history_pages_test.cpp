@@ -39,6 +39,18 @@ TEST_F(HistoryPagesTest, TheCallPageShowsTheCallAndTextFromTheLineStaysText) {
     EXPECT_TRUE(Has(b, "<audio class=\"recording\""));
     EXPECT_TRUE(Has(b, "<td>#</td><td>20.0 s</td>"));
     EXPECT_TRUE(Has(b, "How it ended</th><td>caller"));
+    EXPECT_FALSE(Has(b, "id=\"error\""));
+    EXPECT_FALSE(Has(b, "(never heard)"));
+
+    // The error that ended its script and a prompt never heard, both
+    // through the store.
+    CallRecord failed = Finished(2, "5551234", 30);
+    failed.errors = {"app.lua:4: <boom> (in call 2)"};
+    failed.phrases[0].heard = false;
+    page = pages.Call(std::to_string(Add(failed, epoch)));
+    ASSERT_EQ(page.status, 200);
+    EXPECT_TRUE(Has(page.body, "<pre id=\"error\">app.lua:4: &lt;boom&gt; (in call 2)</pre>")) << page.body;
+    EXPECT_TRUE(Has(page.body, " (never heard)</td>")) << page.body;
 }
 
 // A row cannot lead out of the folder: not by "..", not by an absolute

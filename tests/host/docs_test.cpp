@@ -117,3 +117,33 @@ TEST_F(DocsTest, LinksAndCommandsInTheGuidesExist) {
     EXPECT_TRUE(Has(readme, "](docs/members.md)"));
     EXPECT_TRUE(Has(readme, "](docs/guide.zh-CN.md)"));
 }
+
+TEST_F(DocsTest, EverySampleApplicationRunsItsCallsToTheirEnd) {
+    // A ```lua block that starts "-- APP.lua" is an application; the block
+    // after it that starts "-- CALLERS.lua" calls it.
+    int samples = 0;
+    for (const char* name : kDocs) {
+        const std::string doc = testenv::ReadFile(kSource + "/" + name);
+        std::regex block("```lua\n([\\s\\S]*?)```");
+        std::vector<std::string> blocks;
+        for (std::sregex_iterator it(doc.begin(), doc.end(), block), end; it != end; ++it) blocks.push_back((*it)[1]);
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            if (blocks[i].rfind("-- APP.lua", 0) != 0) continue;
+            ++samples;
+            std::ofstream("app.lua") << blocks[i];
+            std::string args = "run app.lua";
+            if (i + 1 < blocks.size() && blocks[i + 1].rfind("-- CALLERS.lua", 0) == 0) {
+                std::ofstream("callers.lua") << blocks[i + 1];
+                args += " callers.lua";
+            }
+            std::string out = Joined(Run(args + " --out out-" + std::to_string(samples) + " --for 600"));
+            std::string err = testenv::ReadFile("stderr.txt");
+            EXPECT_EQ(status, 0) << name << " sample " << samples << ":\n" << err;
+            EXPECT_EQ(err, "") << name << " sample " << samples;
+            EXPECT_FALSE(Has(out, "time limit")) << name << " sample " << samples << " never ends its call:\n" << out;
+            EXPECT_TRUE(Has(out, "1 call(s)")) << name << " sample " << samples << ":\n" << out;
+            EXPECT_TRUE(Has(out, "ended:     ")) << out;
+        }
+    }
+    EXPECT_GE(samples, 2);
+}

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -106,3 +107,28 @@ TEST_F(SpeakTest, SayWithoutAPackSaysWhereItLooked) {
 }
 
 }  // namespace
+
+// `marlune host` finds the pack as `run` does: from a folder without one,
+// the pack named by MARLUNE_VOICE_DIR speaks; a missing one is named.
+TEST_F(SpeakTest, TheHostFindsThePackOrSaysWhereItLooked) {
+    MakePack(dir + "/pack");
+    mkdir("elsewhere", 0777);
+    std::ofstream("elsewhere/input.txt")
+        << "{\"id\":1,\"call\":\"InitLine\",\"args\":[0]}\n{\"id\":2,\"call\":\"OpenLine\",\"args\":[0]}\n"
+           "{\"id\":3,\"cmd\":\"offer\",\"caller\":\"5551234\"}\n{\"id\":4,\"run\":0.5}\n"
+           "{\"id\":5,\"call\":\"AnswerTp\"}\n{\"id\":6,\"run\":1}\n"
+        << U8(u8"{\"id\":7,\"call\":\"PlayStr\",\"args\":[\"你好\",0]}\n") << "{\"id\":8,\"run\":2}\n";
+    std::string out = Run("host < input.txt", "cd elsewhere && MARLUNE_VOICE_DIR=" + dir + "/pack");
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(out.find("{\"id\":7,\"result\":0}"), std::string::npos) << out;
+    EXPECT_EQ(out.find("error"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"event\":\"EndPlayAll\""), std::string::npos) << out;
+    EXPECT_EQ(testenv::ReadFile("elsewhere/stderr.txt"), "");
+    EXPECT_FALSE(testenv::FileExists("elsewhere/hanzi.dat")) << "the links go with the host";
+
+    out = Run("host < input.txt", "cd elsewhere && MARLUNE_VOICE_DIR=" + dir + "/none");
+    const std::string err = testenv::ReadFile("elsewhere/stderr.txt");
+    EXPECT_NE(err.find("marlune host: no voice pack (hanzi.dat) in " + dir + "/elsewhere or " + dir + "/none"),
+              std::string::npos)
+        << err << " (scratch folder " << dir << ")";
+}

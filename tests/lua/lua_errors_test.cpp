@@ -139,3 +139,22 @@ end)
     EXPECT_TRUE(Has(out, "free\ttrue\t12.5\nnothing\tfalse\t14.0\n")) << out;
     EXPECT_TRUE(Has(out, "1 call(s)")) << out;
 }
+
+TEST_F(LuaScriptTest, TasksScheduleTasksFromAnyCoroutine) {
+    // at() and after() take their function from the thread that calls
+    // them: a task, a coroutine of the main chunk, a coroutine in a task.
+    RunScript(R"(local order = {}
+local function note(s) order[#order + 1] = s .. "@" .. now() end
+coroutine.wrap(function() after(1, function() note("from a coroutine") end) end)()
+at(2, function()
+  after(1, function() note("from a task") end)
+  coroutine.wrap(function() at(4, function() note("from a coroutine in a task") end) end)()
+  wait(3)
+  note("task")
+end)
+at(6, function() print(table.concat(order, "; ")) end)
+)");
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_TRUE(Has(out, "from a coroutine@1.0; from a task@3.0; from a coroutine in a task@4.0; task@5.0\n"))
+        << out << err;
+}

@@ -195,8 +195,8 @@ TEST_F(LuaExamplesTest, TheDemoPrintsEachCallAndWhereItsOutputsAre) {
     EXPECT_EQ(lines.back().rfind("log: ", 0), 0u);
 }
 
-TEST_F(LuaExamplesTest, BothExamplesRunTheSameOverTheAtLibraryAndTheModemSimulator) {
-    for (const char* example : {"balance", "reminder"}) {
+TEST_F(LuaExamplesTest, TheExamplesRunTheSameOverTheAtLibraryAndTheModemSimulator) {
+    for (const char* example : {"balance", "reminder", "voicemail"}) {
         std::string run = std::string("run ") + MARLUNE_EXAMPLES + "/" + example + ".lua " + MARLUNE_EXAMPLES + "/" +
                           example + "_callers.lua --trace --out ";
         Marlune(run + "on-virtual");
@@ -232,4 +232,52 @@ TEST_F(LuaExamplesTest, BothExamplesRunTheSameOverTheAtLibraryAndTheModemSimulat
     }
     EXPECT_EQ(testenv::ReadFile("on-virtual/call-2/message-2.wav"), testenv::ReadFile("on-at-modem/call-2/message-2.wav"));
     EXPECT_GT(testenv::ReadFile("on-at-modem/call-2/message-2.wav").size(), 8000u);
+}
+
+TEST_F(LuaExamplesTest, TheVoiceMailServesItsCallersAndSurvivesAFaultyCall) {
+    Marlune(std::string("run ") + MARLUNE_EXAMPLES + "/voicemail.lua " + MARLUNE_EXAMPLES +
+            "/voicemail_callers.lua --out out");
+    ASSERT_EQ(status, 0) << err << out;
+    // Each call's summary, by its number.
+    std::vector<std::string> call(6);
+    for (int n = 1; n <= 5; ++n) {
+        size_t from = out.find("call " + std::to_string(n) + ": ");
+        ASSERT_NE(from, std::string::npos) << out;
+        call[n] = out.substr(from, out.find("\n\n", from) - from);
+    }
+    // 1: five keys 10 ms apart during the greeting: the choice and the
+    // mailbox, none lost; the message ends with #.
+    EXPECT_TRUE(Has(call[1], "keys:      11001#\n")) << call[1];
+    EXPECT_FALSE(Has(call[1], U8(u8"留言请按一"))) << call[1];
+    EXPECT_TRUE(std::regex_search(call[1], std::regex("recording: .*/call-1/msg-1\\.wav \\(3\\.0 s\\)"))) << call[1];
+    // 2: hangs up while recording: the message is kept.
+    EXPECT_TRUE(Has(call[2], "ended:     the caller hung up")) << call[2];
+    EXPECT_TRUE(Has(call[2], "/call-2/msg-2.wav (2.5 s)")) << call[2];
+    // 3: the time-out, a wrong mailbox and a wrong PIN are asked again; two
+    // messages (the burst's mailbox was 1001); the first is deleted.
+    for (const char8_t* said : {u8"输入有误\n", u8"信箱号码有误 请重新输入\n", u8"密码错误 请重新输入\n", u8"两条\n",
+                                u8"一 三 八 零 零 一 三 八 零 零 零\n", u8"已删除\n", u8"没有更多留言 再见\n"})
+        EXPECT_TRUE(Has(call[3], U8(said))) << U8(said) << call[3];
+    EXPECT_FALSE(testenv::FileExists("out/call-1/msg-1.wav"));
+    // 4: the message's file has gone: that call ends with the error, the
+    // next is served.
+    EXPECT_TRUE(std::regex_search(err, std::regex("marlune run: .*/voicemail\\.lua:\\d+: cannot play .*/call-2/msg-2\\.wav: "
+                                                  "there is no such file \\(in call 4\\)\n")))
+        << err;
+    EXPECT_TRUE(Has(call[4], "error:     ")) << call[4];
+    EXPECT_TRUE(Has(call[5], U8(u8"您没有留言 再见\n"))) << call[5];
+    EXPECT_TRUE(Has(out, "5 call(s)")) << out;
+}
+
+TEST_F(LuaExamplesTest, TheVoiceMailWrittenWithEventsServesTheSameCallers) {
+    Marlune(std::string("run ") + MARLUNE_EXAMPLES + "/voicemail_events.lua " + MARLUNE_EXAMPLES +
+            "/voicemail_callers.lua --out out");
+    ASSERT_EQ(status, 0) << err << out;
+    EXPECT_EQ(err, "");
+    EXPECT_TRUE(Has(out, "keys:      11001#\n")) << out;
+    EXPECT_TRUE(Has(out, "/call-2/msg-2.wav (2.5 s)")) << out;
+    for (const char8_t* said : {u8"输入有误\n", u8"信箱号码有误 请重新输入\n", u8"密码错误 请重新输入\n", u8"两条\n",
+                                u8"已删除\n", u8"没有更多留言 再见\n", u8"您没有留言 再见\n"})
+        EXPECT_TRUE(Has(out, U8(said))) << U8(said) << out;
+    EXPECT_TRUE(Has(out, "5 call(s)")) << out;
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "tools/voice_pack/audio.h"
+#include "tools/voice_pack/contour.h"
 
 namespace voice_pack {
 namespace {
@@ -153,6 +154,55 @@ TEST(Wav, WritesAndReadsPcm) {
     WriteFile(path, bytes.substr(0, 40));  // the data chunk is cut off
     EXPECT_THROW(ReadWav(path), std::runtime_error);
     std::remove(path.c_str());
+}
+
+// A voice-like sound: ten harmonics falling off, its pitch gliding from
+// `from` to `to` Hz over `glide` seconds and then staying.
+Samples Glide(double from, double to, double glide, double seconds, int rate) {
+    Samples s(static_cast<size_t>(seconds * rate));
+    double phase = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const double t = double(i) / rate, f = t < glide ? from + (to - from) * t / glide : to;
+        phase += 2 * M_PI * f / rate;
+        double v = 0;
+        for (int h = 1; h <= 10; ++h) v += std::sin(h * phase) / h;
+        s[i] = static_cast<int16_t>(4000 * v);
+    }
+    return s;
+}
+
+TEST(Contour, TheOnsetRisesToTheLevelAndTheRestStays) {
+    const int rate = 22050;
+    const Samples in = Glide(177, 222, 0.1, 0.3, rate);
+    struct Case {
+        int tone;
+        double first_low;  // most semitones the first voiced frames may lie under 222 Hz
+    } cases[] = {{1, 0.7}, {4, 0.7}, {2, 6}};  // tone 2 is left as it is
+    for (auto& c : cases) {
+        const Samples out = LevelOnset(in, rate, c.tone);
+        ASSERT_EQ(out.size(), in.size()) << c.tone;
+        const std::vector<double> f0 = PitchTrack(out, rate);
+        ASSERT_GT(f0.size(), 20u);
+        for (size_t i = 1; i < 6; ++i) {
+            ASSERT_GT(f0[i], 0) << "tone " << c.tone << " frame " << i;
+            EXPECT_LT(12 * std::log2(222 / f0[i]), c.first_low) << "tone " << c.tone << " frame " << i;
+        }
+        if (c.tone == 2) {
+            EXPECT_EQ(out, in);
+            EXPECT_GT(12 * std::log2(222 / f0[1]), 2);  // the glide is there to level
+        }
+        // After the glide, the sound itself.
+        for (size_t i = size_t(0.2 * rate); i < out.size(); ++i) ASSERT_EQ(out[i], in[i]) << "tone " << c.tone << " at " << i;
+    }
+}
+
+TEST(Contour, TheDcOffsetGoesAndTheSpeechStays) {
+    Samples in = Tone(300, 0.3, 22050);
+    for (auto& v : in) v = static_cast<int16_t>(v + 600);  // 1.8 % of full scale
+    EXPECT_GT(DcPercent(in), 1.5);
+    const Samples out = RemoveDc(in, 22050);
+    EXPECT_LT(std::abs(DcPercent(out)), 0.05);
+    EXPECT_NEAR(RmsDbfs(out), RmsDbfs(Tone(300, 0.3, 22050)), 0.3);
 }
 
 }  // namespace

@@ -312,11 +312,128 @@ TEST_F(Pack, TonesHaveTheirContours) {
     EXPECT_GE(fall, 5);
 }
 
+// F0 in Hz every 10 ms (0: unvoiced), independent of the tool's tracker:
+// YIN, the cumulative mean normalised difference over 20 ms windows, 70 to
+// 400 Hz, the first dip under 0.2 taken to its minimum (else the deepest,
+// when under 0.45) and refined by a parabola. Octave guard: a frame about an octave off the median of the
+// voiced frames (within 2.5 semitones of 12) is folded onto it; one still
+// over 5 semitones off is dropped.
+std::vector<double> YinTrack(const Samples& s, int rate) {
+    const size_t step = rate / 100, window = rate / 50, min_lag = rate / 400, max_lag = rate / 70;
+    std::vector<double> f0;
+    for (size_t at = 0; at + window + max_lag <= s.size(); at += step) {
+        std::vector<double> d(max_lag + 2, 0);
+        double running = 0;
+        size_t found = 0;
+        for (size_t lag = 1; lag <= max_lag + 1; ++lag) {
+            double diff = 0;
+            for (size_t i = at; i < at + window; ++i) {
+                const double e = double(s[i]) - s[i + lag];
+                diff += e * e;
+            }
+            running += diff;
+            d[lag] = running > 0 ? diff * double(lag) / running : 1;
+        }
+        for (size_t lag = min_lag; lag <= max_lag && !found; ++lag) {
+            if (d[lag] >= 0.2) continue;
+            while (lag + 1 <= max_lag && d[lag + 1] < d[lag]) ++lag;
+            found = lag;
+        }
+        if (!found) {
+            // A gliding pitch blurs the dip: the deepest one, when deep enough.
+            size_t best = min_lag;
+            for (size_t lag = min_lag; lag <= max_lag; ++lag)
+                if (d[lag] < d[best]) best = lag;
+            if (d[best] < 0.45) found = best;
+        }
+        double hz = 0;
+        if (found) {
+            const double a = d[found - 1], b = d[found], c = d[found + 1], denom = a - 2 * b + c;
+            hz = rate / (double(found) + (denom != 0 ? 0.5 * (a - c) / denom : 0));
+        }
+        f0.push_back(hz);
+    }
+    // Each voiced frame against the median of the voiced frames within 30 ms
+    // of it: a glide moves less than that in 30 ms, an octave error more.
+    std::vector<double> guarded = f0;
+    for (size_t i = 0; i < f0.size(); ++i) {
+        if (f0[i] <= 0) continue;
+        std::vector<double> near;
+        for (size_t j = i >= 3 ? i - 3 : 0; j < std::min(f0.size(), i + 4); ++j)
+            if (j != i && f0[j] > 0) near.push_back(f0[j]);
+        if (near.size() < 2) continue;
+        std::sort(near.begin(), near.end());
+        const double median = near[near.size() / 2];
+        double f = f0[i];
+        const double off = 12 * std::log2(f / median);
+        if (std::abs(std::abs(off) - 12) < 2.5) f = off > 0 ? f / 2 : f * 2;
+        guarded[i] = std::abs(12 * std::log2(f / median)) > 4 ? 0 : f;
+    }
+    return guarded;
+}
+
+// Semitones from 100 Hz over the longest voiced stretch of a syllable (a
+// single unvoiced frame does not break it and is left out), its first and
+// last frame left out too; empty when it is shorter than 100 ms.
+std::vector<double> VoicedContour(const Samples& s) {
+    const std::vector<double> f0 = YinTrack(s, kPackRate);
+    size_t best_at = 0, best_end = 0;
+    for (size_t i = 0; i < f0.size();) {
+        if (f0[i] <= 0) {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < f0.size() && (f0[j] > 0 || (j + 1 < f0.size() && f0[j + 1] > 0))) ++j;
+        if (j - i > best_end - best_at) best_at = i, best_end = j;
+        i = j;
+    }
+    std::vector<double> st;
+    if (best_end - best_at < 10) return st;
+    for (size_t i = best_at + 1; i + 1 < best_end; ++i)
+        if (f0[i] > 0) st.push_back(12 * std::log2(f0[i] / 100));
+    return st;
+}
+
+// Behind a voiced initial (l, n, m, r, y-, w-) the pitch is heard from the
+// syllable's first moment: tone 1 stays level from there, tone 4 starts at
+// its top and falls.
+TEST_F(Pack, TonesStayTheirShapeBehindVoicedInitials) {
+    const char* const bases[] = {"la", "na", "ma", "ni", "li", "mi", "yi", "ya", "wei", "wa", "you", "lou", "mao",
+                                 "lian", "ying", "wan", "nong", "mu", "lai", "mai", "yao", "wu", "yue", "niu", "lu",
+                                 "mei", "wen", "yang", "long", "men"};
+    int level = 0, falling = 0;
+    for (const char* base : bases) {
+        for (int tone : {1, 4}) {
+            const fs::path p = kDir / "wav" / (base + std::to_string(tone) + ".wav");
+            if (!fs::exists(p)) continue;
+            const std::vector<double> st = VoicedContour(ReadWav(p.string()).samples);
+            ASSERT_GE(st.size(), 8u) << p;
+            const double start = (st[0] + st[1] + st[2]) / 3, end = (st[st.size() - 3] + st[st.size() - 2] + st.back()) / 3;
+            const double high = *std::max_element(st.begin(), st.end()), low = *std::min_element(st.begin(), st.end());
+            std::vector<double> sorted = st;
+            std::sort(sorted.begin(), sorted.end());
+            const double median = sorted[sorted.size() / 2];
+            if (tone == 1) {
+                ++level;
+                EXPECT_LT(std::abs(start - median), 1.0) << p << ": starts " << median - start << " semitones low";
+                EXPECT_LT(high - low, 2.5) << p;
+            } else {
+                ++falling;
+                EXPECT_LT(high - start, 1.5) << p << ": rises " << high - start << " semitones before it falls";
+                EXPECT_GE(high - end, 1.5) << p;  // how far: TonesHaveTheirContours
+            }
+        }
+    }
+    EXPECT_GE(level, 15);
+    EXPECT_GE(falling, 15);
+}
+
 TEST_F(Pack, EverySoundIsShortEvenAndUnclipped) {
     std::set<std::string> names;
     for (const auto& [character, name] : Names()) names.insert(name);
     EXPECT_GT(names.size(), 1200u);
-    double min_s = 1, max_s = 0, min_active = 0, max_active = -100, max_peak = -100, max_edge = 0;
+    double min_s = 1, max_s = 0, min_active = 0, max_active = -100, max_peak = -100, max_edge = 0, max_dc = 0;
     size_t syllables = 0;
     std::map<int, std::vector<double>> active_by_tone;
     for (const std::string& name : names) {
@@ -338,14 +455,19 @@ TEST_F(Pack, EverySoundIsShortEvenAndUnclipped) {
         EXPECT_LT(peak, -1) << name;
         EXPECT_LE(edges.lead, 0.03) << name;
         EXPECT_LE(edges.trail, 0.03) << name;
+        double sum = 0;
+        for (int16_t v : w.samples) sum += v;
+        const double dc = 100 * std::abs(sum / double(w.samples.size())) / 32768;
+        EXPECT_LT(dc, 0.5) << name << ": DC offset " << dc << " %";
+        max_dc = std::max(max_dc, dc);
         min_s = std::min(min_s, seconds), max_s = std::max(max_s, seconds);
         min_active = std::min(min_active, active), max_active = std::max(max_active, active);
         max_peak = std::max(max_peak, peak), max_edge = std::max({max_edge, edges.lead, edges.trail});
         active_by_tone[name.back() - '0'].push_back(active);
     }
     std::printf("%zu syllables: %.2f to %.2f s, active level %.2f to %.2f dBFS, peaks up to %.2f dBFS, "
-                "at most %.3f s under -55 dBFS at an end; median active level by tone:",
-                syllables, min_s, max_s, min_active, max_active, max_peak, max_edge);
+                "at most %.3f s under -55 dBFS at an end, DC offsets up to %.2f %%; median active level by tone:",
+                syllables, min_s, max_s, min_active, max_active, max_peak, max_edge, max_dc);
     for (const auto& [tone, levels] : active_by_tone) std::printf(" %d: %.2f", tone, Median(levels));
     std::printf("\n");
     EXPECT_GT(active_by_tone[5].size(), 20u);  // the neutral tones are among them

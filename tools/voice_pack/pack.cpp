@@ -4,12 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
 #include "tools/voice_pack/audio.h"
+#include "tools/voice_pack/contour.h"
 #include "tools/voice_pack/pinyin.h"
 #include "tools/voice_pack/speak.h"
 
@@ -38,9 +41,13 @@ std::string MakeSound(Speaker& speaker, const std::string& name, const fs::path&
     std::string phonemes = PinyinToPhonemes(name);
     Spoken spoken = speaker.Speak(phonemes);
     if (std::string why = CheckTrace(phonemes, spoken.trace); !why.empty()) return name + ": " + why;
-    Samples s = Normalise(Resample(spoken.samples, spoken.rate, kPackRate), kPackRate, kActiveDbfs);
+    Samples raw = RemoveDc(spoken.samples, spoken.rate);
+    const std::optional<Syllable> syllable = ParsePinyin(name);
+    if (syllable && HasVoicedOnset(*syllable)) raw = LevelOnset(raw, spoken.rate, syllable->tone);
+    Samples s = Normalise(Resample(raw, spoken.rate, kPackRate), kPackRate, kActiveDbfs);
     s = TrimSilence(s, kPackRate, kEdgeDbfs);
     if (std::string why = CheckSound(s, kPackRate); !why.empty()) return name + ": " + why;
+    if (std::abs(DcPercent(s)) >= kMaxDcPercent) return name + ": a DC offset of " + std::to_string(DcPercent(s)) + " %";
     WriteFile((wav_dir / (name + ".wav")).string(), WavBytes(s, kPackRate));
     return "";
 }

@@ -46,6 +46,15 @@ const std::map<std::string, Rime> kZeroInitial = {
 
 const char* const kTones[] = {"", "55", "35", "214", "51", "11"};
 
+}  // namespace
+
+bool HasVoicedOnset(const Syllable& s) {
+    if (s.initial == "l" || s.initial == "n" || s.initial == "m" || s.initial == "r") return true;
+    return s.initial.empty() && !s.final_.empty() && (s.final_[0] == 'y' || s.final_[0] == 'w');
+}
+
+namespace {
+
 bool IsSibilant(const std::string& initial) { return initial == "z" || initial == "c" || initial == "s"; }
 bool IsRetroflex(const std::string& initial) {
     return initial == "zh" || initial == "ch" || initial == "sh" || initial == "r";

@@ -18,6 +18,10 @@ struct Syllable {
 // are not a Mandarin syllable this table knows.
 std::optional<Syllable> ParsePinyin(const std::string& text);
 
+// Whether the syllable starts with a voiced consonant or glide: l, n, m, r,
+// and y- or w- without an initial.
+bool HasVoicedOnset(const Syllable& s);
+
 // The phoneme input for espeak-ng's "cmn" voice, without the [[ ]]:
 // initial, glide, stress mark, nucleus, tone contour, nasal coda
 // ("ni3" -> "n'i214", "zhuang1" -> "ts.w'A55N"). Empty when the syllable
