@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "host/edit_distance.h"
 #include "platform/code_page.h"
 
 using nlohmann::json;
@@ -38,22 +39,6 @@ std::string What(const json& r) {
     for (const char* a : {"call", "get", "put"})
         if (r.contains(a) && r[a].is_string()) return r[a].get<std::string>();
     return "the request";
-}
-
-// How many single-letter edits turn a into b.
-size_t Edits(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
 }
 
 json Failure(const char* kind, const std::string& message) {
@@ -281,7 +266,7 @@ int JsonHost::Validate(const json& r) const {
         size_t nearest = 3;
         if (action == "cmd")
             for (auto& name : known) {
-                size_t edits = Edits(key, name);
+                size_t edits = EditDistance(key, name);
                 if (name != "id" && name != "cmd" && name != "ctl" && edits < nearest &&
                     edits <= (name.size() > 4 ? 2u : 1u)) {
                     nearest = edits;

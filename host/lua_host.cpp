@@ -13,6 +13,7 @@
 #include "control/front/destruction_notice.h"
 #include "host/call_store.h"
 #include "host/caller_side.h"
+#include "host/edit_distance.h"
 #include "host/lua_session.h"
 #include "host/paths.h"
 #include "host/sound_card.h"
@@ -316,22 +317,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// Edits (insertions, deletions, substitutions) from a to b.
-size_t Distance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
-}
-
 }  // namespace
 
 void LuaHost::Impl::WarnHandlerNames() {
@@ -356,7 +341,7 @@ void LuaHost::Impl::WarnHandlerNames() {
                 why.clear();
                 break;
             }
-            const size_t d = lower.compare(0, 2, "on") == 0 && lower.substr(2) == candidate ? 0 : Distance(lower, candidate);
+            const size_t d = lower.compare(0, 2, "on") == 0 && lower.substr(2) == candidate ? 0 : EditDistance(lower, candidate);
             if (d < nearest && d <= (candidate.size() <= 4 ? 1u : 2u)) {
                 nearest = d;
                 event = e.name;
