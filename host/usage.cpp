@@ -13,7 +13,7 @@ struct Verb {
 const Verb kVerbs[] = {
     {"run",
      "marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS] "
-     "[--handler-limit SECONDS] [--trace] [--modem-sim] [--no-history]",
+     "[--handler-limit SECONDS] [--memory-limit MB] [--trace] [--modem-sim] [--no-history]",
      "a voice application in Lua"},
     {"host", "marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim]",
      "JSON lines on stdin, answers and events on stdout"},
