@@ -19,7 +19,7 @@ const Verb kVerbs[] = {
      "JSON lines on stdin, answers and events on stdout"},
     {"demo", "marlune demo [--out DIR] [--real-time] [--no-sound] [--listen] [--no-history] [--json]",
      "the demonstration (--json: one call as JSON lines)"},
-    {"calls", "marlune calls DIR [--number N] [--from DATE] [--to DATE] [--recorded yes|no] [--ended HOW] [--limit N] [--json]",
+    {"calls", "marlune calls DIR [--number N] [--from DATE] [--to DATE] [--recorded yes|no] [--ended HOW] [--limit N] [--json] [--rebuild]",
      "the call history of an output folder"},
     {"serve", "marlune serve DIR [--port N] [--bind ADDRESS]", "the call history as web pages"},
     {"describe", "marlune describe [--reference]", "the automation surface, as a type-library viewer shows it"},
