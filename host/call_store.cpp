@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <map>
 
 #include "platform/sim/sim.h"
@@ -328,23 +327,7 @@ std::unique_ptr<CallStore> CallStore::OpenForWriting(const std::string& dir, std
     if (damage.empty() && !rebuild) return store;
 
     store.reset();
-    const std::string aside = SetStoreAside(dir, damage.empty() ? "old" : "corrupt");
-    if (aside.empty() && errno != ENOENT) {
-        error = path + (damage.empty() ? "" : " is damaged (" + damage + ") and") + " cannot be set aside: " +
-                strerror(errno);
-        return nullptr;
-    }
-    store = OpenForWriting(dir, error);
-    if (!store) return nullptr;
-    int added = 0;
-    const bool rebuilt = store->Rebuild(added);
-    store->notice_ = (aside.empty() ? std::string(kFileName)
-                      : damage.empty() ? std::string(kFileName) + " kept as " + aside
-                                       : std::string(kFileName) + " is damaged (" + damage + "); kept as " + aside) +
-                     (aside.empty() ? " " : ", ") +
-                     (rebuilt ? "rebuilt from " + std::to_string(added) + " call folder(s)"
-                              : "not rebuilt: " + store->error_);
-    return store;
+    return Replace(dir, damage, error);
 }
 
 std::unique_ptr<CallStore> CallStore::OpenForReading(const std::string& dir, std::string& error) {
@@ -362,17 +345,12 @@ std::unique_ptr<CallStore> CallStore::OpenForReading(const std::string& dir, std
         return nullptr;
     }
     sqlite3_busy_timeout(db, 5000);
-    int step = Stmt(db, "PRAGMA user_version").Step();
-    if (step != SQLITE_ROW && sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK) {
+    if (Stmt(db, "PRAGMA user_version").Step() != SQLITE_ROW &&
+        sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK) {
         // A writer was killed in a transaction: its journal is rolled back
         // by a connection that may write, then the store is read as before.
         store.reset();
-        sqlite3* writer = nullptr;
-        if (sqlite3_open_v2(path.c_str(), &writer, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-            sqlite3_busy_timeout(writer, 5000);
-            Stmt(writer, "PRAGMA user_version").Step();
-        }
-        sqlite3_close(writer);
+        RollBack(path);
         db = nullptr;
         rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
         store.reset(new CallStore(db, dir));
@@ -381,8 +359,8 @@ std::unique_ptr<CallStore> CallStore::OpenForReading(const std::string& dir, std
             return nullptr;
         }
         sqlite3_busy_timeout(db, 5000);
-        step = Stmt(db, "PRAGMA user_version").Step();
-        if (step != SQLITE_ROW && sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK) {
+        if (Stmt(db, "PRAGMA user_version").Step() != SQLITE_ROW &&
+            sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK) {
             error = path + ": a run was stopped while writing it, and this user cannot repair it (the next run will)";
             return nullptr;
         }

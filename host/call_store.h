@@ -141,6 +141,9 @@ private:
     // SQLite's quick check of the whole file.
     bool Rebuild(int& added);
     bool Check();
+    // The store at DIR set aside (as damaged when `damage` says why) and
+    // a new one rebuilt from the call folders.
+    static std::unique_ptr<CallStore> Replace(const std::string& dir, const std::string& damage, std::string& error);
 
     sqlite3* db_;
     std::string dir_;
@@ -161,6 +164,9 @@ bool AttachCallHistory(CallTracker& tracker, const std::string& dir, std::string
 std::string SetStoreAside(const std::string& dir, const std::string& why);
 // Whether DIR holds call folders (call-N).
 bool HasCallFolders(const std::string& dir);
+// Rolls back the journal a writer killed in a transaction left beside the
+// store at `path` (a connection that may write does it as it opens).
+void RollBack(const std::string& path);
 
 // "2026-12-07 16:50:29" in local time; "" for a negative time.
 std::string LocalTime(double unixSeconds);

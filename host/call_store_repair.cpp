@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -68,6 +70,15 @@ bool LogSpan(const std::string& path, double& first, double& last) {
 }  // namespace
 
 bool HasCallFolders(const std::string& dir) { return !CallFolders(dir).empty(); }
+
+void RollBack(const std::string& path) {
+    sqlite3* writer = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &writer, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(writer, 5000);
+        sqlite3_exec(writer, "PRAGMA user_version", nullptr, nullptr, nullptr);
+    }
+    sqlite3_close(writer);
+}
 
 std::string SetStoreAside(const std::string& dir, const std::string& why) {
     const time_t now = time(nullptr);
@@ -137,4 +148,25 @@ bool CallStore::Rebuild(int& added) {
         ++added;
     }
     return true;
+}
+
+std::unique_ptr<CallStore> CallStore::Replace(const std::string& dir, const std::string& damage, std::string& error) {
+    const std::string path = dir + "/" + kFileName;
+    const std::string aside = SetStoreAside(dir, damage.empty() ? "old" : "corrupt");
+    if (aside.empty() && errno != ENOENT) {
+        error = path + (damage.empty() ? "" : " is damaged (" + damage + ") and") + " cannot be set aside: " +
+                strerror(errno);
+        return nullptr;
+    }
+    auto store = OpenForWriting(dir, error);
+    if (!store) return nullptr;
+    int added = 0;
+    const bool rebuilt = store->Rebuild(added);
+    store->notice_ = (aside.empty() ? std::string(kFileName)
+                      : damage.empty() ? std::string(kFileName) + " kept as " + aside
+                                       : std::string(kFileName) + " is damaged (" + damage + "); kept as " + aside) +
+                     (aside.empty() ? " " : ", ") +
+                     (rebuilt ? "rebuilt from " + std::to_string(added) + " call folder(s)"
+                              : "not rebuilt: " + store->error_);
+    return store;
 }
