@@ -149,10 +149,20 @@ MHD_Result Collect(void* cls, MHD_ValueKind, const char* key, const char* value)
 MHD_Result Answer(void* cls, MHD_Connection* c, const char* url, const char* method, const char*, const char*,
                   size_t* uploaded, void** state) {
     HistoryPages& pages = *static_cast<HistoryPages*>(cls);
-    *state = nullptr;
+    static int headRead;
     if (strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
-        *uploaded = 0;
+        *uploaded = 0;  // nothing sent is read: the connection closes after the refusal
         return Send(c, HistoryPages::Error(405, "the call history is read-only"));
+    }
+    // Answered once the request is whole (a body is read and dropped), so
+    // that the connection can carry the next request.
+    if (*state == nullptr) {
+        *state = &headRead;
+        return MHD_YES;
+    }
+    if (*uploaded != 0) {
+        *uploaded = 0;
+        return MHD_YES;
     }
     Arguments args;
     MHD_get_connection_values(c, MHD_GET_ARGUMENT_KIND, Collect, &args);

@@ -195,6 +195,11 @@ TEST_F(ServeTest, HostileClientsCannotSwellHoldOrLeadTheServerOut) {
     EXPECT_EQ(list.status, 200);
     EXPECT_LT(took, 2.0);
 
+    // One connection carries several requests.
+    const std::string twice = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+                              "GET /call/1 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    EXPECT_EQ(Count(Flood(twice), "HTTP/1.1 200 OK\r\n"), 2u);
+
     // A folder on the path that is a link (here one that stays inside) is
     // not followed.
     const std::string folder = out_ + "/call-3";
