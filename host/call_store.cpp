@@ -260,8 +260,9 @@ bool CallStore::Migrate() {
                  "; this one knows " + std::to_string(kSchemaVersion) + ")";
         ok = false;
     }
+    const bool current = v == kSchemaVersion;
     for (; ok && v < kSchemaVersion; ++v) ok = Exec(kMigrations[v]);
-    if (ok) ok = Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    if (ok && !current) ok = Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     if (ok) return Exec("COMMIT");
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
@@ -287,25 +288,49 @@ bool CallStore::CloseAbandoned() {
     return Exec("COMMIT");
 }
 
-std::unique_ptr<CallStore> CallStore::OpenForWriting(const std::string& dir, std::string& error) {
+std::unique_ptr<CallStore> CallStore::OpenForWriting(const std::string& dir, std::string& error, bool rebuild) {
     const std::string path = dir + "/" + kFileName;
+    std::string damage;  // why the store is set aside, "" when it is sound
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 && HasCallFolders(dir))
+        damage = "it is empty";
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    std::unique_ptr<CallStore> store(new CallStore(db, dir));
+    int rc = damage.empty() ? sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+                            : SQLITE_OK;
+    std::unique_ptr<CallStore> store(db ? new CallStore(db, dir) : nullptr);
     if (rc != SQLITE_OK) {
         error = path + ": " + sqlite3_errmsg(db);
+        sqlite3_close(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, 5000);
-    // A rollback journal, synced at each commit: a killed runner loses
-    // nothing it committed, and readers open the store without making
-    // files of their own beside it (as a write-ahead log would).
-    if (!store->Exec("PRAGMA journal_mode = DELETE") || !store->Exec("PRAGMA synchronous = FULL") ||
-        !store->Exec("PRAGMA foreign_keys = ON") || !store->Migrate() || !store->CloseAbandoned()) {
-        error = path + ": " + store->error_;
-        return nullptr;
+    if (store) {
+        // A rollback journal, synced at each commit: a killed runner loses
+        // nothing it committed, and readers open the store without making
+        // files of their own beside it (as a write-ahead log would). A
+        // reader holds the store only while it reads; the writer waits
+        // for it rather than lose a call.
+        sqlite3_busy_timeout(db, kWriterPatienceMs);
+        // Checked before anything is written to it.
+        const bool opened = store->Exec("PRAGMA journal_mode = DELETE") &&
+                            store->Exec("PRAGMA synchronous = FULL") && store->Exec("PRAGMA foreign_keys = ON");
+        const bool sound = opened && store->Check();
+        const int code = sqlite3_errcode(db);
+        if (!sound && (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)) {
+            damage = sqlite3_errstr(code);
+        } else if (!opened) {
+            error = path + ": " + store->error_;
+            return nullptr;
+        } else if (!sound) {
+            damage = "it fails its check";
+        } else if (!store->Migrate() || !store->CloseAbandoned()) {
+            error = path + ": " + store->error_;
+            return nullptr;
+        }
     }
-    return store;
+    if (damage.empty() && !rebuild) return store;
+
+    store.reset();
+    return Replace(dir, damage, error);
 }
 
 std::unique_ptr<CallStore> CallStore::OpenForReading(const std::string& dir, std::string& error) {
@@ -323,6 +348,26 @@ std::unique_ptr<CallStore> CallStore::OpenForReading(const std::string& dir, std
         return nullptr;
     }
     sqlite3_busy_timeout(db, 5000);
+    if (Stmt(db, "PRAGMA user_version").Step() != SQLITE_ROW &&
+        sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK) {
+        // A writer was killed in a transaction: its journal is rolled back
+        // by a connection that may write, then the store is read as before.
+        store.reset();
+        RollBack(path);
+        db = nullptr;
+        rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        store.reset(new CallStore(db, dir));
+        if (rc != SQLITE_OK) {
+            error = path + ": " + sqlite3_errmsg(db);
+            return nullptr;
+        }
+        sqlite3_busy_timeout(db, 5000);
+        if (Stmt(db, "PRAGMA user_version").Step() != SQLITE_ROW &&
+            sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK) {
+            error = path + ": a run was stopped while writing it, and this user cannot repair it (the next run will)";
+            return nullptr;
+        }
+    }
     Stmt version(db, "PRAGMA user_version");
     if (version.Step() != SQLITE_ROW) {
         error = path + ": " + sqlite3_errmsg(db);
@@ -521,7 +566,15 @@ bool CallStore::File(int64_t fileId, StoredFile& file) {
 
 bool AttachCallHistory(CallTracker& tracker, const std::string& dir, std::string& error) {
     std::shared_ptr<CallStore> store = CallStore::OpenForWriting(dir, error);
-    if (!store) return false;
+    if (!store) {
+        const std::string why = error;
+        tracker.onFinished = [why, next = tracker.onFinished](const CallRecord& call) {
+            fprintf(stderr, "marlune: call history: call %d was not recorded (%s)\n", call.number, why.c_str());
+            if (next) next(call);
+        };
+        return false;
+    }
+    if (!store->notice().empty()) fprintf(stderr, "marlune: call history: %s\n", store->notice().c_str());
     auto ids = std::make_shared<std::map<int, int64_t>>();  // the tracker's call number -> row
     // Wall-clock second of clock time 0 (WallTime() = epoch + whole seconds of Now()).
     auto epoch = [] { return sim::WallTime() - static_cast<time_t>(sim::Now() / sim::kSecond); };
@@ -531,9 +584,11 @@ bool AttachCallHistory(CallTracker& tracker, const std::string& dir, std::string
         if (id == 0) report();
         (*ids)[call.number] = id;
     };
-    tracker.onFinished = [store, ids, epoch, report, next = tracker.onFinished](const CallRecord& call) {
+    tracker.onFinished = [store, ids, epoch, next = tracker.onFinished](const CallRecord& call) {
         auto it = ids->find(call.number);
-        if (!store->Finish(it == ids->end() ? 0 : it->second, call, epoch())) report();
+        if (!store->Finish(it == ids->end() ? 0 : it->second, call, epoch()))
+            fprintf(stderr, "marlune: call history: call %d was not recorded (%s)\n", call.number,
+                    store->error().c_str());
         if (it != ids->end()) ids->erase(it);
         if (next) next(call);
     };

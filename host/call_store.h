@@ -94,9 +94,17 @@ public:
 
     // DIR/calls.db for a runner: created or migrated to the current schema;
     // calls left open by runners that are no longer running are closed as
-    // interrupted. Null with a message when it cannot be used.
-    static std::unique_ptr<CallStore> OpenForWriting(const std::string& dir, std::string& error);
-    // DIR/calls.db read-only; never writes.
+    // interrupted. A damaged store (not a database, failing its check, or
+    // emptied while call folders exist) is kept aside as
+    // calls.db.corrupt-YYYYMMDD-HHMMSS and a new one is rebuilt from the
+    // call folders; `rebuild` does the same to a sound one (kept as
+    // calls.db.old-...). notice() then says so. Null with a message when
+    // it cannot be used.
+    static std::unique_ptr<CallStore> OpenForWriting(const std::string& dir, std::string& error,
+                                                     bool rebuild = false);
+    // DIR/calls.db read-only. A store left with a hot journal by a writer
+    // that was killed is rolled back first (the only write a reader makes,
+    // and only then).
     static std::unique_ptr<CallStore> OpenForReading(const std::string& dir, std::string& error);
     ~CallStore();
     CallStore(const CallStore&) = delete;
@@ -118,6 +126,10 @@ public:
 
     const std::string& dir() const { return dir_; }
     const std::string& error() const { return error_; }
+    const std::string& notice() const { return notice_; }
+
+    // How long a writer waits for readers to let go of the store.
+    static constexpr int kWriterPatienceMs = 60000;
 
 private:
     CallStore(sqlite3* db, std::string dir) : db_(db), dir_(std::move(dir)) {}
@@ -127,18 +139,36 @@ private:
     bool CloseAbandoned();
     std::string Folder(const CallRecord& call) const;
     bool FreeFolder(const std::string& folder, int64_t id);
+    // call_store_repair.cpp: rows for the call folders the store lacks;
+    // SQLite's quick check of the whole file.
+    bool Rebuild(int& added);
+    bool Check();
+    // The store at DIR set aside (as damaged when `damage` says why) and
+    // a new one rebuilt from the call folders.
+    static std::unique_ptr<CallStore> Replace(const std::string& dir, const std::string& damage, std::string& error);
 
     sqlite3* db_;
     std::string dir_;
     std::string error_;
+    std::string notice_;
 };
 
 // Keeps the tracker's calls in DIR/calls.db: written open when each begins,
 // complete when its outputs are written (before the tracker's own
 // onFinished). The store lives as long as the tracker's hooks. False with
-// a message when the store cannot be opened; write failures later are
-// reported on stderr and the calls go on.
+// a message when the store cannot be opened; then, as for write failures
+// later, each call that is not recorded is reported on stderr and the
+// calls go on.
 bool AttachCallHistory(CallTracker& tracker, const std::string& dir, std::string& error);
+
+// A store's file aside from its place: DIR/calls.db (and its journal) to
+// DIR/calls.db.<why>-YYYYMMDD-HHMMSS; answers that name, "" on failure.
+std::string SetStoreAside(const std::string& dir, const std::string& why);
+// Whether DIR holds call folders (call-N).
+bool HasCallFolders(const std::string& dir);
+// Rolls back the journal a writer killed in a transaction left beside the
+// store at `path` (a connection that may write does it as it opens).
+void RollBack(const std::string& path);
 
 // "2026-12-07 16:50:29" in local time; "" for a negative time.
 std::string LocalTime(double unixSeconds);

@@ -1,6 +1,7 @@
 // `marlune calls DIR [--number N] [--from DATE] [--to DATE] [--recorded yes|no]
-//                    [--ended HOW] [--limit N] [--json]`:
-// the call history of DIR, newest first, as a table or as JSON.
+//                    [--ended HOW] [--limit N] [--json] [--rebuild]`:
+// the call history of DIR, newest first, as a table or as JSON; --rebuild
+// makes it anew from the call folders first.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,7 +17,7 @@ namespace {
 
 int Usage() {
     fprintf(stderr, "usage: marlune calls DIR [--number N] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--recorded yes|no]\n"
-                    "       [--ended open|caller|service|unanswered|stopped|interrupted] [--limit N] [--json]\n");
+                    "       [--ended open|caller|service|unanswered|stopped|interrupted] [--limit N] [--json] [--rebuild]\n");
     return 2;
 }
 
@@ -66,12 +67,14 @@ json AsJson(const StoredCall& c) {
 int CallsCommand(int argc, char** argv) {
     std::string dir;
     CallFilter filter;
-    bool asJson = false;
+    bool asJson = false, rebuild = false;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
         std::string error;
         if (a == "--json") {
             asJson = true;
+        } else if (a == "--rebuild") {
+            rebuild = true;
         } else if (a == "--limit" && i + 1 < argc) {
             char* end = nullptr;
             long n = strtol(argv[++i], &end, 10);
@@ -90,6 +93,14 @@ int CallsCommand(int argc, char** argv) {
     }
     if (dir.empty()) return Usage();
     std::string error;
+    if (rebuild) {
+        auto writer = CallStore::OpenForWriting(dir, error, true);
+        if (!writer) {
+            fprintf(stderr, "marlune calls: %s\n", error.c_str());
+            return 1;
+        }
+        fprintf(stderr, "marlune calls: %s\n", writer->notice().c_str());
+    }
     auto store = CallStore::OpenForReading(dir, error);
     if (!store) {
         fprintf(stderr, "marlune calls: %s\n", error.c_str());

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -111,6 +113,7 @@ Page HistoryPages::Error(int status, const std::string& message) {
                          : status == 404 ? "Not found"
                          : status == 405 ? "Method not allowed"
                          : status == 414 ? "Address too long"
+                         : status == 416 ? "Range not satisfiable"
                                          : "Error";
     Page p;
     p.status = status;
@@ -275,15 +278,32 @@ Page HistoryPages::Call(const std::string& idText) {
 int HistoryPages::OpenInside(const std::string& path, int64_t& size, std::string& why) {
     why = "the file " + path + " is not there";
     if (path.empty() || path[0] == '/') return -1;
-    char resolved[PATH_MAX];
-    const std::string full = store_.dir() + "/" + path;
-    if (!realpath(full.c_str(), resolved)) return -1;
-    const std::string real = resolved;
-    if (real.compare(0, root_.size() + 1, root_ + "/") != 0) {
-        why = "the file " + path + " is outside the history's folder";
-        return -2;
+    // Opened one name at a time from the folder, none of them followed if
+    // it is a link: a link swapped in while this runs cannot lead out.
+    int fd = open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (size_t at = 0; fd >= 0 && at < path.size();) {
+        const size_t slash = std::min(path.find('/', at), path.size());
+        const std::string name = path.substr(at, slash - at);
+        const bool last = slash == path.size();
+        if (name.empty() || name == "." || name == "..") {
+            close(fd);
+            why = "the file " + path + " is outside the history's folder";
+            return -2;
+        }
+        const int next = openat(fd, name.c_str(), (last ? O_RDONLY : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
+        const int err = errno;
+        close(fd);
+        fd = next;
+        if (fd < 0 && (err == ELOOP || err == ENOTDIR)) {
+            struct stat link {};
+            if (fstatat(AT_FDCWD, (root_ + "/" + path.substr(0, slash)).c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(link.st_mode)) {
+                why = "the file " + path + " is outside the history's folder (it is reached through a link)";
+                return -2;
+            }
+        }
+        at = slash + 1;
     }
-    int fd = open(resolved, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) close(fd);

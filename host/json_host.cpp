@@ -358,10 +358,22 @@ json JsonHost::Call(int ctl, const json& r) {
 void JsonHost::HandleLine(const std::string& line) {
     if (line.find_first_not_of(" \t\r") == std::string::npos) return;
     json request;
+    // The depth is bounded while parsing: a deeply nested value would take
+    // the stack when it is copied or taken apart later.
+    struct TooDeep {};
+    std::string problem;
     try {
-        request = json::parse(line);
+        request = json::parse(line, [](int depth, json::parse_event_t, json&) {
+            if (depth > kMaxDepth) throw TooDeep{};
+            return true;
+        });
     } catch (const json::parse_error& e) {
-        json answer = Failure("request", "bad JSON at byte " + std::to_string(e.byte));
+        problem = "bad JSON at byte " + std::to_string(e.byte);
+    } catch (const TooDeep&) {
+        problem = "bad JSON: nested deeper than " + std::to_string(kMaxDepth) + " levels";
+    }
+    if (!problem.empty()) {
+        json answer = Failure("request", problem);
         answer["id"] = nullptr;
         out_(answer);
         return;

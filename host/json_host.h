@@ -41,6 +41,9 @@ public:
 
     // The longest {"run":N} (and command interval): one day of clock time.
     static constexpr double kMaxRunSeconds = 86400;
+    // The deepest nesting of arrays and objects a request (or a value a
+    // script passes) may have.
+    static constexpr int kMaxDepth = 32;
 
     explicit JsonHost(Output out);
     ~JsonHost();

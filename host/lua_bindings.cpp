@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,40 @@ bool IsSequence(lua_State* L, int index) {
     return count == n;
 }
 
+// The most values (table entries, at every level) one conversion takes.
+constexpr size_t kMaxValues = 1 << 20;
+
+// Counts the values of `index` (the table walk of LuaToJson, without
+// building anything); false once they nest deeper than the host takes or
+// exceed kMaxValues.
+bool Measure(lua_State* L, int index, int depth, size_t& values) {
+    if (++values > kMaxValues) return false;
+    if (lua_type(L, index) != LUA_TTABLE) return true;
+    if (depth >= JsonHost::kMaxDepth || !lua_checkstack(L, 3)) return false;
+    index = lua_absindex(L, index);
+    lua_pushnil(L);
+    while (lua_next(L, index)) {
+        if (!Measure(L, -1, depth + 1, values)) {
+            lua_pop(L, 2);
+            return false;
+        }
+        lua_pop(L, 1);
+    }
+    return true;
+}
+
 }  // namespace
+
+void CheckConvertible(lua_State* L, int index) {
+    size_t values = 0;
+    const int top = lua_gettop(L);
+    if (!Measure(L, index, 0, values)) {
+        lua_settop(L, top);
+        if (values > kMaxValues)
+            luaL_error(L, "a value of more than %d entries cannot be passed to the host", static_cast<int>(kMaxValues));
+        luaL_error(L, "tables nested deeper than %d levels cannot be passed to the host", JsonHost::kMaxDepth);
+    }
+}
 
 json LuaToJson(lua_State* L, int index, int depth) {
     index = lua_absindex(L, index);
@@ -50,7 +84,8 @@ json LuaToJson(lua_State* L, int index, int depth) {
             return lua_tonumber(L, index);
         case LUA_TSTRING: return std::string(lua_tostring(L, index));
         case LUA_TTABLE: {
-            if (depth > 16) return nullptr;
+            // CheckConvertible keeps scripts' values within these bounds.
+            if (depth >= JsonHost::kMaxDepth || !lua_checkstack(L, 3)) return nullptr;
             if (lua_rawlen(L, index) > 0 && IsSequence(L, index)) {
                 json a = json::array();
                 for (lua_Integer i = 1; i <= static_cast<lua_Integer>(lua_rawlen(L, index)); ++i) {
@@ -72,7 +107,7 @@ json LuaToJson(lua_State* L, int index, int depth) {
     }
 }
 
-void PushJson(lua_State* L, const json& j) {
+bool PushJson(lua_State* L, const json& j, int depth) {
     if (j.is_null()) {
         lua_pushnil(L);
     } else if (j.is_boolean()) {
@@ -84,19 +119,27 @@ void PushJson(lua_State* L, const json& j) {
     } else if (j.is_string()) {
         const std::string& s = j.get_ref<const std::string&>();
         lua_pushlstring(L, s.data(), s.size());
+    } else if (depth >= JsonHost::kMaxDepth || !lua_checkstack(L, 3)) {
+        lua_pushnil(L);
+        return false;
     } else if (j.is_array()) {
+        bool whole = true;
         lua_createtable(L, static_cast<int>(j.size()), 0);
         for (size_t i = 0; i < j.size(); ++i) {
-            PushJson(L, j[i]);
+            whole = PushJson(L, j[i], depth + 1) && whole;
             lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
         }
+        return whole;
     } else {
+        bool whole = true;
         lua_createtable(L, 0, static_cast<int>(j.size()));
         for (auto& [k, v] : j.items()) {
-            PushJson(L, v);
+            whole = PushJson(L, v, depth + 1) && whole;
             lua_setfield(L, -2, k.c_str());
         }
+        return whole;
     }
+    return true;
 }
 
 int LuaMessage(lua_State* L) {
@@ -164,8 +207,10 @@ bool PushAnswer(lua_State* L, const json& answer, const std::string& prefix = ""
             PushMessage(L, prefix + e.value("message", std::string("failed")));
         return false;
     }
-    PushJson(L, answer.contains("result") ? answer["result"] : json());
-    return true;
+    if (PushJson(L, answer.contains("result") ? answer["result"] : json())) return true;
+    lua_pop(L, 1);
+    PushMessage(L, prefix + "the answer is nested deeper than " + std::to_string(JsonHost::kMaxDepth) + " levels");
+    return false;
 }
 
 // ---- the control --------------------------------------------------------------------
@@ -184,11 +229,12 @@ bool IsPlay(const std::string& name) {
 
 // A method, bound by name: ctl:Name(...) or ctl.Name(...).
 int CallMethod(lua_State* L) {
+    const int first = luaL_testudata(L, 1, kControlType) ? 2 : 1;
+    for (int i = first; i <= lua_gettop(L); ++i) CheckConvertible(L, i);
     bool ok;
     {
         Impl& s = LuaHost::Impl::Of(L);
         const char* name = lua_tostring(L, lua_upvalueindex(1));
-        int first = luaL_testudata(L, 1, kControlType) ? 2 : 1;
         json args = json::array();
         for (int i = first; i <= lua_gettop(L); ++i) args.push_back(LuaToJson(L, i));
         json answer = s.Request(json{{"call", name}, {"args", args}});
@@ -233,6 +279,7 @@ int ControlIndex(lua_State* L) {
 
 int ControlNewIndex(lua_State* L) {
     const char* key = luaL_checkstring(L, 2);
+    CheckConvertible(L, 3);
     bool ok;
     {
         const MemberInfo* m = Member(L, key);
@@ -245,6 +292,7 @@ int ControlNewIndex(lua_State* L) {
 
 int CallCommand(lua_State* L) {
     if (!lua_isnoneornil(L, 1)) luaL_checktype(L, 1, LUA_TTABLE);
+    CheckConvertible(L, 1);
     bool ok;
     {
         Impl& s = LuaHost::Impl::Of(L);
@@ -385,7 +433,55 @@ int WriteTones(lua_State* L) {
     return written ? 0 : luaL_error(L, "cannot write %s", path);
 }
 
+// ---- memory ----------------------------------------------------------------------------
+// Lua code is refused memory past the limit. Lua then collects its
+// garbage and asks again for the same size; a refusal that stands (the
+// second one, or one followed by a request of another size) stops the
+// session as the handler limit does. The host's own pushes (event
+// arguments, between stretches of Lua code) are never refused: they are
+// not in a protected call.
+
+void* BudgetAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
+    Impl& s = *static_cast<Impl*>(ud);
+    if (!ptr) osize = 0;  // a new block: osize is its type
+    if (nsize == 0) {
+        free(ptr);
+        s.memoryUsed -= osize;
+        return nullptr;
+    }
+    if (nsize > osize && s.refusedSize != 0 && s.refusedSize != nsize && !s.running.empty()) s.FailForMemory();
+    const double limit = s.opt.memoryLimit * 1024 * 1024;
+    if (nsize > osize && static_cast<double>(s.memoryUsed - osize + nsize) > limit && !s.running.empty()) {
+        if (s.refusedSize == nsize) s.FailForMemory();
+        s.refusedSize = nsize;
+        return nullptr;
+    }
+    void* block = realloc(ptr, nsize);
+    if (!block) return nullptr;
+    s.memoryUsed = s.memoryUsed - osize + nsize;
+    if (nsize > osize) s.refusedSize = 0;
+    return block;
+}
+
+int Panic(lua_State* L) {
+    const char* message = lua_tostring(L, -1);
+    fprintf(stderr, "marlune run: PANIC: unprotected error in call to Lua API (%s)\n", message ? message : "?");
+    return 0;  // Lua aborts
+}
+
 }  // namespace
+
+void LuaHost::Impl::FailForMemory() {
+    char mb[32];
+    snprintf(mb, sizeof mb, "%g", opt.memoryLimit);
+    Fail(running + " needed more than the memory limit of " + mb + " MB (--memory-limit MB); stopped");
+}
+
+lua_State* LuaHost::Impl::NewState() {
+    lua_State* state = lua_newstate(BudgetAlloc, this);
+    if (state) lua_atpanic(state, Panic);
+    return state;
+}
 
 void LuaHost::Impl::OpenBindings() {
     luaL_newmetatable(L, kErrorType);

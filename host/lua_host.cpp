@@ -83,6 +83,8 @@ std::string LuaHost::Impl::Enter(std::string what) {
 }
 
 void LuaHost::Impl::Leave(std::string previous) {
+    if (refusedSize != 0 && !running.empty()) FailForMemory();  // the code ended on a refusal it caught
+    refusedSize = 0;
     running = std::move(previous);
     runningSince = std::chrono::steady_clock::now();
 }
@@ -415,7 +417,7 @@ int LuaHost::Run() {
     lineTap_ = paths::CreateNew(out, "line_tap.wav");
     if (!lineTap_.empty()) s.Request(json{{"cmd", "tap"}, {"device", sim::kLineDevice}, {"path", lineTap_}});
 
-    s.L = luaL_newstate();
+    s.L = s.NewState();
     *static_cast<Impl**>(lua_getextraspace(s.L)) = &s;
     luaL_openlibs(s.L);
     lua_sethook(s.L, BudgetHook, LUA_MASKCOUNT, kHookInstructions);  // threads made later inherit it
@@ -506,14 +508,16 @@ int RunScriptCommand(int argc, char** argv) {
             o.stopOnError = how == "stop";
         } else if (a == "--out" && i + 1 < argc) {
             o.outDir = argv[++i];
-        } else if ((a == "--for" || a == "--handler-limit") && i + 1 < argc) {
+        } else if ((a == "--for" || a == "--handler-limit" || a == "--memory-limit") && i + 1 < argc) {
             char* end = nullptr;
             double v = strtod(argv[++i], &end);
-            if (*end || !(v > 0) || v > 1e9) {
-                fprintf(stderr, "marlune run: %s takes a number of seconds above 0, not '%s'\n", a.c_str(), argv[i]);
+            const bool memory = a == "--memory-limit";
+            if (*end || !(v > 0) || v > (memory ? 1e6 : 1e9)) {
+                fprintf(stderr, "marlune run: %s takes a number of %s above 0, not '%s'\n", a.c_str(),
+                        memory ? "megabytes" : "seconds", argv[i]);
                 return 2;
             }
-            (a == "--for" ? o.maxSeconds : o.handlerLimit) = v;
+            (a == "--for" ? o.maxSeconds : memory ? o.memoryLimit : o.handlerLimit) = v;
         } else if (a.rfind("--", 0) == 0) {
             files.clear();
             break;

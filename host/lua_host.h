@@ -28,7 +28,8 @@
 // Lua code that runs longer than the handler limit without giving the
 // clock back (a handler, a task between waits, the main chunk between
 // waits) is stopped with an error naming it and its line; SIGINT and
-// SIGTERM stop the session wherever the script is. Either way a call that
+// SIGTERM stop the session wherever the script is. Lua code that needs
+// more memory than the memory limit is stopped the same way. Either way a call that
 // is up is hung up and what was recorded is kept.
 #pragma once
 
@@ -41,6 +42,7 @@
 struct LuaRunOptions {
     static constexpr double kDefaultMaxSeconds = 3600;
     static constexpr double kDefaultHandlerLimit = 5;
+    static constexpr double kDefaultMemoryLimit = 256;
 
     std::string app;       // the application script
     std::string callers;   // the caller script (optional)
@@ -50,6 +52,7 @@ struct LuaRunOptions {
     bool listen = false;       // real time: the line plays through ALSA instead
     double maxSeconds = kDefaultMaxSeconds;    // clock seconds at most (--for)
     double handlerLimit = kDefaultHandlerLimit;  // wall seconds one stretch of Lua code may run
+    double memoryLimit = kDefaultMemoryLimit;    // megabytes the Lua state may hold (--memory-limit)
     bool trace = false;        // print every event as it is delivered
     bool summaries = true;     // print each call's summary as it ends
     bool modemSim = false;     // the AT library over the modem simulator

@@ -103,11 +103,24 @@ struct LuaHost::Impl {
     // An error ended call N: stderr, the call's summary and history; with
     // --on-error stop, the run ends with it.
     void CallFailed(const std::string& message, int call);
+
+    // A Lua state whose allocations count against opt.memoryLimit: past it
+    // Lua code gets a memory error and the session fails naming the limit.
+    lua_State* NewState();
+    size_t memoryUsed = 0;  // bytes the Lua state holds
+    size_t refusedSize = 0;  // the size of the last refused allocation, 0 after one that was granted
+    void FailForMemory();    // the running code's refusal stood
 };
 
 // Lua <-> JSON values (tables: arrays when they are sequences, else objects).
+// CheckConvertible raises a Lua error when the value at `index` nests
+// deeper than JsonHost::kMaxDepth (a table inside itself does) or holds
+// too many values; LuaToJson takes what passed it (deeper tables read as
+// null). PushJson pushes nil in place of what nests deeper and answers
+// false when it did.
+void CheckConvertible(lua_State* L, int index);
 nlohmann::json LuaToJson(lua_State* L, int index, int depth = 0);
-void PushJson(lua_State* L, const nlohmann::json& j);
+bool PushJson(lua_State* L, const nlohmann::json& j, int depth = 0);
 // The message handler for protected calls: the error as text (the stop
 // below passes through as it is).
 int LuaMessage(lua_State* L);

@@ -20,13 +20,13 @@ const Verb kVerbs[] = {
 const Verb kVerbs[] = {
     {"run",
      "marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS] "
-     "[--handler-limit SECONDS] [--on-error stop] [--trace] [--modem-sim] [--no-history]",
+     "[--handler-limit SECONDS] [--memory-limit MB] [--on-error stop] [--trace] [--modem-sim] [--no-history]",
      "a voice application in Lua"},
     {"host", "marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim]",
      "JSON lines on stdin, answers and events on stdout"},
     {"demo", "marlune demo [--out DIR] [--real-time] [--no-sound] [--listen] [--no-history] [--json]",
      "the demonstration (--json: one call as JSON lines)"},
-    {"calls", "marlune calls DIR [--number N] [--from DATE] [--to DATE] [--recorded yes|no] [--ended HOW] [--limit N] [--json]",
+    {"calls", "marlune calls DIR [--number N] [--from DATE] [--to DATE] [--recorded yes|no] [--ended HOW] [--limit N] [--json] [--rebuild]",
      "the call history of an output folder"},
     {"serve", "marlune serve DIR [--port N] [--bind ADDRESS]", "the call history as web pages"},
     {"describe", "marlune describe [--reference]", "the automation surface, as a type-library viewer shows it"},

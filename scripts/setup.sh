@@ -15,7 +15,7 @@ packages=(
   wine wine64 wine32:i386 locales zip
   clang libclang-rt-14-dev python3
   alsa-utils
-  libsqlite3-dev libcpp-httplib-dev chromium
+  libsqlite3-dev libmicrohttpd-dev chromium
 )
 
 # wine32 comes from Debian's i386 packages.

@@ -109,10 +109,16 @@ TEST_F(CallStoreTest, AStoreOfANewerSchemaOrNoDatabaseIsLeftAlone) {
     EXPECT_NE(error.find("newer marlune"), std::string::npos) << error;
     EXPECT_EQ(testenv::ReadFile("calls.db"), before);
 
-    std::ofstream("calls.db", std::ios::trunc) << "a text file that happens to have this name, long enough to look";
-    EXPECT_FALSE(CallStore::OpenForWriting(root, error));
-    EXPECT_NE(error.find("not a database"), std::string::npos) << error;
-    EXPECT_EQ(testenv::ReadFile("calls.db").substr(0, 6), "a text");
+    // A file that is not a store is kept aside, whole, and a store made.
+    const std::string text = "a text file that happens to have this name, long enough to look";
+    std::ofstream("calls.db", std::ios::trunc) << text;
+    auto made = CallStore::OpenForWriting(root, error);
+    ASSERT_TRUE(made) << error;
+    EXPECT_EQ(made->notice().rfind("calls.db is damaged (file is not a database); kept as calls.db.corrupt-", 0), 0u)
+        << made->notice();
+    const std::string aside = made->notice().substr(made->notice().find("calls.db.corrupt-"), 32);
+    EXPECT_EQ(testenv::ReadFile(aside), text) << aside;
+    made.reset();
 
     unlink("calls.db");
     EXPECT_FALSE(CallStore::OpenForReading(root, error));

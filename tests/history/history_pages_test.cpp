@@ -79,7 +79,7 @@ TEST_F(HistoryPagesTest, FilesOnlyInsideTheFolderAndOnlyByTheirRow) {
         std::string id;
         int status;
     } cases[] = {{"101", 403}, {"102", 404}, {"103", 403}, {"104", 403},
-                 {"105", 200},  // a link that stays inside
+                 {"105", 403},  // a link, even one that stays inside, is not followed
                  {"106", 404},  // a folder
                  {"999", 404},  {"../1", 400}, {"1%2F..", 400}, {"-1", 400}, {"0", 400}, {"", 400},
                  {std::string(19, '9'), 400}};

@@ -157,6 +157,30 @@ TEST_F(HostEdgeTest, ValuesACommandCannotTakeAreRefusedInItsOwnWords) {
     EXPECT_EQ(badJson, 1);
 }
 
+TEST_F(HostEdgeTest, RequestsNestedTooDeepAreRefusedAndTheHostGoesOn) {
+    auto nested = [](int depth, const std::string& inside) {
+        return std::string(static_cast<size_t>(depth), '[') + inside + std::string(static_cast<size_t>(depth), ']');
+    };
+    const std::string input = nested(70000, "") + "\n" +                                    //
+                              "{\"id\":" + nested(70000, "") + "}\n" +                         //
+                              "{\"id\":2,\"cmd\":\"wave_formats\",\"formats\":" + nested(40, "1") + "}\n" +  //
+                              "{\"id\":3,\"cmd\":\"wave_formats\",\"formats\":" + nested(2, "7") + "}\n" +   //
+                              "{\"id\":4,\"cmd\":\"data_read\",\"max\":0}\n";
+    auto out = Parse(Run("host --no-sound", input));
+    EXPECT_EQ(status, 0);
+    int refused = 0;
+    for (auto& j : out)
+        if (j.contains("error") && j["id"].is_null()) {
+            EXPECT_EQ(j["error"]["message"], "bad JSON: nested deeper than 32 levels") << j.dump();
+            ++refused;
+        }
+    EXPECT_EQ(refused, 3);
+    ASSERT_NE(Answer(out, 3), nullptr);
+    EXPECT_EQ((*Answer(out, 3))["error"]["kind"], "request");
+    ASSERT_NE(Answer(out, 4), nullptr);
+    EXPECT_EQ((*Answer(out, 4))["result"]["count"], 0);
+}
+
 TEST_F(HostEdgeTest, TheReadmeShowsTheUsageThatHelpPrints) {
     auto help = Run("help");
     ASSERT_FALSE(help.empty());

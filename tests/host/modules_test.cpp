@@ -78,7 +78,7 @@ TEST_F(ModulesTest, AJsonSessionMapsNoneOfTheLargeLibraries) {
     // platform and the virtual modem are in the program itself.
     ASSERT_NE(maps.find("libespeak_tts.so"), std::string::npos) << maps;
     std::vector<std::string> absent = {"liblua", "libcairo", "libfontconfig", "libX11", "libasound", "libsqlite3",
-                                       "libssl", "libcpp-httplib", "libsoxr", "libmarlune_lua", "libmarlune_draw",
+                                       "libssl", "libcpp-httplib", "libmicrohttpd", "libsoxr", "libmarlune_lua", "libmarlune_draw",
                                        "libmarlune_calls", "libmarlune_control.so", "libmarlune_platform.so",
                                        "libtapi32.so"};
     if (MARLUNE_STATIC_CXX_RUNTIME) absent.push_back("libstdc++");

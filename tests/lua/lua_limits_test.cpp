@@ -105,6 +105,68 @@ function RecordDevOpen() after(2, function() while true do end end) end
     EXPECT_NEAR(static_cast<double>(samples.size()) / rate, 2.0, 0.3);
 }
 
+TEST_F(LuaLimitsTest, ValuesTooDeepOrTooLargeForTheHostAreALuaError) {
+    struct Case {
+        std::string app, message;
+    } cases[] = {
+        {"local t = 1\nfor i = 1, 40 do t = {t} end\nctl:InitLine(t)\n",
+         "app.lua:3: tables nested deeper than 32 levels cannot be passed to the host"},
+        {"local t = {}\nt[1] = t\nctl.MonitorDtmf = t\n",
+         "app.lua:3: tables nested deeper than 32 levels cannot be passed to the host"},
+        {"local t = {}\nt.self = t\ncaller.offer(t)\n",
+         "app.lua:3: tables nested deeper than 32 levels cannot be passed to the host"},
+        // Shared tables count each time they are reached.
+        {"local t = {1}\nfor i = 1, 30 do t = {t, t} end\nctl:InitLine(t)\n",
+         "app.lua:3: a value of more than 1048576 entries cannot be passed to the host"},
+    };
+    for (auto& c : cases) {
+        RunScript(c.app);
+        EXPECT_EQ(status, 1) << c.app;
+        EXPECT_TRUE(Has(err, "marlune run: " + c.message)) << c.app << "\n--- got: " << err;
+    }
+    // Within the bound a value goes through, and the error can be caught.
+    RunScript("local t = 1\nfor i = 1, 31 do t = {t} end\nprint(pcall(ctl.InitLine, ctl, t))\n"
+              "local d = {}\nd[1] = d\nprint(pcall(ctl.InitLine, ctl, d))\n");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(Has(out, "false\ttype mismatch: parameter Index of InitLine is a long")) << out;
+    EXPECT_TRUE(Has(out, "false\ttables nested deeper than 32 levels")) << out;
+}
+
+TEST_F(LuaLimitsTest, CodeOverTheMemoryLimitIsStoppedAndTheCallsRecordingKept) {
+    RunScript(std::string(kLine) + R"(function Ring(n) if n == 2 then ctl:AnswerTp() end end
+function IsConnect() ctl:RecordWav(0, "msg.wav", 60) end
+function RecordDevOpen() after(2, function() local t = {} while true do t[#t + 1] = {} end end) end
+)",
+              kCallers, "--memory-limit 16");
+    EXPECT_EQ(status, 1) << err;
+    EXPECT_TRUE(Has(err, "marlune run: the task of app.lua:5 needed more than the memory limit of 16 MB "
+                         "(--memory-limit MB); stopped")) << err;
+    EXPECT_TRUE(Has(out, "ended:     the service hung up")) << out;
+    std::vector<int16_t> samples;
+    DWORD rate = 0;
+    ASSERT_TRUE(sim::LoadWav("out/call-1/msg.wav", samples, rate)) << out;
+    EXPECT_NEAR(static_cast<double>(samples.size()) / rate, 2.0, 0.3);
+
+    // A pcall that catches the memory error does not hold the stop; garbage
+    // alone never reaches the limit.
+    struct Case {
+        std::string app;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"local t = {}\nwhile true do\n  pcall(function() for i = 1, 1000 do t[#t + 1] = i .. 'x' end end)\nend\n", 1,
+         "marlune run: the main chunk of app.lua needed more than the memory limit of 8 MB"},
+        {"for i = 1, 300 do local s = string.rep('x', 1000000) .. i end\nprint('done')\n", 0, ""},
+        {"local ok, e = pcall(string.rep, 'x', 16000000)\nprint(ok, e)\n", 1,
+         "marlune run: the main chunk of app.lua needed more than the memory limit of 8 MB"},
+    };
+    for (auto& c : cases) {
+        RunScript(c.app, "", "--memory-limit 8");
+        EXPECT_EQ(status, c.status) << c.app << err;
+        EXPECT_TRUE(Has(err, c.message)) << c.app << "\n--- got: " << err;
+    }
+}
+
 TEST_F(LuaLimitsTest, ForBoundsTheMainChunkAndTheTasksAlike) {
     struct Case {
         std::string app, args, printed;

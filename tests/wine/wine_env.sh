@@ -11,6 +11,10 @@ export LC_ALL=zh_CN.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 export HOME="$WINE_TEST_ROOT/home"
 mkdir -p "$HOME"
+# ALSA reads this file alone (not the machine's alsa.conf, asound.conf or
+# conf.d), so a sound server's plugin configured on the machine cannot
+# change what the tests hear; make_prefix.sh writes it.
+export ALSA_CONFIG_PATH="$WINE_TEST_ROOT/asound.conf"
 # A 64-bit prefix runs the 64-bit programs (regsvr32, reg, cscript) with
 # the 64-bit loader: the 32-bit ones see the 32-bit registry view.
 if [ "$WINEARCH" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
