@@ -34,6 +34,7 @@ struct CallRecording {
     double start = -1;   // RecordDevOpen
     double end = -1;     // EndRecord
     std::string copy;    // the copy in the call's folder
+    std::string lost;    // why the file does not hold what was recorded ("" when it does)
 };
 
 struct CallRecord {
@@ -45,11 +46,13 @@ struct CallRecord {
     double end = -1;
     double connected = -1;
     bool callerHungUp = false;
+    bool stopped = false;  // ended because the session stopped (time limit, signal, failure)
     std::vector<CallMark> marks;
     std::string keys;
     std::vector<CallPhrase> phrases;
     std::vector<CallRecording> recordings;
     std::string dir;  // the call's output folder
+    std::vector<std::string> files;  // the outputs written there (names)
     uint64_t logFrom = 0;
     std::string logFile;
 };
@@ -69,6 +72,10 @@ public:
     const CallRecord* current() const { return current_ >= 0 ? &calls_[current_] : nullptr; }
     // Ends the current call at t, if there is one, and writes its outputs.
     void Finish(double t);
+    // The session is stopping: the current call, if any, ends as stopped.
+    void SessionStopped() {
+        if (CallRecord* call = Current()) call->stopped = true;
+    }
     const std::vector<CallRecord>& calls() const { return calls_; }
     // Called with each call as it begins, and once its outputs are written.
     std::function<void(const CallRecord&)> onStarted;
@@ -76,6 +83,9 @@ public:
 
     // A short human-readable account of a call.
     static std::string Summary(const CallRecord& call);
+    // Recordings of the finished calls whose files lost some of what was
+    // recorded.
+    int LostRecordings() const;
 
 private:
     CallRecord& Begin(double t, bool outgoing, const std::string& party);

@@ -38,6 +38,10 @@
 
 #include "host/call_record.h"
 
+// The exit status of a run that lost a recorded message (the rest of it
+// went as it should).
+inline constexpr int kLostMessages = 3;
+
 struct LuaRunOptions {
     static constexpr double kDefaultMaxSeconds = 3600;
     static constexpr double kDefaultHandlerLimit = 5;

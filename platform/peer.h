@@ -46,6 +46,7 @@ struct LineBackend {
     std::function<void()> flush;
     std::function<void(int64_t start, int16_t* out, size_t n)> hear;
     std::function<bool(uint64_t upTo)> taken;
+    std::function<bool(int64_t upTo)> heard;
 };
 void SetLineBackend(LineBackend backend);
 void ClearLineBackend();

@@ -218,6 +218,13 @@ void Hear(int64_t start, int16_t* out, size_t n) {
     }
 }
 
+// Received up to clock time `upTo`, or nothing more will come.
+bool Heard(int64_t upTo) {
+    const Voice& v = AtModem().voice;
+    if (!v.rxActive) return true;
+    return v.rxStart + static_cast<int64_t>(v.rx.size()) * peer::kSecond / 8000 >= upTo;
+}
+
 void Play(const int16_t* samples, size_t n) {
     Voice& v = AtModem().voice;
     v.txSamples += n;
@@ -251,6 +258,7 @@ void AttachWave() {
     b.flush = FlushOutput;
     b.hear = Hear;
     b.taken = Taken;
+    b.heard = Heard;
     peer::SetLineBackend(b);
 }
 

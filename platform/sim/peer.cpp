@@ -30,7 +30,7 @@ const unsigned kLineDevice = sim::kLineDevice;
 void SetLineBackend(LineBackend b) {
     sim::SetLineBackend(sim::kLineDevice, sim::LineBackend{std::move(b.stream), std::move(b.play),
                                                            std::move(b.flush), std::move(b.hear),
-                                                           std::move(b.taken)});
+                                                           std::move(b.taken), std::move(b.heard)});
 }
 void ClearLineBackend() { sim::SetLineBackend(sim::kLineDevice, sim::LineBackend{}); }
 

@@ -50,6 +50,11 @@ bool BackendTaken(UINT device, uint64_t upTo) {
     return !b || !b->taken || b->taken(upTo);
 }
 
+bool BackendHeard(UINT device, sim::Micros upTo) {
+    const auto* b = Find(device);
+    return !b || !b->heard || b->heard(upTo);
+}
+
 void BackendFlush(UINT device) {
     if (const auto* b = Find(device))
         if (b->flush) b->flush();
@@ -78,7 +83,7 @@ bool BackendHear(UINT device, sim::Micros start, DWORD rate, size_t frames, std:
 namespace sim {
 
 void SetLineBackend(UINT device, LineBackend backend) {
-    if (!backend.stream && !backend.play && !backend.flush && !backend.hear)
+    if (!backend.stream && !backend.play && !backend.flush && !backend.hear && !backend.heard)
         wavesim::Backends().erase(device);
     else
         wavesim::Backends()[device] = std::move(backend);

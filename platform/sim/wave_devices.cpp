@@ -20,6 +20,8 @@ using sim::WaveFormatSpec;
 
 // How often a buffer the line has not taken yet is looked at again.
 constexpr Micros kLineRetry = 10 * sim::kMilli;
+// How long an input buffer waits for the line's sound past its end.
+constexpr Micros kLineWait = 500 * sim::kMilli;
 
 // What the sound card's input takes, and what its output took before it
 // took the wide formats.
@@ -215,13 +217,19 @@ void InputFull(uintptr_t handle) {
     Open* o = FindOpen(handle, false);
     if (!o || o->queue.empty()) return;
     WAVEHDR* h = o->queue.front().header;
+    const Micros end = o->bufferStart + Duration(o->format, h->dwBufferLength);
+    // A line that has not delivered the buffer's sound yet is waited for,
+    // a while; the next buffer goes on from this one's end all the same.
+    if (!BackendHeard(o->device, end) && sim::Now() < end + kLineWait) {
+        o->queue.front().timer = sim::ScheduleAfter(kLineRetry, [handle] { InputFull(handle); });
+        return;
+    }
     o->queue.pop_front();
     Fill(o->device, o->format, *h, o->bufferStart, h->dwBufferLength - h->dwBufferLength % FrameBytes(o->format));
     Complete(h);
     ++WaveDevices().in[o->device].completed;
     Notify(*o, handle, MM_WIM_DATA, h);
-    o->bufferStart = sim::Now();
-    StartHeadBuffer(handle);
+    StartHeadBuffer(handle, end);
 }
 
 }  // namespace
@@ -329,10 +337,10 @@ void ResetOutput(uintptr_t handle, Open& o) {
     CardFlush(o.device);
 }
 
-void StartHeadBuffer(uintptr_t handle) {
+void StartHeadBuffer(uintptr_t handle, Micros start) {
     Open* o = FindOpen(handle, false);
     if (!o || !o->started || o->queue.empty() || o->queue.front().timer) return;
-    o->bufferStart = sim::Now();
+    o->bufferStart = start >= 0 ? start : sim::Now();
     WAVEHDR* h = o->queue.front().header;
     o->queue.front().timer =
         sim::Schedule(o->bufferStart + Duration(o->format, h->dwBufferLength), [handle] { InputFull(handle); });
@@ -470,6 +478,14 @@ std::vector<int16_t> TapSamples(UINT device) {
     FlushTap(device);
     DWORD rate = 0;
     LoadWav(WaveDevices().taps[device].path, samples, rate);
+    return samples;
+}
+
+std::vector<int16_t> TapSpan(UINT device, uint64_t from, size_t count) {
+    std::vector<int16_t> samples(count, 0);
+    if (device >= kWaveDeviceCount || !WaveDevices().taps[device].file.IsOpen()) return samples;
+    FlushTap(device);
+    WaveDevices().taps[device].file.Read(from, samples.data(), count);
     return samples;
 }
 

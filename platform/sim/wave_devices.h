@@ -63,6 +63,9 @@ void WriteTaps();
 // in samples.
 std::vector<int16_t> TapSamples(UINT device);
 uint64_t TapLength(UINT device);
+// `count` samples of the tap from sample `from` on, read from its file
+// alone: silence where nothing has been played (yet).
+std::vector<int16_t> TapSpan(UINT device, uint64_t from, size_t count);
 
 // ---- input sources -----------------------------------------------------
 // The samples the input device hears. anchorAtStart false: sample 0 is
@@ -83,6 +86,9 @@ void ClearInput(UINT device);
 // output's first `upTo` samples (counted from the device's opening): an
 // output buffer is done when the clock has played it and the line has taken
 // it (a modem's flow control paces it; asked again every 10 ms until then).
+// `heard` says whether the line has delivered what is heard up to clock time
+// `upTo`: an input buffer is done when the clock has passed its end and the
+// line has delivered its sound (asked again every 10 ms, for at most 0.5 s).
 // A backend with no functions removes the device's.
 struct LineBackend {
     std::function<void(bool output, bool on)> stream;
@@ -90,6 +96,7 @@ struct LineBackend {
     std::function<void()> flush;
     std::function<void(int64_t start, int16_t* out, size_t n)> hear;
     std::function<bool(uint64_t upTo)> taken;
+    std::function<bool(int64_t upTo)> heard;
 };
 void SetLineBackend(UINT device, LineBackend backend);
 

@@ -141,7 +141,8 @@ void QueueOutput(uintptr_t handle, Open& o, WAVEHDR* header);
 void ResetOutput(uintptr_t handle, Open& o);
 
 // Input: the head buffer starts filling (when recording and not yet).
-void StartHeadBuffer(uintptr_t handle);
+// Starts the head input buffer at clock time `start` (-1: now).
+void StartHeadBuffer(uintptr_t handle, Micros start = -1);
 // Input: the head buffer with what it holds so far; the rest come back
 // empty when `all`.
 void ReturnBuffers(uintptr_t handle, Open& o, bool all);
@@ -151,6 +152,7 @@ void BackendStream(UINT device, bool output, bool on);
 // The number of 8 kHz samples handed to the device's backend (0 without one).
 size_t BackendPlay(UINT device, const Layout& l, const WAVEHDR& h);
 bool BackendTaken(UINT device, uint64_t upTo);
+bool BackendHeard(UINT device, Micros upTo);
 void BackendFlush(UINT device);
 bool BackendHear(UINT device, Micros start, DWORD rate, size_t frames, std::vector<int16_t>& out);
 

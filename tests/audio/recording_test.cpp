@@ -63,7 +63,15 @@ TEST_F(RecordingTest, ThirtySecondsFromTheCallerDropsTheCallAndEndsOnce) {
     EXPECT_EQ(sink.events.back().args.at(0).lVal, 1);
     sim::RunFor(29 * sim::kSecond);
     EXPECT_EQ(sink.count(EVENT_EndRecord), 0);
-    EXPECT_FALSE(testenv::FileExists("msg.wav"));
+    // Written as it is recorded: already a valid file of every whole second.
+    {
+        const std::string early = testenv::ReadFile("msg.wav");
+        ASSERT_GE(early.size(), 46u);
+        const uint32_t n = U32At(early, 42);
+        EXPECT_EQ(n, 29 * 8000u);
+        ExpectHeader(early, n);
+        ExpectVoice(early, n);
+    }
     sim::RunFor(2 * sim::kSecond);
     EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
     EXPECT_EQ(vmodem_CallState(call), static_cast<uint32_t>(LINECALLSTATE_IDLE));
@@ -173,9 +181,9 @@ TEST_F(RecordingTest, UncreatableFileShowsBoxAndKeepsTheRecording) {
     EXPECT_NE(std::find(log.begin(), log.end(), "2004_March_05_09_00_02.wav"), log.end());
 }
 
-// A write that fails part-way never leaves a broken file as the only copy:
-// the named file is removed and the whole recording is saved under the
-// time-made name, which the log and the box name.
+// A write that fails part-way never leaves a broken file: the named file
+// keeps what reached it as a valid WAV, and the whole recording (still in
+// memory) is saved under the time-made name, which the log and the box name.
 TEST_F(RecordingTest, FailedWriteSavesTheWholeRecordingUnderTheFallbackName) {
     for (int failing : {1, 2}) {
         SCOPED_TRACE(failing);
@@ -190,7 +198,9 @@ TEST_F(RecordingTest, FailedWriteSavesTheWholeRecordingUnderTheFallbackName) {
         sim::RunFor(sim::kSecond);
         auto log = NewLog();
         EXPECT_NE(std::find(log.begin(), log.end(), "录音文件写入错误"), log.end());
-        EXPECT_FALSE(testenv::FileExists("w.wav")) << "no broken file is left under the name";
+        const std::string kept = testenv::ReadFile("w.wav");
+        ASSERT_GE(kept.size(), 46u);
+        ExpectHeader(kept, U32At(kept, 42));
         auto at = std::find(log.begin(), log.end(), "录音另存为:");
         ASSERT_NE(at, log.end());
         ASSERT_NE(at + 1, log.end());
@@ -204,6 +214,33 @@ TEST_F(RecordingTest, FailedWriteSavesTheWholeRecordingUnderTheFallbackName) {
         sim::RunFor(sim::kSecond);
     }
     EXPECT_EQ(sink.count(EVENT_EndRecord), 2);
+}
+
+// A write in the third second fails (a disk filling up): the file keeps
+// the seconds written before as a valid WAV and nothing more is written to it,
+// the debugger output names the file and the error, and the end still comes
+// with one EndRecord.
+TEST_F(RecordingTest, WritesFailingMidwayKeepWhatWasWrittenAsAValidFile) {
+    ConnectCall();
+    CallerSpeaks();
+    ASSERT_EQ(ctrl->RecordWav(0, "full.wav", 10), 0);
+    // The header at the start, then two writes each second (bytes, header).
+    sim::FailKernel("WriteFile", 1, 5);
+    sim::RunFor(11 * sim::kSecond);
+    EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
+    const std::string file = testenv::ReadFile("full.wav");
+    ASSERT_GE(file.size(), 46u);
+    const uint32_t n = U32At(file, 42);
+    EXPECT_GE(n, 2 * 8000u);
+    EXPECT_LE(n, 3 * 8000u);
+    ExpectHeader(file, n);
+    ExpectVoice(file, n);
+    bool named = false;
+    for (auto& text : sim::DebugOutput()) named = named || text.find("recording full.wav: write failed") == 0;
+    EXPECT_TRUE(named);
+    auto log = LogTexts();
+    EXPECT_NE(std::find(log.begin(), log.end(), "录音文件写入错误"), log.end());
+    EXPECT_EQ(sim::OpenFileHandles(), 0);
 }
 
 // Destroying the control while it records saves what was recorded so far as

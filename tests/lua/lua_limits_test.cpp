@@ -98,7 +98,7 @@ function RecordDevOpen() after(2, function() while true do end end) end
     EXPECT_EQ(status, 1) << err;
     EXPECT_TRUE(Has(err, "marlune run: app.lua:5: the task of app.lua:5 ran longer")) << err;
     EXPECT_TRUE(Has(out, "LineIsFree")) << out;
-    EXPECT_TRUE(Has(out, "ended:     the service hung up")) << out;
+    EXPECT_TRUE(Has(out, "ended:     the session stopped during the call")) << out;
     std::vector<int16_t> samples;
     DWORD rate = 0;
     ASSERT_TRUE(sim::LoadWav("out/call-1/msg.wav", samples, rate)) << out;
