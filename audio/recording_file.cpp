@@ -123,7 +123,8 @@ bool RecordingFile::Append(const void* bytes, DWORD n) {
 
 void RecordingFile::Close() {
     if (!IsOpen()) return;
-    WriteHeader();
+    // After a failed write the header may be behind what the file holds.
+    if (failed_) WriteHeader();
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
 }
@@ -153,12 +154,13 @@ LONG Recorder::CloseFile() {
         MessageBoxA(nullptr, ("Error Create file.\r\n录音另存为:" + where).c_str(), "", MB_OK);
         return -1;
     }
-    // A write failed: the file keeps what was written as a valid WAV, and
-    // the whole recording (still in memory) is saved under the time-made
-    // name if it can be.
+    // A write failed: the whole recording (still in memory) is saved under
+    // the time-made name if it can be, and the partial file goes; else the
+    // file keeps what reached it, as a valid WAV.
     core_.WriteLog("录音文件写入错误");
     std::string text = "Error Create file.";
     if (fallback != streamedPath && WriteRecordingFile(fallback, header) == Saved::Ok) {
+        DeleteFileA(streamedPath.c_str());
         core_.WriteLog("录音另存为:");
         core_.WriteLog(fallback);
         text += "\r\n录音另存为:" + fallback;

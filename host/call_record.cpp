@@ -103,8 +103,8 @@ std::string RecordingLoss(const std::string& path, double seconds) {
 std::string NewOutput(const std::string& dir, const std::string& name) {
     std::string path = paths::CreateNew(dir, name);
     if (!path.empty() && path != dir + "/" + name)
-        fprintf(stderr, "marlune run: %s/%s is already there and is kept; this one is %s\n", dir.c_str(), name.c_str(),
-                path.c_str());
+        fprintf(stderr, "marlune run: %s/%s is already there and is kept; this one is %s\n", TerminalText(dir).c_str(),
+                TerminalText(name).c_str(), TerminalText(path).c_str());
     return path;
 }
 

@@ -58,11 +58,7 @@ TEST_F(FaultScenarioTest, AFailedWriteStillLeavesOneCompleteRecording) {
     auto out = Host({R"({"id":1,"call":"RecordWav","args":[1,"msg.wav",1]})", R"({"id":2,"run":0.5})",
                      R"({"id":3,"cmd":"file_fault","function":"WriteFile","count":1})", R"({"id":4,"run":1})"});
     EXPECT_EQ(Count(out, "EndRecord"), 1);
-    // The named file keeps what reached it, as a valid WAV.
-    const std::string kept = testenv::ReadFile("msg.wav");
-    ASSERT_GE(kept.size(), 46u);
-    EXPECT_EQ(kept.substr(38, 4), "data");
-    EXPECT_EQ(static_cast<uint8_t>(kept[42]) | static_cast<uint8_t>(kept[43]) << 8, static_cast<int>(kept.size() - 46));
+    EXPECT_FALSE(testenv::FileExists("msg.wav"));
     bool saved = false;
     for (auto& j : out)
         if (j.contains("messagebox") && j["messagebox"]["text"].get<std::string>().rfind("Error Create file.", 0) == 0) {
