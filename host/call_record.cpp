@@ -91,7 +91,7 @@ std::string RecordingLoss(const std::string& path, double seconds) {
     constexpr double kBytesPerSecond = 8000, kSlack = 1.5;
     const int64_t bytes = WavDataBytes(path);
     if (bytes < 0)
-        return paths::Exists(path) ? "the file is not a valid WAV" : "the file was not written";
+        return paths::Exists(path) ? "the file is not a valid WAV" : "there is no file of that name";
     const double kept = static_cast<double>(bytes) / kBytesPerSecond;
     if (kept + kSlack >= seconds) return "";
     char text[96];
@@ -312,9 +312,21 @@ void CallTracker::WriteOutputs(CallRecord& call) {
         std::remove(svgPath.c_str());
         std::remove(pngPath.c_str());
     }
+    // A message lost is said in the call's folder too, where the history
+    // lists it among the call's files.
+    std::string lostText;
+    for (auto& r : call.recordings)
+        if (!r.lost.empty()) lostText += "the message recorded in " + r.path + " is lost: " + r.lost + "\n";
+    const std::string lostPath = lostText.empty() ? "" : NewOutput(call.dir, "lost.txt");
+    if (!lostPath.empty()) {
+        std::ofstream file(lostPath, std::ios::binary);
+        file << lostText;
+        file.close();
+        if (!file) Unwritten(lostPath);
+    }
     // The outputs as they are on disk: only what was written.
     call.files.clear();
-    for (const std::string* path : {&logPath, &heardPath, &svgPath, &pngPath})
+    for (const std::string* path : {&logPath, &heardPath, &svgPath, &pngPath, &lostPath})
         if (!path->empty() && paths::Exists(*path)) call.files.push_back(Base(*path));
 }
 

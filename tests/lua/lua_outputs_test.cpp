@@ -108,6 +108,28 @@ end)
     EXPECT_TRUE(Has(out, "  LOST:      the message recorded in msg.wav: the file holds")) << out;
 }
 
+TEST_F(LuaOutputsTest, AMessageWhoseFolderWasRemovedIsReportedLostAndTheHistorySaysSo) {
+    RunScript(std::string(kLine) + R"(os.execute("mkdir -p inbox")
+function Ring(n) ctl:AnswerTp() end
+function IsConnect() ctl:RecordWav(0, "inbox/msg.wav", 5) end
+function RecordDevOpen() after(2, function() os.execute("rm -rf inbox") end) end
+function EndRecord() ctl:HandUp() end
+)",
+              R"(at(0.5, function()
+  caller.offer{caller = "13800138000"}
+  caller.ring{count = 1, interval = 4}
+  wait_event("LineIsFree", 30)
+end)
+)");
+    EXPECT_EQ(status, 3) << err << out;
+    EXPECT_TRUE(Has(err, "inbox/msg.wav is lost: there is no file of that name")) << err;
+    EXPECT_TRUE(Has(out, "  LOST:      the message recorded in inbox/msg.wav: there is no file of that name")) << out;
+    EXPECT_TRUE(Has(out, "lost.txt)")) << out;
+    Marlune("calls out --json");
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_TRUE(Has(out, "call-1/lost.txt")) << out;
+}
+
 TEST_F(LuaOutputsTest, ASummaryListsOnlyTheFilesThatWereWritten) {
     // An output folder that turns read-only once made: no call folder, no file.
     if (!MountSmall("size=1m")) GTEST_SKIP() << "cannot mount a tmpfs";
