@@ -143,7 +143,9 @@ CallRecord& CallTracker::Begin(double t, bool outgoing, const std::string& party
     call.logFile = EventLog::FileNameFor(sim::WallTime());
     call.logFrom = FileSize(outDir_ + "/" + call.logFile);
     call.line = line_;
+    calls_.clear();
     calls_.push_back(call);
+    ++count_;
     current_ = static_cast<int>(calls_.size()) - 1;
     if (onStarted) onStarted(calls_.back());
     return calls_.back();
@@ -241,6 +243,7 @@ void CallTracker::Finish(double t) {
     for (auto& r : call->recordings)
         if (r.start >= 0 && r.end < 0) r.end = t;
     WriteOutputs(*call);
+    for (auto& r : call->recordings) lost_ += !r.lost.empty();
     current_ = -1;
     if (onFinished) onFinished(*call);
 }
@@ -330,12 +333,6 @@ void CallTracker::WriteOutputs(CallRecord& call) {
         if (!path->empty() && paths::Exists(*path)) call.files.push_back(Base(*path));
 }
 
-int CallTracker::LostRecordings() const {
-    int lost = 0;
-    for (auto& call : calls_)
-        for (auto& r : call.recordings) lost += !r.lost.empty();
-    return lost;
-}
 
 std::string CallTracker::Summary(const CallRecord& call) {
     std::ostringstream s;

@@ -76,7 +76,11 @@ public:
     void SessionStopped() {
         if (CallRecord* call = Current()) call->stopped = true;
     }
+    // The last call (the current one while it lasts); earlier calls are not
+    // kept, so that a long session costs the same on every call.
     const std::vector<CallRecord>& calls() const { return calls_; }
+    // Calls begun in the session.
+    int count() const { return count_; }
     // Called with each call as it begins, and once its outputs are written.
     std::function<void(const CallRecord&)> onStarted;
     std::function<void(const CallRecord&)> onFinished;
@@ -85,7 +89,7 @@ public:
     static std::string Summary(const CallRecord& call);
     // Recordings of the finished calls whose files lost some of what was
     // recorded.
-    int LostRecordings() const;
+    int LostRecordings() const { return lost_; }
 
 private:
     CallRecord& Begin(double t, bool outgoing, const std::string& party);
@@ -98,6 +102,8 @@ private:
     std::string outDir_;
     int next_ = 0;  // the next number to try; 0: the output folder not yet read
     std::vector<CallRecord> calls_;
+    int count_ = 0;
+    int lost_ = 0;
     int current_ = -1;
     int line_ = 0;
 };

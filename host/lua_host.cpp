@@ -278,7 +278,7 @@ void LuaHost::Impl::HangUp() {
 
 LuaHost::LuaHost(LuaRunOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 LuaHost::~LuaHost() = default;
-const std::vector<CallRecord>& LuaHost::calls() const { return impl_->tracker.calls(); }
+int LuaHost::callCount() const { return impl_->tracker.count(); }
 
 int LuaHost::Run() {
     Impl& s = *impl_;
@@ -454,7 +454,7 @@ int RunScriptCommand(int argc, char** argv) {
     LuaHost host(o);
     int rc = host.Run();
     if (o.modemSim) StopSimulatedModem();
-    if (rc == 0) printf("%zu call(s); outputs in %s\n", host.calls().size(), paths::Absolute(o.outDir, paths::Cwd()).c_str());
+    if (rc == 0) printf("%d call(s); outputs in %s\n", host.callCount(), paths::Absolute(o.outDir, paths::Cwd()).c_str());
     return rc;
 }
 

@@ -72,7 +72,8 @@ public:
     // The session's line tap: line_tap.wav, or line_tap-2.wav, ... beside
     // the taps of earlier runs.
     const std::string& lineTap() const { return lineTap_; }
-    const std::vector<CallRecord>& calls() const;
+    // Calls begun in the session.
+    int callCount() const;
 
     struct Impl;
 
