@@ -2,6 +2,9 @@
 // notifications.
 #include "audio/recording.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #ifndef WAVE_FORMAT_MULAW
 #define WAVE_FORMAT_MULAW 7  // mmreg.h
 #endif
@@ -24,17 +27,67 @@ void Recorder::ReleaseBuffer() {
     header.dwUser = 0;
 }
 
-// A recording that failed after the device opened: close it again and
-// release the buffer.
-// Unprepares the buffer and closes the device. A device that refuses the
-// close while it still holds the buffer gets it back and is closed again:
-// no device is left open behind a failed close.
+// Unprepares the slices the device holds and closes it. A device that
+// refuses the close while it still holds a slice gets them back and is
+// closed again: no device is left open behind a failed close.
 void Recorder::CloseInput() {
-    waveInUnprepareHeader(hWaveIn, &header, kHeaderSize);
-    if (waveInClose(hWaveIn) == MMSYSERR_NOERROR) return;
-    waveInReset(hWaveIn);
-    waveInUnprepareHeader(hWaveIn, &header, kHeaderSize);
-    waveInClose(hWaveIn);
+    auto unprepare = [this] {
+        for (int i = 0; i < outstanding_; ++i)
+            waveInUnprepareHeader(hWaveIn, &slices_[(first_ + i) % kSlices], kHeaderSize);
+    };
+    unprepare();
+    if (waveInClose(hWaveIn) != MMSYSERR_NOERROR) {
+        waveInReset(hWaveIn);
+        unprepare();
+        waveInClose(hWaveIn);
+    }
+    first_ = outstanding_ = 0;
+}
+
+const char* Recorder::QueueSlice() {
+    WAVEHDR& slice = slices_[(first_ + outstanding_) % kSlices];
+    slice = WAVEHDR{};
+    slice.lpData = header.lpData + queued_;
+    slice.dwBufferLength = std::min<DWORD>(kSliceBytes, header.dwBufferLength - queued_);
+    if (waveInPrepareHeader(hWaveIn, &slice, kHeaderSize) != MMSYSERR_NOERROR) return "信息头错误";
+    if (waveInAddBuffer(hWaveIn, &slice, kHeaderSize) != MMSYSERR_NOERROR) {
+        waveInUnprepareHeader(hWaveIn, &slice, kHeaderSize);
+        return "创建空间失败";
+    }
+    queued_ += slice.dwBufferLength;
+    ++outstanding_;
+    return nullptr;
+}
+
+bool Recorder::OwnSlice(const WAVEHDR* hdr) const {
+    for (int i = 0; i < outstanding_; ++i)
+        if (hdr == &slices_[(first_ + i) % kSlices]) return true;
+    return false;
+}
+
+void Recorder::TakeReturned() {
+    while (outstanding_ > 0) {
+        WAVEHDR& slice = slices_[first_];
+        if (!(slice.dwFlags & WHDR_DONE)) break;
+        waveInUnprepareHeader(hWaveIn, &slice, kHeaderSize);
+        const DWORD n = std::min(slice.dwBytesRecorded, slice.dwBufferLength);
+        // After a short slice the rest come back empty: the recording is
+        // the bytes up to there.
+        if (!stopping_) {
+            header.dwBytesRecorded += n;
+            if (file_.IsOpen() && !file_.Failed() && !file_.Append(slice.lpData, n)) {
+                const DWORD error = file_.error();
+                const bool full = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+                char text[80];
+                snprintf(text, sizeof text, ": write failed (%serror %lu)\n", full ? "the disk is full, " : "",
+                         static_cast<unsigned long>(error));
+                OutputDebugStringA(("recording " + file_.path() + text).c_str());
+            }
+        }
+        if (n < slice.dwBufferLength) stopping_ = true;
+        first_ = (first_ + 1) % kSlices;
+        --outstanding_;
+    }
 }
 
 HWAVEIN Recorder::FailStart(const char* text) {
@@ -71,12 +124,15 @@ HWAVEIN Recorder::StartWaveIn(LONG id) {
     }
 
     header = WAVEHDR{};
+    first_ = outstanding_ = 0;
+    queued_ = 0;
+    stopping_ = false;
     bufferMemory = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, static_cast<SIZE_T>(bufferSize));
     header.lpData = bufferMemory ? static_cast<LPSTR>(GlobalLock(bufferMemory)) : nullptr;
     if (!header.lpData) return FailStart("内存不足");
     header.dwBufferLength = static_cast<DWORD>(bufferSize);
-    if (waveInPrepareHeader(hWaveIn, &header, kHeaderSize) != MMSYSERR_NOERROR) return FailStart("信息头错误");
-    if (waveInAddBuffer(hWaveIn, &header, kHeaderSize) != MMSYSERR_NOERROR) return FailStart("创建空间失败");
+    while (outstanding_ < kSlices && queued_ < header.dwBufferLength)
+        if (const char* failed = QueueSlice()) return FailStart(failed);
     header.dwUser = reinterpret_cast<DWORD_PTR>(bufferMemory);
     if (waveInStart(hWaveIn) != MMSYSERR_NOERROR) return FailStart("录音启动失败");
     core_.WriteLog("音频信号 检测准备成功");
@@ -109,7 +165,9 @@ LONG Recorder::RecordWav(ControlSite& site, LONG Dev, const std::string& FileNam
     bufferSize = static_cast<LONG>(kRecordFormat.wBitsPerSample * kRecordFormat.nSamplesPerSec *
                                    static_cast<DWORD>(Time) / 8);
     window = site.Window();
-    return StartWaveIn(deviceId) ? 0 : -1;
+    if (!StartWaveIn(deviceId)) return -1;
+    OpenFile();
+    return 0;
 }
 
 LRESULT Recorder::OnWimOpen(ControlSite& site, HWAVEIN in) {
@@ -121,18 +179,30 @@ LRESULT Recorder::OnWimOpen(ControlSite& site, HWAVEIN in) {
 }
 
 void Recorder::Finish(bool dropCall) {
+    TakeReturned();
     core_.WriteLog("消息:录音缓冲区已满");
     CloseInput();
     if (dropCall && line_.tapi.lineDrop(line_.hCall, nullptr, 0) < 0) core_.WriteLog("消息:lineDrop err");
-    SaveRecording(core_, targetName, header);
+    CloseFile();
     targetName.clear();
     ReleaseBuffer();
     core_.WriteLog("消息:报告录制完毕");
 }
 
 LRESULT Recorder::OnWimData(ControlSite& site, WAVEHDR* hdr) {
-    // Only the recording's own buffer, returned, ends a recording.
-    if (!hdr || hdr != &header || !Recording() || !(hdr->dwFlags & WHDR_DONE)) return 0;
+    // Only the recording's own slices, returned, move it on.
+    if (!hdr || !Recording() || !OwnSlice(hdr) || !(hdr->dwFlags & WHDR_DONE)) return 0;
+    TakeReturned();
+    // The device gets the next slices; one it does not take ends the
+    // recording with what it has.
+    while (!stopping_ && outstanding_ < kSlices && queued_ < header.dwBufferLength)
+        if (const char* failed = QueueSlice()) {
+            core_.WriteLog(failed);
+            stopping_ = true;
+        }
+    // The recording ends once the buffer is full, or the device has given
+    // back every slice after a reset.
+    if (outstanding_ > 0) return 0;
     Finish(true);
     site.FireEvent(EVENT_EndRecord, {});
     return 0;

@@ -13,6 +13,7 @@
 
 #include "control/core/event_log.h"
 #include "host/paths.h"
+#include "host/terminal_text.h"
 #include "host/timeline.h"
 #include "platform/code_page.h"
 #include "platform/riff_wave.h"
@@ -74,13 +75,44 @@ int HighestCall(const std::string& dir) {
     return highest;
 }
 
+// The bytes of sound a WAV file holds; -1 when it is not a WAV file.
+int64_t WavDataBytes(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return -1;
+    riff::WaveInfo info;
+    const bool ok = riff::ParseFile(f, info);
+    fclose(f);
+    return ok ? static_cast<int64_t>(info.dataSize) : -1;
+}
+
+// Why a recording's file does not hold the `seconds` recorded: "" when it
+// does, to within the second a recording may still hold in memory.
+std::string RecordingLoss(const std::string& path, double seconds) {
+    constexpr double kBytesPerSecond = 8000, kSlack = 1.5;
+    const int64_t bytes = WavDataBytes(path);
+    if (bytes < 0)
+        return paths::Exists(path) ? "the file is not a valid WAV" : "there is no file of that name";
+    const double kept = static_cast<double>(bytes) / kBytesPerSecond;
+    if (kept + kSlack >= seconds) return "";
+    char text[96];
+    snprintf(text, sizeof text, "the file holds %.1f s of the %.1f s recorded", kept, seconds);
+    return text;
+}
+
 // `dir`/`name` made new (paths::CreateNew); says so when the name was taken.
 std::string NewOutput(const std::string& dir, const std::string& name) {
     std::string path = paths::CreateNew(dir, name);
     if (!path.empty() && path != dir + "/" + name)
-        fprintf(stderr, "marlune run: %s/%s is already there and is kept; this one is %s\n", dir.c_str(), name.c_str(),
-                path.c_str());
+        fprintf(stderr, "marlune run: %s/%s is already there and is kept; this one is %s\n", TerminalText(dir).c_str(),
+                TerminalText(name).c_str(), TerminalText(path).c_str());
     return path;
+}
+
+// An output that could not be written whole is not left half-written.
+void Unwritten(const std::string& path) {
+    fprintf(stderr, "marlune run: cannot write %s: %s\n", TerminalText(path).c_str(),
+            errno ? strerror(errno) : "write failed");
+    std::remove(path.c_str());
 }
 
 }  // namespace
@@ -91,7 +123,12 @@ void CallTracker::ClaimFolder(CallRecord& call) {
     for (;; ++next_) {
         call.number = next_;
         call.dir = outDir_ + "/call-" + std::to_string(next_);
-        if (mkdir(call.dir.c_str(), 0777) == 0 || errno != EEXIST) break;
+        if (mkdir(call.dir.c_str(), 0777) == 0) break;
+        if (errno != EEXIST) {
+            fprintf(stderr, "marlune run: cannot make the folder %s: %s\n", TerminalText(call.dir).c_str(),
+                    strerror(errno));
+            break;
+        }
     }
     ++next_;
 }
@@ -106,7 +143,9 @@ CallRecord& CallTracker::Begin(double t, bool outgoing, const std::string& party
     call.logFile = EventLog::FileNameFor(sim::WallTime());
     call.logFrom = FileSize(outDir_ + "/" + call.logFile);
     call.line = line_;
+    calls_.clear();
     calls_.push_back(call);
+    ++count_;
     current_ = static_cast<int>(calls_.size()) - 1;
     if (onStarted) onStarted(calls_.back());
     return calls_.back();
@@ -149,7 +188,7 @@ void CallTracker::Method(double t, const std::string& name, const json& args) {
     if (name == "PlayStr" || name == "PlayWav" || name == "PlayTxtFile" || name == "PlayAllisEnglish") {
         if (!args.empty()) call->phrases.push_back({t, -1, ArgText(args[0])});
     } else if (name == "RecordWav") {
-        call->recordings.push_back({args.size() > 1 ? ArgText(args[1]) : "", -1, -1, ""});
+        call->recordings.push_back({args.size() > 1 ? ArgText(args[1]) : "", -1, -1, "", ""});
         call->marks.push_back({t, CallMark::Control, "RecordWav"});
     } else if (name == "StopPlayWav") {
         ClosePhrases(t);  // cut short
@@ -223,6 +262,7 @@ void CallTracker::Finish(double t) {
     for (auto& r : call->recordings)
         if (r.start >= 0 && r.end < 0) r.end = t;
     WriteOutputs(*call);
+    for (auto& r : call->recordings) lost_ += !r.lost.empty();
     current_ = -1;
     if (onFinished) onFinished(*call);
 }
@@ -236,7 +276,12 @@ void CallTracker::WriteOutputs(CallRecord& call) {
 
     // The log entries written during the call, as UTF-8.
     std::string log = ReadFrom(outDir_ + "/" + call.logFile, call.logFrom);
-    if (!logPath.empty()) std::ofstream(logPath, std::ios::binary) << codepage::Convert(log, 936, CP_UTF8);
+    if (!logPath.empty()) {
+        std::ofstream file(logPath, std::ios::binary);
+        file << codepage::Convert(log, 936, CP_UTF8);
+        file.close();
+        if (!file) Unwritten(logPath);
+    }
 
     TimelineInput in;
     in.call = &call;
@@ -244,25 +289,25 @@ void CallTracker::WriteOutputs(CallRecord& call) {
     sim::WriteTaps();
     if (!sim::TapPath(sim::kLineDevice).empty()) {
         const DWORD rate = sim::TapRate(sim::kLineDevice);
-        std::vector<int16_t> all = sim::TapSamples(sim::kLineDevice);
         // The tap ends with the last sound played; the call may go on in
         // silence after it (or start after it), and heard.wav lasts as
-        // long as the call.
+        // long as the call. Only the call's own span is read.
         const size_t from = static_cast<size_t>(std::llround(call.start * rate));
         const size_t to = std::max(from, static_cast<size_t>(std::llround(call.end * rate)));
-        std::vector<int16_t> heard(to - from, 0);
-        if (from < all.size())
-            std::copy(all.begin() + static_cast<long>(from), all.begin() + static_cast<long>(std::min(to, all.size())),
-                      heard.begin());
+        std::vector<int16_t> heard = sim::TapSpan(sim::kLineDevice, from, to - from);
         in.heard = TimelineSound{"heard", call.start, static_cast<unsigned>(rate), std::move(heard)};
-        if (!heardPath.empty())
-            riff::WriteFile(heardPath, riff::Pcm16Format(rate), 16, in.heard.samples.data(),
-                            static_cast<DWORD>(in.heard.samples.size() * 2));
+        if (!heardPath.empty() && !riff::WriteFile(heardPath, riff::Pcm16Format(rate), 16, in.heard.samples.data(),
+                                                   static_cast<DWORD>(in.heard.samples.size() * 2)))
+            Unwritten(heardPath);
     }
     for (size_t i = 0; i < call.recordings.size(); ++i) {
         CallRecording& r = call.recordings[i];
         if (r.path.empty() || r.start < 0) continue;
         const std::string source = paths::Absolute(sim::NativePath(r.path.c_str()), outDir_);
+        r.lost = RecordingLoss(source, r.end - r.start);
+        if (!r.lost.empty())
+            fprintf(stderr, "marlune run: call %d: the message recorded in %s is lost: %s\n", call.number,
+                    TerminalText(source).c_str(), r.lost.c_str());
         if (!paths::Exists(source)) continue;
         // Recorded into the call's folder: kept where it is. The same file
         // recorded again in the call holds the last take: one copy.
@@ -273,7 +318,14 @@ void CallTracker::WriteOutputs(CallRecord& call) {
             r.copy = NewOutput(call.dir, Base(sim::NativePath(r.path.c_str())));
             if (r.copy.empty()) continue;
             std::ifstream src(source, std::ios::binary);
-            std::ofstream(r.copy, std::ios::binary) << src.rdbuf();
+            std::ofstream copy(r.copy, std::ios::binary);
+            copy << src.rdbuf();
+            copy.close();
+            if (!copy) {
+                Unwritten(r.copy);
+                r.copy.clear();
+                continue;
+            }
         }
         in.recorded.push_back(LoadSound(source, Base(r.copy), r.start));
     }
@@ -282,29 +334,59 @@ void CallTracker::WriteOutputs(CallRecord& call) {
         std::remove(svgPath.c_str());
         std::remove(pngPath.c_str());
     }
+    // A message lost is said in the call's folder too, where the history
+    // lists it among the call's files.
+    std::string lostText;
+    for (auto& r : call.recordings)
+        if (!r.lost.empty()) lostText += "the message recorded in " + r.path + " is lost: " + r.lost + "\n";
+    const std::string lostPath = lostText.empty() ? "" : NewOutput(call.dir, "lost.txt");
+    if (!lostPath.empty()) {
+        std::ofstream file(lostPath, std::ios::binary);
+        file << lostText;
+        file.close();
+        if (!file) Unwritten(lostPath);
+    }
+    // The outputs as they are on disk: only what was written.
+    call.files.clear();
+    for (const std::string* path : {&logPath, &heardPath, &svgPath, &pngPath, &lostPath})
+        if (!path->empty() && paths::Exists(*path)) call.files.push_back(Base(*path));
 }
+
 
 std::string CallTracker::Summary(const CallRecord& call) {
     std::ostringstream s;
     s << "call " << call.number << ": " << (call.outgoing ? "outgoing to " : "incoming from ")
-      << (call.party.empty() ? "(no number)" : call.party) << ", " << Seconds(call.start) << " to "
+      << (call.party.empty() ? "(no number)" : TerminalText(call.party)) << ", " << Seconds(call.start) << " to "
       << Seconds(call.end);
     if (call.connected >= 0)
         s << ", connected at " << Seconds(call.connected);
     else
         s << ", never connected";
-    s << "\n  keys:      " << (call.keys.empty() ? "(none)" : call.keys) << "\n";
+    s << "\n  keys:      " << (call.keys.empty() ? "(none)" : TerminalText(call.keys)) << "\n";
     for (size_t i = 0; i < call.phrases.size(); ++i)
-        s << (i == 0 ? "  said:      " : "             ") << call.phrases[i].text
+        s << (i == 0 ? "  said:      " : "             ") << TerminalText(call.phrases[i].text)
           << (call.phrases[i].heard ? "" : " (never heard)") << "\n";
-    for (auto& r : call.recordings)
+    for (auto& r : call.recordings) {
         if (!r.copy.empty())
-            s << "  recording: " << r.copy << " (" << Seconds(r.end - r.start) << ")\n";
-    for (auto& e : call.errors) s << "  error:     " << e << "\n";
+            s << "  recording: " << TerminalText(r.copy) << " (" << Seconds(r.end - r.start) << ")\n";
+        if (!r.lost.empty())
+            s << "  LOST:      the message recorded in " << TerminalText(r.path) << ": " << r.lost << "\n";
+    }
+    for (auto& e : call.errors) s << "  error:     " << TerminalText(e) << "\n";
     double hangup = -1;
     for (auto& m : call.marks)
         if (m.kind == CallMark::Caller && m.label == "hangs up") hangup = m.t;
-    s << "  ended:     " << (call.callerHungUp ? "the caller hung up at " + Seconds(hangup) : "the service hung up")
-      << "\n  files:     " << call.dir << "/ (log.txt, heard.wav, timeline.svg, timeline.png)\n";
+    s << "  ended:     "
+      << (call.stopped        ? std::string("the session stopped during the call")
+          : call.callerHungUp ? "the caller hung up at " + Seconds(hangup)
+                              : std::string("the service hung up"))
+      << "\n  files:     ";
+    if (call.files.empty()) {
+        s << "none written in " << TerminalText(call.dir) << "/\n";
+    } else {
+        s << TerminalText(call.dir) << "/ (";
+        for (size_t i = 0; i < call.files.size(); ++i) s << (i ? ", " : "") << TerminalText(call.files[i]);
+        s << ")\n";
+    }
     return s.str();
 }

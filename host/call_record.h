@@ -35,6 +35,7 @@ struct CallRecording {
     double start = -1;   // RecordDevOpen
     double end = -1;     // EndRecord
     std::string copy;    // the copy in the call's folder
+    std::string lost;    // why the file does not hold what was recorded ("" when it does)
 };
 
 struct CallRecord {
@@ -46,12 +47,14 @@ struct CallRecord {
     double end = -1;
     double connected = -1;
     bool callerHungUp = false;
+    bool stopped = false;  // ended because the session stopped (time limit, signal, failure)
     std::vector<CallMark> marks;
     std::string keys;
     std::vector<CallPhrase> phrases;
     std::vector<CallRecording> recordings;
     std::vector<std::string> errors;  // what ended the call's script (an error in its function)
     std::string dir;  // the call's output folder
+    std::vector<std::string> files;  // the outputs written there (names)
     uint64_t logFrom = 0;
     std::string logFile;
 };
@@ -77,13 +80,24 @@ public:
     const CallRecord* current() const { return current_ >= 0 ? &calls_[current_] : nullptr; }
     // Ends the current call at t, if there is one, and writes its outputs.
     void Finish(double t);
+    // The session is stopping: the current call, if any, ends as stopped.
+    void SessionStopped() {
+        if (CallRecord* call = Current()) call->stopped = true;
+    }
+    // The last call (the current one while it lasts); earlier calls are not
+    // kept, so that a long session costs the same on every call.
     const std::vector<CallRecord>& calls() const { return calls_; }
+    // Calls begun in the session.
+    int count() const { return count_; }
     // Called with each call as it begins, and once its outputs are written.
     std::function<void(const CallRecord&)> onStarted;
     std::function<void(const CallRecord&)> onFinished;
 
     // A short human-readable account of a call.
     static std::string Summary(const CallRecord& call);
+    // Recordings of the finished calls whose files lost some of what was
+    // recorded.
+    int LostRecordings() const { return lost_; }
 
 private:
     CallRecord& Begin(double t, bool outgoing, const std::string& party);
@@ -96,6 +110,8 @@ private:
     std::string outDir_;
     int next_ = 0;  // the next number to try; 0: the output folder not yet read
     std::vector<CallRecord> calls_;
+    int count_ = 0;
+    int lost_ = 0;
     int current_ = -1;
     int line_ = 0;
 };

@@ -164,6 +164,7 @@ StoredCall ReadCall(const Stmt& s) {
 }  // namespace
 
 std::string EndingOf(const CallRecord& call) {
+    if (call.stopped) return ending::kStopped;
     bool freed = false;
     for (auto& m : call.marks)
         if (m.kind == CallMark::Event && m.label == "LineIsFree") freed = true;

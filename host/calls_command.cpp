@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/call_store.h"
+#include "host/terminal_text.h"
 
 using nlohmann::json;
 
@@ -126,10 +127,10 @@ int CallsCommand(int argc, char** argv) {
             {"ID", "STARTED", "NUMBER", "DIR", "LENGTH", "KEYS", "REC", "ENDED", "FOLDER"}};
         for (auto& c : calls) {
             rows.push_back({std::to_string(c.id), LocalTime(c.wallStart),
-                            c.number.empty() ? "-" : c.number + (c.name.empty() ? "" : " " + c.name),
+                            c.number.empty() ? "-" : TerminalText(c.number + (c.name.empty() ? "" : " " + c.name)),
                             c.outgoing ? "out" : "in", c.end >= 0 ? Seconds(c.end - c.start) : "-",
-                            c.keys.empty() ? "-" : c.keys, std::to_string(c.recordings), c.ended,
-                            c.folder.empty() ? "-" : c.folder});
+                            c.keys.empty() ? "-" : TerminalText(c.keys), std::to_string(c.recordings),
+                            TerminalText(c.ended), c.folder.empty() ? "-" : TerminalText(c.folder)});
         }
         std::vector<size_t> width(rows[0].size(), 0);
         for (auto& r : rows)

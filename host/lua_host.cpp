@@ -17,6 +17,7 @@
 #include "host/lua_session.h"
 #include "host/paths.h"
 #include "host/sound_card.h"
+#include "host/terminal_text.h"
 #include "host/timeline.h"
 #include "platform/code_page.h"
 #include "host/usage.h"
@@ -296,6 +297,7 @@ void LuaHost::Impl::Resume(lua_State* co, int ref, int nargs) {
 // events recorded but handled by nobody.
 void LuaHost::Impl::HangUp() {
     if (!tracker.Active()) return;
+    tracker.SessionStopped();
     const CallRecord& call = tracker.calls().back();
     bool recording = false;
     for (auto& r : call.recordings) recording = recording || (r.start >= 0 && r.end < 0);
@@ -363,7 +365,7 @@ void LuaHost::Impl::WarnHandlerNames() {
 
 LuaHost::LuaHost(LuaRunOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 LuaHost::~LuaHost() = default;
-const std::vector<CallRecord>& LuaHost::calls() const { return impl_->tracker.calls(); }
+int LuaHost::callCount() const { return impl_->tracker.count(); }
 
 int LuaHost::Run() {
     Impl& s = *impl_;
@@ -408,6 +410,12 @@ int LuaHost::Run() {
             printf("%8.3f  message box \"%s\": %s\n", j.value("t", 0.0),
                    box.value(big5 ? "caption_big5" : "caption", "").c_str(),
                    box.value(big5 ? "text_big5" : "text", "").c_str());
+        } else if (j.contains("debug") && j["debug"].is_string() &&
+                   j["debug"].get<std::string>().rfind("recording ", 0) == 0) {
+            // The control's account of a recording's file that failed.
+            std::string text = j["debug"].get<std::string>();
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            fprintf(stderr, "marlune run: %s\n", TerminalText(text).c_str());
         } else if (s.opt.trace && j.contains("debug")) {
             printf("%8.3f  debug: %s", j.value("t", 0.0), j.value("debug", "").c_str());
         }
@@ -477,6 +485,10 @@ int LuaHost::Run() {
     if (s.timeUp)
         printf("time limit: the run ended at %g s (--for SECONDS; %g s unless given)\n", s.opt.maxSeconds,
                LuaRunOptions::kDefaultMaxSeconds);
+    if (const int lost = s.tracker.LostRecordings()) {
+        fprintf(stderr, "marlune run: %d recorded message(s) lost (see the calls' summaries)\n", lost);
+        return kLostMessages;
+    }
     return 0;
 }
 
@@ -539,7 +551,7 @@ int RunScriptCommand(int argc, char** argv) {
     LuaHost host(o);
     int rc = host.Run();
     if (o.modemSim) StopSimulatedModem();
-    if (rc == 0) printf("%zu call(s); outputs in %s\n", host.calls().size(), paths::Absolute(o.outDir, paths::Cwd()).c_str());
+    if (rc == 0) printf("%d call(s); outputs in %s\n", host.callCount(), paths::Absolute(o.outDir, paths::Cwd()).c_str());
     return rc;
 }
 

@@ -39,6 +39,10 @@
 
 #include "host/call_record.h"
 
+// The exit status of a run that lost a recorded message (the rest of it
+// went as it should).
+inline constexpr int kLostMessages = 3;
+
 struct LuaRunOptions {
     static constexpr double kDefaultMaxSeconds = 3600;
     static constexpr double kDefaultHandlerLimit = 5;
@@ -72,7 +76,8 @@ public:
     // The session's line tap: line_tap.wav, or line_tap-2.wav, ... beside
     // the taps of earlier runs.
     const std::string& lineTap() const { return lineTap_; }
-    const std::vector<CallRecord>& calls() const;
+    // Calls begun in the session.
+    int callCount() const;
 
     struct Impl;
 

@@ -7,7 +7,8 @@
 namespace sim {
 
 // The next `count` calls of `function` ("GlobalAlloc", "GlobalLock",
-// "LocalAlloc", "LocalSize", "CreateFileA", "WriteFile", "ReadFile", and
+// "LocalAlloc", "LocalSize", "CreateFileA", "WriteFile", "ReadFile",
+// "SetFilePointer", "MoveFileExA", and
 // "calloc": the control's own calls of the standard heap) fail (-1: until
 // cleared). GlobalAlloc/LocalAlloc/calloc return null, GlobalLock null,
 // LocalSize 0, CreateFileA INVALID_HANDLE_VALUE, WriteFile/ReadFile FALSE;

@@ -1,5 +1,7 @@
 #include "tap_file.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "platform/riff_wave.h"
@@ -13,7 +15,7 @@ constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36 - 1;
 
 bool TapFile::Open(const std::string& path, DWORD rate) {
     Close();
-    file_ = fopen(path.c_str(), "wb");
+    file_ = fopen(path.c_str(), "w+b");
     if (!file_) return false;
     rate_ = rate;
     written_ = 0;
@@ -60,6 +62,25 @@ void TapFile::Flush() {
     if (fseek(file_, 0, SEEK_SET) == 0) fwrite(h.data(), 1, h.size(), file_);
     fseeko(file_, 0, SEEK_END);
     fflush(file_);
+}
+
+}  // namespace sim
+
+namespace sim {
+
+size_t TapFile::Read(uint64_t from, int16_t* out, size_t n) const {
+    if (!file_ || from >= written_) return 0;
+    n = static_cast<size_t>(std::min<uint64_t>(n, written_ - from));
+    static const size_t header = riff::Header(riff::Pcm16Format(8000), 16, 0).size();
+    const int fd = fileno(file_);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = pread(fd, reinterpret_cast<char*>(out + done), (n - done) * sizeof(int16_t),
+                                  static_cast<off_t>(header + (from + done) * sizeof(int16_t)));
+        if (got <= 0) break;
+        done += static_cast<size_t>(got) / sizeof(int16_t);
+    }
+    return done;
 }
 
 }  // namespace sim

@@ -31,6 +31,9 @@ public:
     void Put(uint64_t at, const int16_t* samples, size_t n);
     // Patches the header's sizes and flushes the stream.
     void Flush();
+    // Reads up to `n` samples from sample index `from` on, as flushed last;
+    // the number read.
+    size_t Read(uint64_t from, int16_t* out, size_t n) const;
 
 private:
     void Zeros(uint64_t count);

@@ -162,7 +162,7 @@ bool BackendHear(UINT device, sim::Micros start, DWORD rate, size_t frames, std:
 namespace sim {
 
 void SetLineBackend(UINT device, LineBackend backend) {
-    if (!backend.stream && !backend.play && !backend.flush && !backend.hear)
+    if (!backend.stream && !backend.play && !backend.flush && !backend.hear && !backend.heardUntil)
         wavesim::Backends().erase(device);
     else
         wavesim::Backends()[device] = std::move(backend);

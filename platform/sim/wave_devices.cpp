@@ -499,6 +499,14 @@ std::vector<int16_t> TapSamples(UINT device) {
     return samples;
 }
 
+std::vector<int16_t> TapSpan(UINT device, uint64_t from, size_t count) {
+    std::vector<int16_t> samples(count, 0);
+    if (device >= kWaveDeviceCount || !WaveDevices().taps[device].file.IsOpen()) return samples;
+    FlushTap(device);
+    WaveDevices().taps[device].file.Read(from, samples.data(), count);
+    return samples;
+}
+
 bool SetTapPath(UINT device, const std::string& path) {
     if (device >= kWaveDeviceCount) return false;
     Tap& t = WaveDevices().taps[device];

@@ -63,6 +63,9 @@ void WriteTaps();
 // in samples.
 std::vector<int16_t> TapSamples(UINT device);
 uint64_t TapLength(UINT device);
+// `count` samples of the tap from sample `from` on, read from its file
+// alone: silence where nothing has been played (yet).
+std::vector<int16_t> TapSpan(UINT device, uint64_t from, size_t count);
 
 // ---- input sources -----------------------------------------------------
 // The samples the input device hears. anchorAtStart false: sample 0 is

@@ -93,6 +93,8 @@ DWORD ErrnoToWin(int e) {
         case EACCES:
         case EPERM:
         case EROFS: return ERROR_ACCESS_DENIED;
+        case ENOSPC:
+        case EDQUOT: return ERROR_DISK_FULL;
         default: return ERROR_INVALID_PARAMETER;
     }
 }
@@ -306,6 +308,43 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 BOOL WINAPI DeleteFileA(LPCSTR name) {
     if (!name || unlink(sim::NativePath(name).c_str()) != 0) {
         SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+    int fd = DescriptorFor("SetFilePointer", file);
+    if (fd < 0) return INVALID_SET_FILE_POINTER;
+    int64_t offset = distanceHigh ? (static_cast<int64_t>(*distanceHigh) << 32) | static_cast<uint32_t>(distance)
+                                  : static_cast<int64_t>(distance);
+    const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_END ? SEEK_END : SEEK_CUR;
+    const off_t at = lseek(fd, static_cast<off_t>(offset), whence);
+    if (at < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh) *distanceHigh = static_cast<LONG>(static_cast<int64_t>(at) >> 32);
+    return static_cast<DWORD>(at);
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (Fault("MoveFileExA")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!from || !to) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::string source = sim::NativePath(from), target = sim::NativePath(to);
+    struct stat st {};
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) && stat(target.c_str(), &st) == 0) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (rename(source.c_str(), target.c_str()) != 0) {
+        SetLastError(ErrnoToWin(errno));
         return FALSE;
     }
     return TRUE;

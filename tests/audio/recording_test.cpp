@@ -63,7 +63,15 @@ TEST_F(RecordingTest, ThirtySecondsFromTheCallerDropsTheCallAndEndsOnce) {
     EXPECT_EQ(sink.events.back().args.at(0).lVal, 1);
     sim::RunFor(29 * sim::kSecond);
     EXPECT_EQ(sink.count(EVENT_EndRecord), 0);
-    EXPECT_FALSE(testenv::FileExists("msg.wav"));
+    // Written as it is recorded: already a valid file of every whole second.
+    {
+        const std::string early = testenv::ReadFile("msg.wav");
+        ASSERT_GE(early.size(), 46u);
+        const uint32_t n = U32At(early, 42);
+        EXPECT_EQ(n, 29 * 8000u);
+        ExpectHeader(early, n);
+        ExpectVoice(early, n);
+    }
     sim::RunFor(2 * sim::kSecond);
     EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
     EXPECT_EQ(vmodem_CallState(call), static_cast<uint32_t>(LINECALLSTATE_IDLE));
@@ -204,6 +212,35 @@ TEST_F(RecordingTest, FailedWriteSavesTheWholeRecordingUnderTheFallbackName) {
         sim::RunFor(sim::kSecond);
     }
     EXPECT_EQ(sink.count(EVENT_EndRecord), 2);
+}
+
+// A write in the third second fails (a disk filling up) and the time-made
+// name cannot be created either: the file keeps the seconds written before
+// as a valid WAV and nothing more is written to it, the debugger output
+// names the file and the error, and the end still comes with one EndRecord.
+TEST_F(RecordingTest, WritesFailingMidwayKeepWhatWasWrittenAsAValidFile) {
+    ConnectCall();
+    CallerSpeaks();
+    ASSERT_EQ(ctrl->RecordWav(0, "full.wav", 10), 0);
+    // The header at the start, then two writes each second (bytes, header).
+    sim::FailKernel("WriteFile", 1, 5);
+    sim::FailKernel("CreateFileA", -1);
+    sim::RunFor(11 * sim::kSecond);
+    sim::FailKernel("CreateFileA", 0);
+    EXPECT_EQ(sink.count(EVENT_EndRecord), 1);
+    const std::string file = testenv::ReadFile("full.wav");
+    ASSERT_GE(file.size(), 46u);
+    const uint32_t n = U32At(file, 42);
+    EXPECT_GE(n, 2 * 8000u);
+    EXPECT_LE(n, 3 * 8000u);
+    ExpectHeader(file, n);
+    ExpectVoice(file, n);
+    bool named = false;
+    for (auto& text : sim::DebugOutput()) named = named || text.find("recording full.wav: write failed") == 0;
+    EXPECT_TRUE(named);
+    auto log = LogTexts();
+    EXPECT_NE(std::find(log.begin(), log.end(), "录音文件写入错误"), log.end());
+    EXPECT_EQ(sim::OpenFileHandles(), 0);
 }
 
 // Destroying the control while it records saves what was recorded so far as

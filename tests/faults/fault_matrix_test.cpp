@@ -27,9 +27,10 @@ TEST_F(FaultTest, ADeviceThatCannotBeClosedLogsFreeErrAndStillEndsOnce) {
 TEST_F(FaultTest, ARecordingThatCannotBeSavedUnderEitherNameSaysSoOnce) {
     ConnectCall();
     sim::SetInputSamples(sim::kLineDevice, wav::Ramp(16000, 3), 8000, false);
+    // Both the named file and the time-made name fail to open: at the start
+    // (the file it is written to as it goes) and at the end again.
+    sim::FailKernel("CreateFileA", 4);
     ASSERT_EQ(ctrl->RecordWav(0, "msg.wav", 1), 0);
-    // Both the named file and the time-made name fail to open.
-    sim::FailKernel("CreateFileA", 2);
     MarkLog();
     ASSERT_TRUE(sim::RunUntil([&] { return sink.count(EVENT_EndRecord) > 0; }, 3 * sim::kSecond));
     auto log = NewLog();

@@ -48,8 +48,8 @@ protected:
         mkdir(c.dir.c_str(), 0755);
         for (const char* f : {"log.txt", "heard.wav", "timeline.png", "timeline.svg", "message.wav"})
             std::ofstream(c.dir + "/" + f) << "0123456789";
-        c.recordings = {{"message.wav", start + 12, start + 20, c.dir + "/message.wav"},
-                        {"never.wav", -1, -1, ""}};
+        c.recordings = {{"message.wav", start + 12, start + 20, c.dir + "/message.wav", ""},
+                        {"never.wav", -1, -1, "", ""}};
         return c;
     }
     sqlite3* Raw() {

@@ -98,7 +98,7 @@ function RecordDevOpen() after(2, function() while true do end end) end
     EXPECT_EQ(status, 1) << err;
     EXPECT_TRUE(Has(err, "marlune run: app.lua:5: the task of app.lua:5 ran longer")) << err;
     EXPECT_TRUE(Has(out, "LineIsFree")) << out;
-    EXPECT_TRUE(Has(out, "ended:     the service hung up")) << out;
+    EXPECT_TRUE(Has(out, "ended:     the session stopped during the call")) << out;
     std::vector<int16_t> samples;
     DWORD rate = 0;
     ASSERT_TRUE(sim::LoadWav("out/call-1/msg.wav", samples, rate)) << out;
@@ -141,7 +141,7 @@ function RecordDevOpen() after(2, function() local t = {} while true do t[#t + 1
     EXPECT_EQ(status, 1) << err;
     EXPECT_TRUE(Has(err, "marlune run: the task of app.lua:5 needed more than the memory limit of 16 MB "
                          "(--memory-limit MB); stopped")) << err;
-    EXPECT_TRUE(Has(out, "ended:     the service hung up")) << out;
+    EXPECT_TRUE(Has(out, "ended:     the session stopped during the call")) << out;
     std::vector<int16_t> samples;
     DWORD rate = 0;
     ASSERT_TRUE(sim::LoadWav("out/call-1/msg.wav", samples, rate)) << out;

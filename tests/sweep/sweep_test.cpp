@@ -39,7 +39,8 @@ struct Outcome {
 };
 
 const std::set<std::string> kKernel = {"GlobalAlloc", "GlobalLock", "LocalAlloc", "LocalSize",
-                                       "CreateFileA", "WriteFile",  "ReadFile",   "calloc"};
+                                       "CreateFileA", "WriteFile",  "ReadFile",   "calloc",
+                                       "SetFilePointer", "MoveFileExA"};
 
 // The speech engine component's own device calls, named by the call hook.
 const std::string kEngine = "speech engine:";

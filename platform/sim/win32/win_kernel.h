@@ -24,6 +24,11 @@
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
@@ -88,6 +93,10 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI DeleteFileA(LPCSTR name);
+// Moves the file pointer; the new position's low 32 bits (high bits through
+// `distanceHigh` when given), INVALID_SET_FILE_POINTER on failure.
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 // Size, times and attributes of a file by name. On this layer the creation
 // time is the time the file's inode last changed, so a file replaced under
 // the same name reads as another file.
