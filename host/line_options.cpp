@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "peers/sip_line/sip_config.h"
 
 bool TakeLineOption(int argc, char** argv, int& i, LineOptions& o, std::string& error) {
@@ -40,13 +42,19 @@ bool UseLine(const LineOptions& o, std::string& error) {
         return true;
     }
     if (o.sip.empty()) return true;
+    // The library reads the file later, from wherever the run has gone.
+    std::string authFile = o.sipAuthFile;
+    if (!authFile.empty() && authFile[0] != '/') {
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd)) authFile = std::string(cwd) + "/" + authFile;
+    }
     const struct {
         const char* name;
         const std::string& value;
     } vars[] = {{"MARLUNE_SIP", o.sip},
                 {"MARLUNE_SIP_PROXY", o.sipProxy},
                 {"MARLUNE_SIP_REGISTER", o.sipRegister},
-                {"MARLUNE_SIP_AUTH_FILE", o.sipAuthFile},
+                {"MARLUNE_SIP_AUTH_FILE", authFile},
                 {"MARLUNE_RTP_PORTS", o.rtpPorts}};
     for (auto& v : vars) {
         if (v.value.empty()) unsetenv(v.name);

@@ -29,10 +29,7 @@ void Ended(Call& c, EndHow how) {
         c.farEndGone = true;
         return SetCallState(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
     }
-    if (how == EndHow::Busy) {
-        Log("SIP line: 线路忙 (the called party is busy)");
-        SetCallState(LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
-    }
+    if (how == EndHow::Busy) SetCallState(LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
     SetCallState(LINECALLSTATE_DISCONNECTED, how == EndHow::Busy       ? LINEDISCONNECTMODE_BUSY
                                              : how == EndHow::NoAnswer ? LINEDISCONNECTMODE_NOANSWER
                                              : how == EndHow::Normal   ? LINEDISCONNECTMODE_NORMAL

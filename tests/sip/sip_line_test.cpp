@@ -1,0 +1,202 @@
+// The SIP line end to end: `marlune run tests/sip/line_app.lua --sip ...`
+// against SIPp scenarios, raw requests and baresip on loopback.
+#include <arpa/inet.h>
+#include <glob.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/sip/sip_peer.h"
+#include "tests/support/test_env.h"
+
+using namespace siptest;
+
+namespace {
+
+void Sleep(double seconds) { usleep(static_cast<useconds_t>(seconds * 1e6)); }
+
+void CopyFile(const std::string& from, const std::string& to) { std::ofstream(to, std::ios::binary) << Read(from); }
+
+// The lines of the app's output that follow "0.12 " (the clock), in order.
+std::vector<std::string> Said(const std::string& output) {
+    std::vector<std::string> out;
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t sp = line.find(' ');
+        if (sp != std::string::npos && sp > 0 && isdigit(static_cast<unsigned char>(line[0])) &&
+            line.find('.') < sp)
+            out.push_back(line.substr(sp + 1));
+    }
+    return out;
+}
+
+double SaidAt(const std::string& output, const std::string& what) {
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.size() > what.size() && line.compare(line.size() - what.size(), what.size(), what) == 0 &&
+            line.find(' ') == line.size() - what.size() - 1)
+            return std::stod(line);
+    return -1;
+}
+
+}  // namespace
+
+class SipLineTest : public MarluneTest {
+protected:
+    // The service on a free port; true once its line is up.
+    bool StartLine(const std::string& mode, std::vector<std::string> options = {}, double seconds = 15,
+                   std::vector<std::string> env = {}) {
+        port = FreePort();
+        std::vector<std::string> argv = {MARLUNE_BIN, "run", DataFile("line_app.lua"), "--sip",
+                                         "127.0.0.1:" + std::to_string(port), "--out", "out", "--for",
+                                         std::to_string(seconds)};
+        const unsigned rtp = FreePort() & ~1u;
+        argv.push_back("--rtp-ports");
+        argv.push_back(std::to_string(rtp) + "-" + std::to_string(rtp + 40));
+        argv.insert(argv.end(), options.begin(), options.end());
+        env.push_back("SIP_MODE=" + mode);
+        if (!line.Start(argv, env, "line.txt")) return false;
+        for (int i = 0; i < 200; ++i) {
+            if (Output().find("line: SIP 127.0.0.1:") != std::string::npos) return true;
+            Sleep(0.02);
+        }
+        return false;
+    }
+    std::string Output() const { return Read("line.txt"); }
+    // SIPp with `scenario` (copied here, beside the files it plays) against the line.
+    int Sipp(const std::string& scenario, std::vector<std::string> extra = {}, double seconds = 20) {
+        CopyFile(DataFile(scenario), scenario);
+        std::vector<std::string> argv = {"sipp",   "127.0.0.1:" + std::to_string(port), "-sf", scenario, "-m", "1",
+                                         "-p",     std::to_string(FreePort()), "-mp", std::to_string(FreePort() & ~1u),
+                                         "-nostdin", "-trace_err", "-timeout", "30s"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        Child sipp;
+        if (!sipp.Start(argv, {}, "sipp.txt")) return -1;
+        return sipp.Wait(seconds);
+    }
+    // The control's log of the run (its day file in the output folder).
+    static std::string ControlLog() {
+        std::string all;
+        glob_t g;
+        if (glob("out/*modem.txt", 0, nullptr, &g) == 0)
+            for (size_t i = 0; i < g.gl_pathc; ++i) all += Read(g.gl_pathv[i]);
+        globfree(&g);
+        return all;
+    }
+    // The line's run ends (at --for, or stop()); its exit status.
+    int EndLine(double seconds = 20) { return line.Wait(seconds); }
+
+    Child line;
+    unsigned port = 0;
+};
+
+// A caller speaks 440 Hz then DTMF 4 in band, sends 1 and 2 as RFC 4733
+// events (end packets repeated) and 3 by SIP INFO, and hangs up. Over UDP
+// and TCP: the number from P-Asserted-Identity, one ring, the answer's SDP
+// (checked by the scenario: PCMU first, the offered telephone-event type,
+// c= the line's address), every key once in order, the recording holding
+// the caller's tone where it was said, the BYE ending the call.
+TEST_F(SipLineTest, AnIncomingCallIsAnsweredHeardAndEndedByTheCaller) {
+    for (const char* transport : {"u1", "t1"}) {
+        SCOPED_TRACE(transport);
+        std::vector<int16_t> voice = Tone(440, 0.5, 8000), gap(2400, 0), key = Dtmf('4', 0.08);
+        voice.insert(voice.end(), gap.begin(), gap.end());
+        voice.insert(voice.end(), key.begin(), key.end());
+        voice.insert(voice.end(), gap.begin(), gap.end());
+        WriteWav("voice.wav", voice, true);
+        CopyFile("/usr/share/sip-tester/dtmf_2833_1.pcap", "dtmf_2833_1.pcap");
+        CopyFile("/usr/share/sip-tester/dtmf_2833_2.pcap", "dtmf_2833_2.pcap");
+        ASSERT_TRUE(StartLine("answer", {}, 8)) << Output();
+        EXPECT_EQ(Sipp("uac_call.xml", {"-t", transport}), 0) << Read("sipp.txt");
+        EXPECT_EQ(EndLine(), 0);
+        const std::string out = Output();
+        std::vector<std::string> said = Said(out);
+        std::vector<std::string> events;
+        for (const auto& s : said)
+            if (s.rfind("line:", 0) != 0) events.push_back(s);
+        EXPECT_EQ(events, (std::vector<std::string>{"ring 1", "caller 13800138000", "connected", "key 4", "key 1",
+                                                    "key 2", "key 3", "disconnected", "free"}))
+            << out;
+        // The caller's tone 1 s after the answer (the scenario's pause), silence before it.
+        const std::vector<int16_t> heard = ReadWav("out/call-1/heard-1.wav");
+        ASSERT_GT(heard.size(), 16000u) << out;
+        double best = 0;
+        size_t at = 0;
+        for (size_t i = 0; i + 800 < heard.size(); i += 400) {
+            double l = Level(heard, 440, i, i + 800);
+            if (l > best) best = l, at = i;
+        }
+        EXPECT_GT(best, 0.15);
+        EXPECT_NEAR(at / 8000.0, 1.0, 0.45);
+        EXPECT_LT(Level(heard, 440, 0, 4800), 0.02);
+        TearDown();
+        SetUp();
+    }
+}
+
+// The service hangs up: on a call still ringing the caller gets 486 (and
+// no answer); on an answered call, a BYE.
+TEST_F(SipLineTest, HangingUpRefusesARingingCallAndByesAnAnsweredOne) {
+    const struct {
+        const char* mode;
+        const char* scenario;
+        std::vector<std::string> events;
+    } cases[] = {
+        {"reject", "uac_refused.xml", {"ring 1", "caller 13800138000", "free"}},
+        {"hangup", "uac_byed.xml", {"ring 1", "caller 13800138000", "connected", "free"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        ASSERT_TRUE(StartLine(c.mode, {}, 5)) << Output();
+        EXPECT_EQ(Sipp(c.scenario), 0) << Read("sipp.txt");
+        EXPECT_EQ(EndLine(), 0);
+        std::vector<std::string> said = Said(Output());
+        said.erase(said.begin());  // line:
+        EXPECT_EQ(said, c.events) << Output();
+        TearDown();
+        SetUp();
+    }
+}
+
+// CallOut sends INVITE to sip:NUMBER@PROXY offering PCMU, PCMA and
+// telephone-event; the called party's answer ends the call as a modem's
+// line would: connected, busy (486, 600: 线路忙 in the log, a GBK literal
+// here as in the log) or unanswered.
+TEST_F(SipLineTest, CallOutConnectsOrEndsBusyOrUnansweredAsTheCalledPartySays) {
+    const struct {
+        int final;  // 200: answers
+        bool busy;
+    } cases[] = {{200, false}, {486, true}, {600, true}, {480, false}, {408, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.final);
+        const unsigned proxy = FreePort();
+        std::string scenario = c.final == 200 ? "uas_answer.xml" : "uas_final.xml";
+        std::string text = Read(DataFile(scenario));
+        if (c.final != 200) text.replace(text.find("[final]"), 7, std::to_string(c.final));
+        std::ofstream(scenario) << text;
+        Child sipp;
+        ASSERT_TRUE(sipp.Start({"sipp", "-sf", scenario, "-m", "1", "-p", std::to_string(proxy), "-mp",
+                                std::to_string(FreePort() & ~1u), "-nostdin", "-trace_err", "-trace_logs"},
+                               {}, "sipp.txt"));
+        Sleep(0.3);
+        ASSERT_TRUE(StartLine("callout", {"--sip-proxy", "127.0.0.1:" + std::to_string(proxy)}, 10,
+                              {"SIP_NUMBER=5551234"}))
+            << Output();
+        EXPECT_EQ(sipp.Wait(10), 0) << Read("sipp.txt");
+        EXPECT_EQ(EndLine(), 0);
+        const std::string out = Output();
+        EXPECT_EQ(SaidAt(out, "connected") >= 0, c.final == 200) << out;
+        // The application hears of the end at once (DisConnected, then the line is free).
+        EXPECT_GE(SaidAt(out, "free"), 0) << out;
+        EXPECT_LT(SaidAt(out, "free"), c.final == 200 ? 3.0 : 2.0) << out;
+        EXPECT_EQ(ControlLog().find("线路忙") != std::string::npos, c.busy);
+        TearDown();
+        SetUp();
+    }
+}
