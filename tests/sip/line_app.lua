@@ -2,6 +2,7 @@
 -- SIP_MODE says what it does with a call:
 --   answer   answers on the first ring, plays a tone, records the caller
 --   reject   hangs up on the first ring, unanswered
+--   ring     lets it ring
 --   hangup   answers, then hangs up itself after a second
 --   callout  calls SIP_NUMBER at once and hangs up a second after it connects
 local mode = os.getenv("SIP_MODE") or "answer"
@@ -15,7 +16,7 @@ assert(ctl:OpenLine(0) == 0, "the line did not open")
 function Ring(n)
   say("ring " .. n)
   if n ~= 1 then return end
-  if mode == "reject" then ctl:HandUp() else ctl:AnswerTp() end
+  if mode == "reject" then ctl:HandUp() elseif mode ~= "ring" then ctl:AnswerTp() end
 end
 function CallIDIn(h) say("caller " .. ctl:GetTPNO()) end
 function IsConnect(h)

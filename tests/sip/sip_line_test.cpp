@@ -200,3 +200,188 @@ TEST_F(SipLineTest, CallOutConnectsOrEndsBusyOrUnansweredAsTheCalledPartySays) {
         SetUp();
     }
 }
+
+// REGISTER goes to the registrar named by --sip-register with the digest
+// the auth file's credentials give (with qop, and without), and with a
+// 12 s grant is refreshed before it runs out, on the same Call-ID (SIPp
+// takes the refresh as the same call).
+TEST_F(SipLineTest, RegistersWithADigestAndRefreshesOnTheSameCallId) {
+    std::ofstream("auth") << "user:secret\n";
+    chmod("auth", 0600);
+    for (bool qop : {true, false}) {
+        SCOPED_TRACE(qop ? "qop" : "no qop");
+        std::string text = Read(DataFile("uas_register.xml"));
+        if (!qop) {
+            text.erase(text.find(", qop=\"auth\""), 12);
+            // Without the refresh: the challenge and the grant are what differs.
+            text.erase(text.find("  <recv request=\"REGISTER\" timeout"), text.find("</scenario>") - text.find("  <recv request=\"REGISTER\" timeout"));
+        }
+        std::ofstream("registrar.xml") << text;
+        const unsigned registrar = FreePort();
+        Child sipp;
+        ASSERT_TRUE(sipp.Start({"sipp", "-sf", "registrar.xml", "-m", "1", "-p", std::to_string(registrar), "-mp",
+                                std::to_string(FreePort() & ~1u), "-nostdin", "-trace_err"},
+                               {}, "sipp.txt"));
+        Sleep(0.3);
+        ASSERT_TRUE(StartLine("answer",
+                              {"--sip-register", "sip:user@127.0.0.1:" + std::to_string(registrar), "--sip-auth-file",
+                               "auth"},
+                              qop ? 12.5 : 2))
+            << Output();
+        EXPECT_EQ(sipp.Wait(15), 0) << Read("sipp.txt") << Read("registrar_" + std::to_string(0) + "_errors.log");
+        EXPECT_EQ(EndLine(), 0);
+    }
+}
+
+// Credentials others can read are refused before anything starts.
+TEST_F(SipLineTest, AnAuthFileOthersCanReadIsRefused) {
+    std::ofstream("auth") << "user:secret\n";
+    chmod("auth", 0644);
+    Child run;
+    ASSERT_TRUE(run.Start({MARLUNE_BIN, "run", DataFile("line_app.lua"), "--sip", "127.0.0.1:5060", "--sip-register",
+                           "sip:user@127.0.0.1", "--sip-auth-file", "auth"},
+                          {}, "run.txt"));
+    EXPECT_EQ(run.Wait(10), 2);
+    EXPECT_NE(Read("run.txt").find("/auth can be read by others: chmod 600 "), std::string::npos)
+        << Read("run.txt");
+}
+
+namespace {
+
+// Requests as datagrams from a socket of the test's own.
+class RawSip {
+public:
+    explicit RawSip(unsigned line) : line_(line) {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        timeval tv{0, 100000};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~RawSip() { close(fd_); }
+    void Send(const std::string& bytes) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(line_));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    // The status codes of what comes back within `seconds`.
+    std::vector<int> Statuses(double seconds) {
+        std::vector<int> out;
+        const double end = Seconds() + seconds;
+        char buf[65536];
+        while (Seconds() < end) {
+            ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n <= 12 || std::string(buf, 8) != "SIP/2.0 ") continue;
+            const std::string r(buf, static_cast<size_t>(n));
+            out.push_back(std::atoi(buf + 8));
+            if (out.back() >= 300 && r.find(" INVITE\r\n") != std::string::npos) Ack(r);
+        }
+        return out;
+    }
+    // The ACK of a final answer refusing an INVITE (it is sent again until then).
+    void Ack(const std::string& response) {
+        auto header = [&response](const std::string& name) {
+            size_t at = response.find("\r\n" + name + ":");
+            return at == std::string::npos ? std::string() : response.substr(at + 2, response.find("\r\n", at + 2) - at);
+        };
+        std::string cseq = header("CSeq");
+        cseq = cseq.substr(0, cseq.find("INVITE")) + "ACK\r\n";
+        Send("ACK sip:service@127.0.0.1:" + std::to_string(line_) + " SIP/2.0\r\n" + header("Via") + header("From") +
+             header("To") + header("Call-ID") + cseq + "Content-Length: 0\r\n\r\n");
+    }
+    // An INVITE with an SDP offer of `formats`.
+    std::string Invite(const std::string& callId, const std::string& formats = "0 8 101",
+                       const std::string& cseq = "1 INVITE") const {
+        const std::string sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio 40000 RTP/AVP " +
+                                formats + "\r\n";
+        return Request("INVITE", callId, cseq) + "Content-Type: application/sdp\r\nContent-Length: " +
+               std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+    }
+    std::string Request(const std::string& method, const std::string& callId, const std::string& cseq,
+                        const std::string& toTag = "") const {
+        const std::string me = "127.0.0.1:" + std::to_string(port_);
+        return method + " sip:service@127.0.0.1:" + std::to_string(line_) + " SIP/2.0\r\nVia: SIP/2.0/UDP " + me +
+               ";branch=z9hG4bK" + callId + "\r\nFrom: <sip:5550100@127.0.0.1>;tag=f" + callId +
+               "\r\nTo: <sip:service@127.0.0.1>" + toTag + "\r\nCall-ID: " + callId + "\r\nCSeq: " + cseq +
+               "\r\nContact: <sip:5550100@" + me + ">\r\nMax-Forwards: 70\r\n";
+    }
+
+private:
+    int fd_ = -1;
+    unsigned line_;
+    unsigned port_ = 0;
+};
+
+std::string Without(std::string text, const std::string& header) {
+    size_t at = text.find(header);
+    return at == std::string::npos ? text : text.erase(at, text.find("\r\n", at) + 2 - at);
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+// Malformed requests are answered 400 (those libre cannot read at all, a
+// CSeq without a number or a method, are dropped), an offer without G.711
+// 488, a second call while one rings 486, none of them ringing the
+// application; garbage is dropped; and a proper call works right after,
+// and again 200 ms after the last one ended.
+TEST_F(SipLineTest, BadRequestsAreRefusedAndGarbageLeavesTheLineWorking) {
+    ASSERT_TRUE(StartLine("ring", {}, 6)) << Output();
+    RawSip sip(port);
+    const std::string good = sip.Invite("c1");
+    const struct {
+        std::string request;
+        int status;
+    } cases[] = {
+        {sip.Invite("b1", "0", "x INVITE"), 0},
+        {sip.Invite("b2", "0", "1 BYE"), 400},
+        {sip.Invite("b3", "0", "1"), 0},
+        {sip.Invite("b3a", "0", "1 INVITE x"), 400},
+        {Replace(sip.Invite("b4"), "Content-Length: ", "Content-Length: 9999"), 400},
+        {Replace(sip.Invite("b5"), "Content-Length: ", "Content-Length: -"), 400},
+        {Without(sip.Invite("b6"), "From:"), 400},
+        {Without(sip.Invite("b7"), "To:"), 400},
+        {Without(sip.Invite("b8"), "Call-ID:"), 400},
+        {sip.Invite("b9", "3 18"), 488},  // GSM and G.729 only
+        {Replace(sip.Invite("b10"), "m=audio", "m=video"), 488},
+    };
+    for (const auto& c : cases) {
+        sip.Send(c.request);
+        std::vector<int> got = sip.Statuses(0.3);
+        EXPECT_EQ(got.empty() ? 0 : got.back(), c.status) << c.request;
+    }
+    // Garbage: nothing comes back, nothing breaks.
+    std::string noise;
+    for (int i = 0; i < 2000; ++i) noise += static_cast<char>((i * 7919 + 13) % 251);
+    for (const std::string& g : {noise, std::string("INVITE\r\n\r\n"), std::string("SIP/2.0 200 OK\r\n\r\n"),
+                                 std::string(60000, 'A'), Replace(good, "SIP/2.0\r\n", "SIP/3.0\r\n")})
+        sip.Send(g);
+    EXPECT_TRUE(sip.Statuses(0.3).empty());
+    // A proper call rings; another meanwhile is busy; the first caller gives up.
+    sip.Send(good);
+    std::vector<int> first = sip.Statuses(0.5);
+    EXPECT_EQ(first, (std::vector<int>{100, 180})) << Output();
+    sip.Send(sip.Invite("c2"));
+    EXPECT_EQ(sip.Statuses(0.3), (std::vector<int>{486}));
+    sip.Send(Replace(sip.Request("CANCEL", "c1", "1 CANCEL"), "", "") + "Content-Length: 0\r\n\r\n");
+    std::vector<int> cancelled = sip.Statuses(0.3);
+    EXPECT_EQ(cancelled, (std::vector<int>{200, 487}));
+    Sleep(0.2);
+    sip.Send(sip.Invite("c3"));
+    EXPECT_EQ(sip.Statuses(0.5), (std::vector<int>{100, 180})) << Output();
+    EXPECT_EQ(EndLine(), 0);
+    // Rings of the two proper calls only.
+    std::vector<std::string> said = Said(Output());
+    EXPECT_EQ(std::count(said.begin(), said.end(), "ring 1"), 2) << Output();
+}
