@@ -385,3 +385,49 @@ TEST_F(SipLineTest, BadRequestsAreRefusedAndGarbageLeavesTheLineWorking) {
     std::vector<std::string> said = Said(Output());
     EXPECT_EQ(std::count(said.begin(), said.end(), "ring 1"), 2) << Output();
 }
+
+// baresip (another SIP stack) calls the line and speaks from a file: the
+// line answers with its tone, which baresip hears (its sndfile dump), and
+// records the caller's 440 Hz; baresip hangs up at the end of its file.
+TEST_F(SipLineTest, BaresipCallsHearsThePromptAndIsRecorded) {
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    const std::string here = cwd;
+    std::vector<int16_t> voice(4000, 0), tone = Tone(440, 1.0, 8000), tail(4000, 0);
+    voice.insert(voice.end(), tone.begin(), tone.end());
+    voice.insert(voice.end(), tail.begin(), tail.end());
+    WriteWav("voice.wav", voice, false);
+    mkdir("baresip", 0755);
+    const unsigned rtp = FreePort() & ~1u;
+    std::ofstream("baresip/config") << "poll_method epoll\nsip_listen 127.0.0.1:" << FreePort()
+                                    << "\naudio_player nothing,nothing\naudio_alert nothing,nothing\naudio_source aufile,"
+                                    << here << "/voice.wav\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\n"
+                                    << "module aufile.so\nmodule sndfile.so\nmodule menu.so\nmodule account.so\n"
+                                    << "snd_path " << here << "/baresip\nrtp_ports " << rtp << "-" << rtp + 20 << "\n";
+    std::ofstream("baresip/accounts") << "<sip:bs@127.0.0.1>;regint=0\n";
+    std::ofstream("baresip/contacts") << "";
+    ASSERT_TRUE(StartLine("answer", {}, 5)) << Output();
+    Child baresip;
+    ASSERT_TRUE(baresip.Start({"baresip", "-4", "-n", "127.0.0.1", "-f", here + "/baresip", "-e",
+                               "/dial sip:service@127.0.0.1:" + std::to_string(port), "-t", "4"},
+                              {}, "baresip.txt"));
+    EXPECT_EQ(baresip.Wait(10), 0) << Read("baresip.txt");
+    EXPECT_EQ(EndLine(), 0);
+    std::vector<std::string> said = Said(Output());
+    said.erase(said.begin());
+    EXPECT_EQ(said, (std::vector<std::string>{"ring 1", "caller bs", "connected", "disconnected", "free"})) << Output();
+    glob_t g;
+    ASSERT_EQ(glob("baresip/dump-*-dec.wav", 0, nullptr, &g), 0) << Read("baresip.txt");
+    const std::vector<int16_t> heardByBaresip = ReadWav(g.gl_pathv[0]);
+    globfree(&g);
+    // The prompt (1 kHz, 1 s) from the answer on, unbroken: every 100 ms of it.
+    ASSERT_GT(heardByBaresip.size(), 8000u);
+    size_t start = 0;
+    while (start < heardByBaresip.size() && std::abs(heardByBaresip[start]) < 1000) ++start;
+    for (size_t at = start; at + 800 <= start + 7200; at += 800)
+        EXPECT_GT(Level(heardByBaresip, 1000, at, at + 800), 0.15) << at;
+    const std::vector<int16_t> recorded = ReadWav("out/call-1/heard-1.wav");
+    double best = 0;
+    for (size_t i = 0; i + 800 < recorded.size(); i += 400) best = std::max(best, Level(recorded, 440, i, i + 800));
+    EXPECT_GT(best, 0.15);
+}
