@@ -431,3 +431,42 @@ TEST_F(SipLineTest, BaresipCallsHearsThePromptAndIsRecorded) {
     for (size_t i = 0; i + 800 < recorded.size(); i += 400) best = std::max(best, Level(recorded, 440, i, i + 800));
     EXPECT_GT(best, 0.15);
 }
+
+// examples/balance.lua, unchanged, serves its second caller over SIP as
+// on the virtual modem: keys 2 and # (RFC 4733), the message recorded.
+TEST_F(SipLineTest, TheBalanceExampleTakesAMessageOverSip) {
+    std::vector<int16_t> message;
+    for (double hz : {330.0, 0.0, 392.0, 0.0, 440.0}) {
+        std::vector<int16_t> part = Tone(hz, hz == 0 ? 0.2 : hz == 440 ? 1.0 : 0.5, hz == 0 ? 0 : 8000);
+        message.insert(message.end(), part.begin(), part.end());
+    }
+    WriteWav("message.wav", message, true);
+    CopyFile("/usr/share/sip-tester/dtmf_2833_2.pcap", "dtmf_2833_2.pcap");
+    CopyFile("/usr/share/sip-tester/dtmf_2833_pound.pcap", "dtmf_2833_pound.pcap");
+    port = FreePort();
+    ASSERT_TRUE(line.Start({MARLUNE_BIN, "run", std::string(MARLUNE_SOURCE_DIR) + "/examples/balance.lua", "--sip",
+                            "127.0.0.1:" + std::to_string(port), "--out", "out", "--for", "26"},
+                           {}, "line.txt"));
+    for (int i = 0; i < 200 && Output().find("line: SIP") == std::string::npos; ++i) Sleep(0.02);
+    EXPECT_EQ(Sipp("uac_balance.xml", {}, 30), 0) << Read("sipp.txt");
+    line.Terminate(5);
+    const std::string out = Output();
+    EXPECT_NE(out.find("keys:      2#"), std::string::npos) << out;
+    glob_t g;
+    ASSERT_EQ(glob("out/call-1/message-*.wav", 0, nullptr, &g), 0) << out;
+    const std::vector<int16_t> recorded = ReadWav(g.gl_pathv[0]);
+    globfree(&g);
+    // The melody, in its order.
+    std::vector<double> at;
+    for (double hz : {330.0, 392.0, 440.0}) {
+        double best = 0, when = -1;
+        for (size_t i = 0; i + 800 < recorded.size(); i += 400) {
+            double l = Level(recorded, hz, i, i + 800);
+            if (l > best) best = l, when = i / 8000.0;
+        }
+        EXPECT_GT(best, 0.15) << hz;
+        at.push_back(when);
+    }
+    EXPECT_LT(at[0], at[1]);
+    EXPECT_LT(at[1], at[2]);
+}

@@ -99,6 +99,11 @@ int Child::Wait(double seconds) {
     return -1;
 }
 
+int Child::Terminate(double seconds) {
+    if (pid_ > 0) kill(pid_, SIGTERM);
+    return Wait(seconds);
+}
+
 void Child::Stop() {
     if (pid_ < 0) return;
     kill(-pid_, SIGKILL);

@@ -28,6 +28,8 @@ public:
     // The exit status (or -1 when it had to be killed after `seconds`).
     int Wait(double seconds);
     void Stop();
+    // SIGTERM, then Wait.
+    int Terminate(double seconds);
 
 private:
     int pid_ = -1;
