@@ -5,6 +5,7 @@
 // DTMF receiver, while the far end sends no events).
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 extern "C" {
 #include <re.h>
@@ -40,6 +41,9 @@ constexpr auto kPeriod = std::chrono::milliseconds(20);
 // Further behind than this (the thread was held up): the schedule restarts
 // rather than sending a burst.
 constexpr auto kGiveUp = std::chrono::milliseconds(200);
+// libre's timers wake to the millisecond at best: the thread wakes this much
+// early and sleeps the rest to the packet's time on the clock itself.
+constexpr auto kEarly = std::chrono::milliseconds(2);
 
 void KeyHeard(MediaLeg* m, char key) { Emit({EventKind::Key, m->call, "", EndHow::Normal, 0, 0, key}); }
 
@@ -91,13 +95,18 @@ void HearFrame(MediaLeg* m) {
 void Tick(void* arg) {
     auto* m = static_cast<MediaLeg*>(arg);
     auto now = Clock::now();
+    // Not worth a timer (it would fire at once, again and again): sleep.
+    if (m->next > now && m->next - now < kEarly + std::chrono::milliseconds(1)) {
+        std::this_thread::sleep_until(m->next);
+        now = Clock::now();
+    }
     if (now - m->next > kGiveUp) m->next = now;
     while (m->next <= now) {
         SendFrame(m);
         HearFrame(m);
         m->next += kPeriod;
     }
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(m->next - Clock::now());
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(m->next - kEarly - Clock::now());
     tmr_start(&m->tick, static_cast<uint64_t>(std::max<int64_t>(0, wait.count())), Tick, m);
 }
 

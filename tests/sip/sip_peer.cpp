@@ -111,6 +111,86 @@ void Child::Stop() {
     pid_ = -1;
 }
 
+RawSip::RawSip(unsigned line) : line_(line) {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    timeval tv{0, 20000};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+RawSip::~RawSip() { close(fd_); }
+
+void RawSip::Send(const std::string& bytes) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(line_));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+}
+
+std::vector<int> RawSip::Statuses(double seconds) {
+    std::vector<int> out;
+    const double end = Seconds() + seconds;
+    char buf[65536];
+    while (Seconds() < end) {
+        ssize_t n = recv(fd_, buf, sizeof buf, 0);
+        if (n <= 12 || std::string(buf, 8) != "SIP/2.0 ") continue;
+        const std::string r(buf, static_cast<size_t>(n));
+        out.push_back(std::atoi(buf + 8));
+        if (out.back() >= 300 && r.find(" INVITE\r\n") != std::string::npos) Ack(r);
+    }
+    return out;
+}
+
+std::string RawSip::Await(int status, double seconds) {
+    const double end = Seconds() + seconds;
+    char buf[65536];
+    while (Seconds() < end) {
+        ssize_t n = recv(fd_, buf, sizeof buf, 0);
+        if (n > 12 && std::string(buf, 8) == "SIP/2.0 " && std::atoi(buf + 8) == status)
+            return std::string(buf, static_cast<size_t>(n));
+    }
+    return "";
+}
+
+std::string RawSip::Header(const std::string& message, const std::string& name) {
+    size_t at = message.find("\r\n" + name + ":");
+    return at == std::string::npos ? std::string() : message.substr(at + 2, message.find("\r\n", at + 2) - at);
+}
+
+void RawSip::Ack(const std::string& response) {
+    std::string cseq = Header(response, "CSeq");
+    cseq = cseq.substr(0, cseq.find("INVITE")) + "ACK\r\n";
+    Send("ACK sip:service@127.0.0.1:" + std::to_string(line_) + " SIP/2.0\r\n" + Header(response, "Via") +
+         Header(response, "From") + Header(response, "To") + Header(response, "Call-ID") + cseq +
+         "Content-Length: 0\r\n\r\n");
+}
+
+std::string RawSip::Invite(const std::string& callId, const std::string& formats, const std::string& cseq,
+                           unsigned mediaPort) const {
+    const std::string sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio " +
+                            std::to_string(mediaPort) + " RTP/AVP " + formats + "\r\n";
+    return Request("INVITE", callId, cseq) + "Content-Type: application/sdp\r\nContent-Length: " +
+           std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+}
+
+std::string RawSip::Request(const std::string& method, const std::string& callId, const std::string& cseq,
+                            const std::string& toTag) const {
+    const std::string me = "127.0.0.1:" + std::to_string(port_);
+    // CANCEL shares the INVITE's branch; every other request has its own.
+    const std::string branch = method == "INVITE" || method == "CANCEL" ? callId : callId + "-" + method;
+    return method + " sip:service@127.0.0.1:" + std::to_string(line_) + " SIP/2.0\r\nVia: SIP/2.0/UDP " + me +
+           ";branch=z9hG4bK" + branch + "\r\nFrom: <sip:5550100@127.0.0.1>;tag=f" + callId +
+           "\r\nTo: <sip:service@127.0.0.1>" + toTag + "\r\nCall-ID: " + callId + "\r\nCSeq: " + cseq +
+           "\r\nContact: <sip:5550100@" + me + ">\r\nMax-Forwards: 70\r\n";
+}
+
 std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;

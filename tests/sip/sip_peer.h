@@ -28,11 +28,43 @@ public:
     // The exit status (or -1 when it had to be killed after `seconds`).
     int Wait(double seconds);
     void Stop();
+    int Pid() const { return pid_; }
     // SIGTERM, then Wait.
     int Terminate(double seconds);
 
 private:
     int pid_ = -1;
+};
+
+// A caller of its own: requests as datagrams from a socket of the test's
+// (or benchmark's) own, to the line on `line`.
+class RawSip {
+public:
+    explicit RawSip(unsigned line);
+    ~RawSip();
+    RawSip(const RawSip&) = delete;
+    RawSip& operator=(const RawSip&) = delete;
+    void Send(const std::string& bytes);
+    // The status codes of what comes back within `seconds`; a final answer
+    // refusing an INVITE is acknowledged.
+    std::vector<int> Statuses(double seconds);
+    // The first response with `status` within `seconds` ("" when none came).
+    std::string Await(int status, double seconds);
+    // The ACK of a final answer refusing an INVITE (it is sent again until then).
+    void Ack(const std::string& response);
+    // An INVITE offering `formats` with its sound to `mediaPort`.
+    std::string Invite(const std::string& callId, const std::string& formats = "0 8 101",
+                       const std::string& cseq = "1 INVITE", unsigned mediaPort = 40000) const;
+    // The start of a request, up to its end of headers (without Content-Length).
+    std::string Request(const std::string& method, const std::string& callId, const std::string& cseq,
+                        const std::string& toTag = "") const;
+    // A header line of a message, with its CR LF ("" when absent).
+    static std::string Header(const std::string& message, const std::string& name);
+
+private:
+    int fd_ = -1;
+    unsigned line_;
+    unsigned port_ = 0;
 };
 
 // Text of a file, "" when missing.
