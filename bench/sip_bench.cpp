@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "bench/scratch.h"
-#include "tests/sip/sip_peer.h"
+#include "tests/support/sip_peer.h"
 
 using namespace siptest;
 

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/sip/sip_peer.h"
+#include "tests/support/sip_peer.h"
 #include "tests/support/test_env.h"
 
 using namespace siptest;

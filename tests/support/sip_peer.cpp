@@ -1,4 +1,4 @@
-#include "tests/sip/sip_peer.h"
+#include "tests/support/sip_peer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
