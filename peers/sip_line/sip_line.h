@@ -49,7 +49,7 @@ struct Event {
 };
 
 // ---- what the control's thread asks of the SIP thread
-enum Command { kAnswer = 1, kDrop, kDial };
+enum Command { kAnswer = 1, kDrop, kDial, kQuit };
 struct CommandData {
     unsigned call = 0;
     LONG request = 0;

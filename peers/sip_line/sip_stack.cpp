@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <chrono>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <thread>
@@ -44,6 +46,7 @@ struct Stack {
     uint64_t sdpSession = 0;
 };
 Stack* gStack = nullptr;
+std::promise<void>* gStopped = nullptr;  // set when re_main has returned
 
 std::string Text(const struct pl& p) { return std::string(p.p ? p.p : "", p.p ? p.l : 0); }
 
@@ -301,6 +304,11 @@ void OnCommand(int id, void* data, void*) {
             if (leg && leg->serial == d->call) EndLeg(leg);
             return;
         case kDial: return Dial(d->call, d->number);
+        case kQuit:
+            // The process ends: a call still up gets its BYE (or 486, or CANCEL) now.
+            EndLeg(leg);
+            re_cancel();
+            return;
         default: return;
     }
 }
@@ -352,6 +360,7 @@ bool StartStack(const Config& c, std::string& error) {
     if (gStack) return true;
     std::promise<std::string> started;
     std::future<std::string> result = started.get_future();
+    gStopped = new std::promise<void>();
     std::thread([c, &started] {
         if (libre_init() != 0) return started.set_value("cannot start libre");
         auto* s = new Stack();
@@ -379,9 +388,18 @@ bool StartStack(const Config& c, std::string& error) {
             fputs("marlune: SIP line: no real-time priority for the SIP thread; packets may leave late on a busy machine\n",
                   stderr);
         re_main(nullptr);
+        gStopped->set_value();
     }).detach();
     error = result.get();
-    return error.empty();
+    if (!error.empty()) return false;
+    // At exit the SIP thread ends its call and stops before the process's
+    // statics go (a second at most).
+    atexit([] {
+        std::future<void> stopped = gStopped->get_future();
+        Ask(kQuit, {});
+        stopped.wait_for(std::chrono::seconds(1));
+    });
+    return true;
 }
 
 void Ask(Command cmd, CommandData data) {
