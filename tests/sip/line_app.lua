@@ -5,8 +5,10 @@
 --   ring     lets it ring
 --   hangup   answers, then hangs up itself after a second
 --   callout  calls SIP_NUMBER at once and hangs up a second after it connects
+--   stop     answers, plays a 3 s tone and stops it after a second
 local mode = os.getenv("SIP_MODE") or "answer"
 write_tones("tone.wav", {{1000, 1.0}})
+write_tones("long.wav", {{1000, 3.0}})
 
 local function say(text) print(string.format("%.2f %s", now(), text)) io.stdout:flush() end
 
@@ -25,6 +27,9 @@ function IsConnect(h)
   if mode == "answer" then
     ctl:PlayWav("tone.wav", 0)
     ctl:RecordWav(0, string.format("heard-%d.wav", call_id()), 30)
+  elseif mode == "stop" then
+    ctl:PlayWav("long.wav", 0)
+    after(1, function() ctl:StopPlayWav() end)
   else
     after(1, function() ctl:HandUp() end)
   end

@@ -89,6 +89,7 @@ protected:
         globfree(&g);
         return all;
     }
+    void BaresipCalls(const std::vector<int16_t>& voice);
     // The line's run ends (at --for, or stop()); its exit status.
     int EndLine(double seconds = 20) { return line.Wait(seconds); }
 
@@ -315,16 +316,36 @@ TEST_F(SipLineTest, BadRequestsAreRefusedAndGarbageLeavesTheLineWorking) {
     EXPECT_EQ(std::count(said.begin(), said.end(), "ring 1"), 2) << Output();
 }
 
-// baresip (another SIP stack) calls the line and speaks from a file: the
-// line answers with its tone, which baresip hears (its sndfile dump), and
-// records the caller's 440 Hz; baresip hangs up at the end of its file.
-TEST_F(SipLineTest, BaresipCallsHearsThePromptAndIsRecorded) {
+namespace {
+
+// The sound baresip heard (its sndfile dump of what it decoded).
+std::vector<int16_t> HeardByBaresip() {
+    glob_t g;
+    if (glob("baresip/dump-*-dec.wav", 0, nullptr, &g) != 0) return {};
+    std::vector<int16_t> heard = ReadWav(g.gl_pathv[0]);
+    globfree(&g);
+    return heard;
+}
+
+// Where a 1 kHz tone begins and ends in `s` (seconds; -1 when there is none).
+std::pair<double, double> ToneSpan(const std::vector<int16_t>& s) {
+    double first = -1, last = -1;
+    for (size_t at = 0; at + 160 <= s.size(); at += 160)
+        if (Level(s, 1000, at, at + 160) > 0.1) {
+            if (first < 0) first = at / 8000.0;
+            last = (at + 160) / 8000.0;
+        }
+    return {first, last};
+}
+
+}  // namespace
+
+// baresip (another SIP stack) as the caller: it speaks `voice` (16-bit,
+// 8 kHz) and hangs up when it ends; its sndfile module keeps what it heard.
+void SipLineTest::BaresipCalls(const std::vector<int16_t>& voice) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     const std::string here = cwd;
-    std::vector<int16_t> voice(4000, 0), tone = Tone(440, 1.0, 8000), tail(4000, 0);
-    voice.insert(voice.end(), tone.begin(), tone.end());
-    voice.insert(voice.end(), tail.begin(), tail.end());
     WriteWav("voice.wav", voice, false);
     mkdir("baresip", 0755);
     const unsigned rtp = FreePort() & ~1u;
@@ -335,67 +356,63 @@ TEST_F(SipLineTest, BaresipCallsHearsThePromptAndIsRecorded) {
                                     << "snd_path " << here << "/baresip\nrtp_ports " << rtp << "-" << rtp + 20 << "\n";
     std::ofstream("baresip/accounts") << "<sip:bs@127.0.0.1>;regint=0\n";
     std::ofstream("baresip/contacts") << "";
-    ASSERT_TRUE(StartLine("answer", {}, 5)) << Output();
     Child baresip;
     ASSERT_TRUE(baresip.Start({"baresip", "-4", "-n", "127.0.0.1", "-f", here + "/baresip", "-e",
-                               "/dial sip:service@127.0.0.1:" + std::to_string(port), "-t", "4"},
+                               "/dial sip:service@127.0.0.1:" + std::to_string(port), "-t",
+                               std::to_string(static_cast<int>(voice.size() / 8000) + 3)},
                               {}, "baresip.txt"));
-    EXPECT_EQ(baresip.Wait(10), 0) << Read("baresip.txt");
+    EXPECT_EQ(baresip.Wait(15), 0) << Read("baresip.txt");
+}
+
+// baresip calls the line and speaks from a file: the line answers with its
+// tone, which baresip hears whole and unbroken, and records the caller's
+// 440 Hz; baresip hangs up at the end of its file.
+TEST_F(SipLineTest, BaresipCallsHearsThePromptAndIsRecorded) {
+    std::vector<int16_t> voice(4000, 0), tone = Tone(440, 1.0, 8000), tail(4000, 0);
+    voice.insert(voice.end(), tone.begin(), tone.end());
+    voice.insert(voice.end(), tail.begin(), tail.end());
+    ASSERT_TRUE(StartLine("answer", {}, 5)) << Output();
+    BaresipCalls(voice);
     EXPECT_EQ(EndLine(), 0);
     std::vector<std::string> said = Said(Output());
     said.erase(said.begin());
     EXPECT_EQ(said, (std::vector<std::string>{"ring 1", "caller bs", "connected", "disconnected", "free"})) << Output();
-    glob_t g;
-    ASSERT_EQ(glob("baresip/dump-*-dec.wav", 0, nullptr, &g), 0) << Read("baresip.txt");
-    const std::vector<int16_t> heardByBaresip = ReadWav(g.gl_pathv[0]);
-    globfree(&g);
-    // The prompt (1 kHz, 1 s) from the answer on, unbroken: every 100 ms of it.
-    ASSERT_GT(heardByBaresip.size(), 8000u);
-    size_t start = 0;
-    while (start < heardByBaresip.size() && std::abs(heardByBaresip[start]) < 1000) ++start;
-    for (size_t at = start; at + 800 <= start + 7200; at += 800)
-        EXPECT_GT(Level(heardByBaresip, 1000, at, at + 800), 0.15) << at;
+    const std::vector<int16_t> heard = HeardByBaresip();
+    ASSERT_GT(heard.size(), 8000u) << Read("baresip.txt");
+    // The prompt (1 kHz, 1 s) from the answer on: every 20 ms packet of it.
+    const auto span = ToneSpan(heard);
+    ASSERT_GE(span.first, 0);
+    EXPECT_NEAR(span.second - span.first, 1.0, 0.05);
+    const size_t start = static_cast<size_t>(span.first * 8000);
+    const size_t end = static_cast<size_t>(span.second * 8000);
+    for (size_t at = start + 160; at + 320 <= end; at += 160) EXPECT_GT(Level(heard, 1000, at, at + 160), 0.15) << at;
     const std::vector<int16_t> recorded = ReadWav("out/call-1/heard-1.wav");
     double best = 0;
     for (size_t i = 0; i + 800 < recorded.size(); i += 400) best = std::max(best, Level(recorded, 440, i, i + 800));
     EXPECT_GT(best, 0.15);
 }
 
-// examples/balance.lua, unchanged, serves its second caller over SIP as
-// on the virtual modem: keys 2 and # (RFC 4733), the message recorded.
-TEST_F(SipLineTest, TheBalanceExampleTakesAMessageOverSip) {
-    std::vector<int16_t> message;
-    for (double hz : {330.0, 0.0, 392.0, 0.0, 440.0}) {
-        std::vector<int16_t> part = Tone(hz, hz == 0 ? 0.2 : hz == 440 ? 1.0 : 0.5, hz == 0 ? 0 : 8000);
-        message.insert(message.end(), part.begin(), part.end());
-    }
-    WriteWav("message.wav", message, true);
-    CopyFile("/usr/share/sip-tester/dtmf_2833_2.pcap", "dtmf_2833_2.pcap");
-    CopyFile("/usr/share/sip-tester/dtmf_2833_pound.pcap", "dtmf_2833_pound.pcap");
+// StopPlayWav a second into a 3 s prompt: the caller hears a second of it,
+// the line silent within a packet or two.
+TEST_F(SipLineTest, StopPlayWavSilencesTheLineAtOnce) {
+    ASSERT_TRUE(StartLine("stop", {}, 5)) << Output();
+    BaresipCalls(std::vector<int16_t>(8000 * 3, 0));
+    EXPECT_EQ(EndLine(), 0);
+    const auto span = ToneSpan(HeardByBaresip());
+    ASSERT_GE(span.first, 0) << Read("baresip.txt");
+    EXPECT_NEAR(span.second - span.first, 1.0, 0.05);
+}
+
+// `marlune host` takes the same line options: its control's device 0 is the SIP line.
+TEST_F(SipLineTest, TheHostTakesTheSipLineToo) {
     port = FreePort();
-    ASSERT_TRUE(line.Start({MARLUNE_BIN, "run", std::string(MARLUNE_SOURCE_DIR) + "/examples/balance.lua", "--sip",
-                            "127.0.0.1:" + std::to_string(port), "--out", "out", "--for", "26"},
-                           {}, "line.txt"));
-    for (int i = 0; i < 200 && Output().find("line: SIP") == std::string::npos; ++i) Sleep(0.02);
-    EXPECT_EQ(Sipp("uac_balance.xml", {}, 30), 0) << Read("sipp.txt");
-    line.Terminate(5);
-    const std::string out = Output();
-    EXPECT_NE(out.find("keys:      2#"), std::string::npos) << out;
-    glob_t g;
-    ASSERT_EQ(glob("out/call-1/message-*.wav", 0, nullptr, &g), 0) << out;
-    const std::vector<int16_t> recorded = ReadWav(g.gl_pathv[0]);
-    globfree(&g);
-    // The melody, in its order.
-    std::vector<double> at;
-    for (double hz : {330.0, 392.0, 440.0}) {
-        double best = 0, when = -1;
-        for (size_t i = 0; i + 800 < recorded.size(); i += 400) {
-            double l = Level(recorded, hz, i, i + 800);
-            if (l > best) best = l, when = i / 8000.0;
-        }
-        EXPECT_GT(best, 0.15) << hz;
-        at.push_back(when);
-    }
-    EXPECT_LT(at[0], at[1]);
-    EXPECT_LT(at[1], at[2]);
+    const std::string cmd = std::string(MARLUNE_BIN) + " host --sip 127.0.0.1:" + std::to_string(port) +
+                            " >host.txt 2>stderr.txt";
+    FILE* p = popen(cmd.c_str(), "w");
+    ASSERT_NE(p, nullptr);
+    fputs("{\"id\":1,\"call\":\"InitLine\",\"args\":[0]}\n{\"id\":2,\"call\":\"OpenLine\",\"args\":[0]}\n", p);
+    EXPECT_EQ(pclose(p), 0) << Read("stderr.txt");
+    const std::string out = Read("host.txt");
+    EXPECT_NE(out.find("{\"id\":1,\"result\":\"SIP 127.0.0.1:" + std::to_string(port) + "\"}"), std::string::npos) << out;
+    EXPECT_NE(out.find("{\"id\":2,\"result\":0}"), std::string::npos) << out;
 }
