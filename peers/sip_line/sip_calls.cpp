@@ -96,7 +96,10 @@ void Emit(Event e) {
     PostMessageA(w, kEventMessage, 0, 0);
 }
 
-void Log(const std::string& line) { Emit({EventKind::Log, 0, line}); }
+void Log(const std::string& line, bool failure) {
+    if (failure) fputs(("marlune: " + line + "\n").c_str(), stderr);
+    Emit({EventKind::Log, 0, line});
+}
 
 LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == kEventMessage) {

@@ -116,7 +116,9 @@ void Post(DWORD hDevice, DWORD message, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3
 void SetCallState(DWORD state, DWORD mode, DWORD privilege = 0);
 LONG NextRequest();
 void AttachWave();
-void Log(const std::string& line);  // from either thread
+// To the debugger output; a failure to stderr as well ("marlune: " first).
+// From either thread.
+void Log(const std::string& line, bool failure = false);
 
 // ---- SIP thread (sip_stack.cpp)
 // Starts the SIP thread and waits until it listens (or cannot: `error`).

@@ -197,7 +197,8 @@ void Incoming(const struct sip_msg* msg, void*) {
     leg->remote = offer;
     leg->serial = line.nextSerial++;
     if (!OpenRtp(leg)) {
-        Log("SIP line: no RTP port free in " + std::to_string(s.config.rtpLow) + "-" + std::to_string(s.config.rtpHigh));
+        Log("SIP line: no RTP port free in " + std::to_string(s.config.rtpLow) + "-" + std::to_string(s.config.rtpHigh),
+            true);
         (void)sip_treply(nullptr, s.sip, msg, 503, "Service Unavailable");
         delete leg;
         return;
@@ -206,6 +207,7 @@ void Incoming(const struct sip_msg* msg, void*) {
                              nullptr, false, OfferHandler, AnswerHandler, EstablishedHandler, InfoHandler, nullptr,
                              CloseHandler, leg, nullptr);
     if (err) {
+        Log(std::string("SIP line: cannot take the call: ") + strerror(err), true);
         (void)sip_treply(nullptr, s.sip, msg, 500, "Server Internal Error");
         EndLeg(leg);
         return;
@@ -253,7 +255,10 @@ void Dial(unsigned serial, const std::string& number) {
     tmr_init(&leg->ringTimer);
     tmr_init(&leg->dialTimer);
     leg->serial = serial;
-    if (s.leg || !OpenRtp(leg)) {
+    const bool lineInUse = s.leg != nullptr;
+    if (lineInUse || !OpenRtp(leg)) {
+        if (!lineInUse)
+            Log("SIP line: no RTP port free in " + std::to_string(c.rtpLow) + "-" + std::to_string(c.rtpHigh), true);
         delete leg;
         Emit({EventKind::Ended, serial, "", EndHow::Unavailable});
         return;
@@ -268,7 +273,7 @@ void Dial(unsigned serial, const std::string& number) {
                               ProgressHandler, EstablishedHandler, InfoHandler, nullptr, CloseHandler, leg, nullptr);
     mem_deref(desc);
     if (err) {
-        Log("SIP line: cannot send INVITE to " + to);
+        Log("SIP line: cannot send INVITE to " + to, true);
         Emit({EventKind::Ended, serial, "", EndHow::Unavailable});
         EndLeg(leg);
         return;
@@ -314,8 +319,9 @@ void OnCommand(int id, void* data, void*) {
 }
 
 void Registered(int err, const struct sip_msg* msg, void*) {
-    if (err) return Log(std::string("SIP line: REGISTER failed: ") + strerror(err));
-    if (msg->scode >= 300) return Log("SIP line: REGISTER answered " + std::to_string(msg->scode) + " " + Text(msg->reason));
+    if (err) return Log(std::string("SIP line: REGISTER failed: ") + strerror(err), true);
+    if (msg->scode >= 300)
+        return Log("SIP line: REGISTER answered " + std::to_string(msg->scode) + " " + Text(msg->reason), true);
     Log("SIP line: registered as " + gStack->config.registerUri);
 }
 
