@@ -14,6 +14,7 @@
 #include "host/call_store.h"
 #include "host/caller_side.h"
 #include "host/edit_distance.h"
+#include "host/line_options.h"
 #include "host/lua_session.h"
 #include "host/paths.h"
 #include "host/sound_card.h"
@@ -497,9 +498,16 @@ int LuaHost::Run() {
 int RunScriptCommand(int argc, char** argv) {
     LuaRunOptions o;
     std::vector<std::string> files;
+    LineOptions line;
+    std::string error;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--real-time") {
+        if (TakeLineOption(argc, argv, i, line, error)) {
+            o.realTime = true;
+        } else if (!error.empty()) {
+            fprintf(stderr, "marlune run: %s\n", error.c_str());
+            return 2;
+        } else if (a == "--real-time") {
             o.realTime = true;
         } else if (a == "--no-sound") {
             o.sound = false;
@@ -543,7 +551,10 @@ int RunScriptCommand(int argc, char** argv) {
     }
     o.app = files[0];
     if (files.size() > 1) o.callers = files[1];
-    std::string error;
+    if ((o.modemSim && line.Chosen()) || !UseLine(line, error)) {
+        fprintf(stderr, "marlune run: %s\n", o.modemSim ? "--modem-sim takes no other line" : error.c_str());
+        return 2;
+    }
     if (o.modemSim && !UseSimulatedModem(error)) {
         fprintf(stderr, "marlune: %s\n", error.c_str());
         return 1;

@@ -9,6 +9,7 @@
 #include "host/caller_side.h"
 #include "host/host_commands.h"
 #include "host/json_host.h"
+#include "host/line_options.h"
 #include "host/usage.h"
 #ifndef _WIN32
 #include "host/modules.h"
@@ -51,17 +52,20 @@ int main(int argc, char** argv) {
     std::string verb = argc > 1 ? argv[1] : "help";
     if (verb == "host") {
         bool realTime = false, sound = true, simulated = false;
+        LineOptions line;
+        std::string error;
         for (int i = 2; i < argc; ++i) {
             if (strcmp(argv[i], "--real-time") == 0) {
                 realTime = true;
             } else if (strcmp(argv[i], "--no-sound") == 0) {
                 sound = false;
-            } else if (strcmp(argv[i], "--modem") == 0 && i + 1 < argc) {
-                // A voice modem on a serial device: the AT telephony library
-                // is loaded as "TAPI32.DLL", on the wall clock.
-                setenv("MARLUNE_MODEM", argv[++i], 1);
-                setenv("MARLUNE_DLL_MAP", "TAPI32.DLL=libtapi32_at.so", 1);
+            } else if (TakeLineOption(argc, argv, i, line, error)) {
+                // A voice modem on a serial device or a SIP line: its
+                // telephony library is loaded as "TAPI32.DLL", on the wall clock.
                 realTime = true;
+            } else if (!error.empty()) {
+                fprintf(stderr, "marlune: %s\n", error.c_str());
+                return 2;
             } else if (strcmp(argv[i], "--modem-sim") == 0) {
                 // The AT telephony library over a modem simulator that the
                 // caller commands script, on the virtual clock.
@@ -75,6 +79,10 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "marlune: unknown host option '%s'\n", argv[i]);
                 return 2;
             }
+        }
+        if ((simulated && line.Chosen()) || !UseLine(line, error)) {
+            fprintf(stderr, "marlune: %s\n", simulated ? "--modem-sim takes no other line" : error.c_str());
+            return 2;
         }
         int status = RunHost(realTime, sound);
         if (simulated) StopSimulatedModem();

@@ -20,9 +20,12 @@ const Verb kVerbs[] = {
 const Verb kVerbs[] = {
     {"run",
      "marlune run APP.lua [CALLERS.lua] [--out DIR] [--real-time] [--no-sound] [--listen] [--for SECONDS] "
-     "[--handler-limit SECONDS] [--memory-limit MB] [--on-error stop] [--trace] [--modem-sim] [--no-history]",
+     "[--handler-limit SECONDS] [--memory-limit MB] [--on-error stop] [--trace] [--modem-sim | --modem DEVICE | --sip ADDRESS:PORT [--sip-proxy ADDRESS:PORT] "
+     "[--sip-register sip:USER@HOST[:PORT] --sip-auth-file FILE] [--rtp-ports LOW-HIGH]] [--no-history]",
      "a voice application in Lua"},
-    {"host", "marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim]",
+    {"host",
+     "marlune host [--real-time] [--no-sound] [--modem DEVICE | --modem-sim | --sip ADDRESS:PORT [--sip-proxy "
+     "ADDRESS:PORT] [--sip-register sip:USER@HOST[:PORT] --sip-auth-file FILE] [--rtp-ports LOW-HIGH]]",
      "JSON lines on stdin, answers and events on stdout"},
     {"demo", "marlune demo [--out DIR] [--real-time] [--no-sound] [--listen] [--no-history] [--json]",
      "the demonstration (--json: one call as JSON lines)"},

@@ -16,6 +16,7 @@ packages=(
   clang libclang-rt-14-dev python3
   alsa-utils
   libsqlite3-dev libmicrohttpd-dev chromium
+  libre-dev libspandsp-dev sip-tester baresip-core
 )
 
 # wine32 comes from Debian's i386 packages.

@@ -40,3 +40,18 @@ TEST_F(LineTest, TheHostWithAModemDeviceSetsTheModemUpThroughTheAtLibrary) {
     }
     EXPECT_EQ(WEXITSTATUS(pclose(q)), 2);
 }
+
+// `marlune run APP.lua --modem DEVICE` runs the application on the modem's
+// line, as the host does.
+TEST_F(LineTest, TheRunnerTakesAModemDeviceToo) {
+    modemsim::ModemSim modem;
+    ASSERT_TRUE(modem.Start());
+    std::ofstream("app.lua") << "print('line: ' .. ctl:InitLine(0))\nprint('open: ' .. ctl:OpenLine(0))\n";
+    std::string cmd = std::string(MARLUNE_BIN) + " run app.lua --modem " + modem.Path() +
+                      " --for 1.5 --out out >output.txt 2>stderr.txt";
+    EXPECT_EQ(system(cmd.c_str()), 0) << testenv::ReadFile("stderr.txt");
+    std::string out = testenv::ReadFile("output.txt");
+    EXPECT_NE(out.find("line: Marlune SimVoice 56K\nopen: 0\n"), std::string::npos) << out;
+    auto commands = modem.Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "AT+VLS=0"), commands.end());
+}
