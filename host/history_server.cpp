@@ -89,12 +89,12 @@ int OneRange(const char* header, int64_t size, int64_t& first, int64_t& last) {
     if (!header) return 0;
     const std::string h = header;
     if (h.rfind("bytes=", 0) != 0 || h.find(',') != std::string::npos) return 0;
-    const std::string spec = h.substr(6);
-    const size_t dash = spec.find('-');
-    if (dash == std::string::npos || spec.find_first_not_of("0123456789-") != std::string::npos ||
-        spec.find('-', dash + 1) != std::string::npos || spec.size() > 40)
+    const std::string range = h.substr(6);
+    const size_t dash = range.find('-');
+    if (dash == std::string::npos || range.find_first_not_of("0123456789-") != std::string::npos ||
+        range.find('-', dash + 1) != std::string::npos || range.size() > 40)
         return 0;
-    const std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    const std::string a = range.substr(0, dash), b = range.substr(dash + 1);
     if (a.empty() && b.empty()) return 0;
     if (a.empty()) {  // the last b bytes
         const int64_t n = std::stoll(b);
