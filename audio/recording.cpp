@@ -65,7 +65,8 @@ bool Recorder::OwnSlice(const WAVEHDR* hdr) const {
     return false;
 }
 
-void Recorder::TakeReturned() {
+bool Recorder::TakeReturned() {
+    bool cut = false;
     while (outstanding_ > 0) {
         WAVEHDR& slice = slices_[first_];
         if (!(slice.dwFlags & WHDR_DONE)) break;
@@ -84,10 +85,11 @@ void Recorder::TakeReturned() {
                 OutputDebugStringA(("recording " + file_.path() + text).c_str());
             }
         }
-        if (n < slice.dwBufferLength) stopping_ = true;
+        if (n < slice.dwBufferLength) stopping_ = cut = true;
         first_ = (first_ + 1) % kSlices;
         --outstanding_;
     }
+    return cut;
 }
 
 HWAVEIN Recorder::FailStart(const char* text) {
@@ -192,7 +194,7 @@ void Recorder::Finish(bool dropCall) {
 LRESULT Recorder::OnWimData(ControlSite& site, WAVEHDR* hdr) {
     // Only the recording's own slices, returned, move it on.
     if (!hdr || !Recording() || !OwnSlice(hdr) || !(hdr->dwFlags & WHDR_DONE)) return 0;
-    TakeReturned();
+    const bool cut = TakeReturned();
     // The device gets the next slices; one it does not take ends the
     // recording with what it has.
     while (!stopping_ && outstanding_ < kSlices && queued_ < header.dwBufferLength)
@@ -200,9 +202,11 @@ LRESULT Recorder::OnWimData(ControlSite& site, WAVEHDR* hdr) {
             core_.WriteLog(failed);
             stopping_ = true;
         }
-    // The recording ends once the buffer is full, or the device has given
-    // back every slice after a reset.
-    if (outstanding_ > 0) return 0;
+    // The recording ends once the buffer is full, once the device has given
+    // back every slice, or at a slice that came back short (a reset): the
+    // slices after it hold nothing, and a device may keep them (Wine's wave
+    // mapper returns only slices it converted sound into).
+    if (outstanding_ > 0 && !cut) return 0;
     Finish(true);
     site.FireEvent(EVENT_EndRecord, {});
     return 0;

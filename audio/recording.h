@@ -65,9 +65,18 @@ public:
 
     bool Recording() const { return bufferMemory != nullptr; }
 
-    // The device is given the buffer in slices of a second, a few at a time.
+    // The device is given the buffer in slices of a second, a few at a time,
+    // so that the file grows as the caller speaks. On Windows the device
+    // gets the whole buffer at once, as the control always gave it: Wine's
+    // capture returns no 1-second buffer after a reset, so a stopped
+    // recording would never end there.
+#ifdef _WIN32
+    static constexpr DWORD kSliceBytes = 0xFFFFFFFF;
+    static constexpr int kSlices = 1;
+#else
     static constexpr DWORD kSliceBytes = 8000;
     static constexpr int kSlices = 3;
+#endif
 
     // ---- automation members ------------------------------------------
     LONG RecordWav(ControlSite& site, LONG Dev, const std::string& FileName, LONG Time);
@@ -90,8 +99,8 @@ private:
     const char* QueueSlice();
     // Takes the slices the device has returned, in order: their bytes count
     // as recorded and go to the file. A slice returned short (the device was
-    // reset) ends the recording.
-    void TakeReturned();
+    // reset) ends the recording: true when one did.
+    bool TakeReturned();
     bool OwnSlice(const WAVEHDR* hdr) const;
     // The file the recording goes to as it is recorded.
     void OpenFile();
