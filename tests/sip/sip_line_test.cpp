@@ -185,7 +185,7 @@ TEST_F(SipLineTest, CallOutConnectsOrEndsBusyOrUnansweredAsTheCalledPartySays) {
         ASSERT_TRUE(sipp.Start({"sipp", "-sf", scenario, "-m", "1", "-p", std::to_string(proxy), "-mp",
                                 std::to_string(FreePort() & ~1u), "-nostdin", "-trace_err", "-trace_logs"},
                                {}, "sipp.txt"));
-        Sleep(0.3);
+        WaitTaken(proxy, 5);
         ASSERT_TRUE(StartLine("callout", {"--sip-proxy", "127.0.0.1:" + std::to_string(proxy)}, 10,
                               {"SIP_NUMBER=5551234"}))
             << Output();
@@ -223,7 +223,7 @@ TEST_F(SipLineTest, RegistersWithADigestAndRefreshesOnTheSameCallId) {
         ASSERT_TRUE(sipp.Start({"sipp", "-sf", "registrar.xml", "-m", "1", "-p", std::to_string(registrar), "-mp",
                                 std::to_string(FreePort() & ~1u), "-nostdin", "-trace_err"},
                                {}, "sipp.txt"));
-        Sleep(0.3);
+        WaitTaken(registrar, 5);
         ASSERT_TRUE(StartLine("answer",
                               {"--sip-register", "sip:user@127.0.0.1:" + std::to_string(registrar), "--sip-auth-file",
                                "auth"},

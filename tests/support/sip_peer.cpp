@@ -63,6 +63,12 @@ unsigned FreePort() {
     return 0;
 }
 
+void WaitTaken(unsigned port, double seconds) {
+    const double until = Seconds() + seconds;
+    unsigned same = 0;
+    while (Bindable(SOCK_DGRAM, port, same) && Seconds() < until) usleep(20000);
+}
+
 bool Child::Start(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& log,
                   const std::string& dir) {
     pid_ = fork();

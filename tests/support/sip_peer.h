@@ -15,6 +15,8 @@ double Seconds();
 // A port free on 127.0.0.1 for both UDP and TCP, not handed out before by
 // this process.
 unsigned FreePort();
+// Waits until something (a far end starting) has taken UDP `port`, at most `seconds`.
+void WaitTaken(unsigned port, double seconds);
 
 class Child {
 public:
