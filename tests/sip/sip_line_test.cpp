@@ -190,7 +190,7 @@ TEST_F(SipLineTest, CallOutConnectsOrEndsBusyOrUnansweredAsTheCalledPartySays) {
                               {"SIP_NUMBER=5551234"}))
             << Output();
         EXPECT_EQ(sipp.Wait(10), 0) << Read("sipp.txt");
-        EXPECT_EQ(EndLine(), 0);
+        EXPECT_EQ(EndLine(), 0) << Output();
         const std::string out = Output();
         EXPECT_EQ(SaidAt(out, "connected") >= 0, c.final == 200) << out;
         // The application hears of the end at once (DisConnected, then the line is free).
